@@ -1,0 +1,287 @@
+#include "sequence/data.h"
+
+#include "sequence/seqcode.h"
+#include "sequence/util.h"
+
+#include <cctype>
+#include <cstdio>
+#include <iomanip>
+#include <iterator>
+#include <new>
+#include <string>
+
+namespace {
+
+inline bool printable(int c) { return std::isprint(static_cast<unsigned char>(c)) != 0; }
+inline bool blank(int c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+inline char upper(int c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+inline bool letter(int c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+
+void count_members(const dataset& d, std::vector<double>& freqs, int size) {
+    freqs.assign(size, 0.0);
+    std::vector<int> members;
+    for (const auto& row : d.seqs) {
+        for (char c : row) {
+            if (size == 4) chartobase(c, members); else chartoamac(c, members);
+            if (members.empty()) continue;
+            const double share = 1.0 / static_cast<double>(members.size());
+            for (int s : members) freqs[s] += share;
+        }
+    }
+}
+
+}  // namespace
+
+dataset::dataset(std::ifstream& in, int format) {
+    if (format == 0) fromfasta(in);
+    else if (format == 1) fromphylip(in);
+    else fatal("Format ", format, " not supported\n");
+    in.close();
+    guesstype();
+}
+
+void dataset::fromfasta(std::istream& in) {
+    enum { BEFORE, HEADER, RESIDUES } state = BEFORE;
+    bool naming = false;
+    names.clear();
+    seqs.clear();
+    std::istreambuf_iterator<char> it(in), end;
+    for (; it != end; ++it) {
+        const char c = *it;
+        if (c == '>') {
+            names.emplace_back();
+            seqs.emplace_back();
+            state = HEADER;
+            naming = true;
+            continue;
+        }
+        switch (state) {
+        case BEFORE:
+            fatal("The sequence file is not in FASTA format!\n");
+        case HEADER:
+            if (c == '\n') {
+                state = RESIDUES;
+            } else if (printable(c) && !blank(c)) {
+                if (naming) names.back().push_back(c);
+            } else if (!names.back().empty()) {
+                naming = false;
+            }
+            break;
+        case RESIDUES:
+            if (printable(c) && !blank(c)) seqs.back().push_back(c == '-' ? '_' : upper(c));
+            break;
+        }
+    }
+    if (names.empty()) fatal("There is no data!\n");
+    for (const auto& n : names)
+        if (n.empty()) fatal("There are sequences without names!\n");
+}
+
+void dataset::fromphylip(std::istream& in) {
+    names.clear();
+    seqs.clear();
+    std::string header;
+    int c;
+    while ((c = in.get()) != EOF && c != '\n') header.push_back(static_cast<char>(c));
+    unsigned int n = 0, len = 0;
+    if (std::sscanf(header.c_str(), "%u %u", &n, &len) < 2)
+        fatal("The sequence file is not in PHYLIP format\n");
+    if (n == 0) return;
+
+    // Rows and names grow as data arrives; the NUL fill is the same as an
+    // up-front allocation of the announced size.
+    std::vector<unsigned long> pos;
+    auto fail_alloc = [] { fatal("Unable to allocate memory for the sequence file\n"); };
+    auto ensure_seq = [&](unsigned long r) {
+        try {
+            while (seqs.size() <= r) {
+                seqs.emplace_back();
+                names.emplace_back(10, '\0');
+                pos.push_back(0);
+            }
+        } catch (const std::bad_alloc&) {
+            fail_alloc();
+        }
+    };
+    auto store = [&](unsigned long s, char ch) {
+        auto& row = seqs[s];
+        try {
+            if (row.size() <= pos[s]) row.resize(pos[s] + 1, '\0');
+        } catch (const std::bad_alloc&) {
+            fail_alloc();
+        }
+        row[pos[s]] = ch;
+        ++pos[s];
+    };
+    auto position_of = [&](unsigned long s) -> unsigned long { return s < pos.size() ? pos[s] : 0; };
+    // Positions of sequences not yet seen are 0, so the pairs beyond the
+    // last seen sequence need no visit.
+    auto check_equal = [&]() {
+        for (unsigned long p = 0; p + 1 < n && p < pos.size(); ++p) {
+            if (position_of(p) != position_of(p + 1))
+                fatal("Something's wrong\n", "Position[", p, "]=", position_of(p), " != Position[", p + 1,
+                      "]=", position_of(p + 1), "\n");
+        }
+    };
+
+    unsigned long breaks = 0, blanks = 0, column = 0;
+    bool begun = false;
+    const unsigned long last = n - 1;
+    // The scan begins with the character that ended the header line.
+    int ch = c;
+    while (ch != EOF) {
+        if (ch == '\n') {
+            if (!begun) ++blanks;
+            ++breaks;
+            column = 0;
+            begun = false;
+            const unsigned long r = breaks - blanks;
+            if (r % n == 0) check_equal();
+        } else {
+            if (printable(ch) && !blank(ch)) {
+                begun = true;
+                if (breaks == 0) fatal("Please remove text in the first line\n");
+            }
+            if (begun) {
+                ++column;
+                const unsigned long r = breaks - blanks;
+                if (column <= 10 && r < n) {
+                    ensure_seq(r);
+                    names[r][column - 1] = static_cast<char>(ch);
+                } else {
+                    const unsigned long s = r % n;
+                    ensure_seq(s);
+                    if (pos[s] < len) {
+                        if (letter(ch) || ch == '-' || ch == '_' || ch == '*' || ch == '?') {
+                            store(s, ch == '-' ? '_' : upper(ch));
+                        } else if (ch == '.') {
+                            if (s == 0) fatal("Error in Phylip file: dot in the first sequence\n");
+                            store(s, position_of(0) > pos[s] ? seqs[0][pos[s]] : '\0');
+                        }
+                    }
+                }
+            }
+        }
+        if (position_of(last) >= len) break;
+        ch = in.get();
+    }
+    if (n > 1) {
+        for (unsigned long p = 0; p + 1 < n && p < pos.size(); ++p) {
+            if (position_of(p) != position_of(p + 1))
+                fatal("Something's wrong\n", "Position[", p, "]=", position_of(p), " != Position[", p + 1,
+                      "]=", position_of(p + 1), "\n");
+            if (position_of(p) < len || position_of(p + 1) < len)
+                fatal("Something's wrong.\n", "Not enough nucleotides in the sequence\n", p + 1, " or ", p + 2,
+                      "\n");
+        }
+    }
+    // Sequences never seen have NUL names and empty rows (possible only with
+    // L = 0). Two of them are duplicates, so at most two need to exist for
+    // the duplicate test to find the same first pair.
+    const unsigned long present = pos.size();
+    ensure_seq(std::min<unsigned long>(last, present + 1));
+    for (auto& row : seqs) {
+        try {
+            row.resize(len, '\0');
+        } catch (const std::bad_alloc&) {
+            fail_alloc();
+        }
+    }
+    for (auto& name : names) {
+        int lastchar = -1;
+        for (int i = 0; i < 10; ++i)
+            if (printable(name[i]) && !blank(name[i])) lastchar = i;
+        for (int i = 0; i < lastchar; ++i)
+            if (blank(name[i])) name[i] = '_';
+    }
+    for (size_t i = 0; i < names.size(); ++i)
+        for (size_t j = i + 1; j < names.size(); ++j)
+            if (names[i] == names[j]) fatal("Sequences ", i + 1, " and ", j + 1, " have the same name\n");
+}
+
+int dataset::laen(int i) const {
+    if (static_cast<unsigned>(i) >= seqs.size())
+        fatal("The specified sequence number is too big.\n", "s=", i, "There are only ", seqs.size(),
+              " in the data set.\n", "Their numbering starts with 0.\n");
+    return static_cast<int>(seqs[i].size());
+}
+
+void dataset::guesstype() {
+    bool has_u = false, has_aa = false;
+    for (const auto& row : seqs) {
+        for (char c : row) {
+            switch (c) {
+            case 'U': has_u = true; break;
+            case 'E': case 'F': case 'I': case 'L': case 'P': case 'Q': case 'X': case 'Z':
+                has_aa = true;
+                break;
+            default: break;
+            }
+        }
+    }
+    if (has_u && has_aa) fatal("Don't know what to do: there are U's in\n", "an amino acid sequence\n");
+    type = has_aa ? 20 : 4;
+}
+
+void dataset::getfreqs(std::vector<double>& freqs) const {
+    if (type == 4) getACGT(freqs);
+    else if (type == 20) getAAfreqs(freqs);
+    else fatal("Unknown data type in function getfreqs\n");
+}
+
+void dataset::getACGT(std::vector<double>& freqs) const { count_members(*this, freqs, 4); }
+void dataset::getAAfreqs(std::vector<double>& freqs) const { count_members(*this, freqs, 20); }
+
+void dataset::print_phylip(std::ostream& out) {
+    const int n = spez();
+    const int len = laen(0);
+    out << std::setw(10) << n << std::setw(10) << len << "\n";
+    for (int i = 0; i < n; ++i) {
+        auto& row = seqs[i];
+        const size_t upto = std::min(row.size(), static_cast<size_t>(len));
+        for (size_t k = 0; k < upto; ++k)
+            if (row[k] == '_') row[k] = '-';
+        std::string name(names[i].begin(), names[i].begin() + std::min<size_t>(10, names[i].size()));
+        name.resize(10, ' ');
+        out << name;
+        out.write(row.data(), static_cast<std::streamsize>(row.size()));
+        out << "\n";
+    }
+}
+
+void dataset::print_screen(std::ostream& out) const {
+    const size_t n = seqs.size();
+    if (n == 0) return;
+    const size_t len = seqs[0].size();
+    std::vector<std::string> buffers(n);
+    for (size_t col = 0; col < len; ++col) {
+        for (size_t i = 0; i < n; ++i)
+            if (col < seqs[i].size()) buffers[i].push_back(seqs[i][col]);
+        if ((col + 1) % 70 == 0) {
+            for (auto& b : buffers) {
+                out << b << "\n";
+                b.clear();
+            }
+            out << "\n";
+        }
+    }
+    if (!buffers[0].empty()) {
+        for (auto& b : buffers) out << b << "\n";
+        out << "\n";
+    }
+}
+
+std::ostream& operator<<(std::ostream& out, const std::vector<char>& chars) {
+    out.write(chars.data(), static_cast<std::streamsize>(chars.size()));
+    return out;
+}
+
+bioseq::bioseq(const std::vector<char>& row, int size) {
+    reserve(row.size());
+    for (char c : row) {
+        if (c == '_' || c == '-') continue;
+        if (size == 4) push_back(chartobase(c));
+        else if (size == 20) push_back(chartoamac(c));
+        else fatal("Unknown data typ in function bioseq(vector<char>& seq, alphsize typ)\n");
+    }
+}

@@ -1,0 +1,48 @@
+// Data sets of named sequences, their readers and writers, coded sequences.
+#ifndef QUILLMAR_SEQUENCE_DATA_H
+#define QUILLMAR_SEQUENCE_DATA_H
+
+#include <fstream>
+#include <istream>
+#include <ostream>
+#include <vector>
+
+class dataset {
+public:
+    std::vector<std::vector<char>> names;
+    std::vector<std::vector<char>> seqs;
+    int type = 0;
+
+    dataset() = default;
+    // Reads format 0 (FASTA) or 1 (PHYLIP), closes the stream, guesses the type.
+    dataset(std::ifstream& in, int format);
+    dataset(const dataset&) = default;
+    dataset& operator=(const dataset&) = default;
+    ~dataset() = default;
+
+    void fromfasta(std::istream& in);
+    void fromphylip(std::istream& in);
+
+    int spez() const { return static_cast<int>(names.size()); }
+    int laen(int i) const;
+    void guesstype();
+    void getfreqs(std::vector<double>& freqs) const;
+    void getACGT(std::vector<double>& freqs) const;
+    void getAAfreqs(std::vector<double>& freqs) const;
+    void print_phylip(std::ostream& out);
+    void print_screen(std::ostream& out) const;
+};
+
+std::ostream& operator<<(std::ostream& out, const std::vector<char>& chars);
+
+class bioseq : public std::vector<int> {
+public:
+    bioseq() = default;
+    bioseq(const std::vector<char>& row, int size);
+    bioseq(const bioseq&) = default;
+    bioseq& operator=(const bioseq&) = default;
+    ~bioseq() = default;
+    int laen() const { return static_cast<int>(size()); }
+};
+
+#endif

@@ -1,0 +1,24 @@
+// The program's uniform generator, its seeding and the draws built on it.
+#ifndef QUILLMAR_SEQUENCE_RANDOM_H
+#define QUILLMAR_SEQUENCE_RANDOM_H
+
+#include <vector>
+
+// State of the first congruential generator; 0 or below asks for
+// re-initialisation (from its magnitude) at the next draw.
+extern int idum;
+
+double randomunitintervall();
+void initrandom();
+// Seeds from a given value exactly as initrandom does after the clock
+// (srand, srandom, idum = -rand()); no file is written.
+void seedrandom(unsigned int seed);
+void zzinitrandom();
+int randominteger(int n);
+void rndorder(std::vector<int>& v, unsigned int n);
+void chooser(int n, int k, std::vector<int>& v);
+int randomchoice(const std::vector<int>& weights);
+int randomchoice(const std::vector<double>& weights);
+double rand_exp(double rate);
+
+#endif

@@ -1,0 +1,144 @@
+#include "sequence/util.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <unistd.h>
+
+void fatal_text(const std::string& text) {
+    std::cout.flush();
+    std::cerr << text;
+    std::cerr.flush();
+    std::fflush(nullptr);
+    // Memory still owned at a fatal stop is released by the system.
+    _exit(1);
+}
+
+void warn_text(const std::string& text) {
+    std::cerr << text;
+    std::cerr.flush();
+}
+
+void maerror(const char* step) {
+    std::cout.flush();
+    std::printf("\n\n\nUnable to proceed (lack of memory: %s)\n\n", step);
+    std::printf("Hint for Macintosh users:\n");
+    std::printf("Use the <Get Info> command of the Finder to increase the memory partition!\n\n");
+    std::fflush(nullptr);
+    _exit(1);
+}
+
+namespace {
+
+template <class T>
+T* alloc_block(long long count, const char* step) {
+    if (count <= 0) fatal("Internal error: non-positive size in scratch allocation (", step, ")\n");
+    void* p = std::malloc(static_cast<size_t>(count) * sizeof(T));
+    if (!p) maerror(step);
+    return static_cast<T*>(p);
+}
+
+template <class T>
+T** alloc_matrix(int rows, int cols, const char* s1, const char* s2) {
+    if (rows <= 0 || cols <= 0) fatal("Internal error: non-positive size in scratch allocation (", s1, ")\n");
+    T** m = alloc_block<T*>(rows, s1);
+    T* block = alloc_block<T>(static_cast<long long>(rows) * cols, s2);
+    for (int i = 0; i < rows; ++i) m[i] = block + static_cast<size_t>(i) * cols;
+    return m;
+}
+
+template <class T>
+T*** alloc_cube(int a, int b, int c, const char* s1, const char* s2, const char* s3) {
+    if (a <= 0 || b <= 0 || c <= 0) fatal("Internal error: non-positive size in scratch allocation (", s1, ")\n");
+    T*** planes = alloc_block<T**>(a, s1);
+    T** rows = alloc_block<T*>(static_cast<long long>(a) * b, s2);
+    T* block = alloc_block<T>(static_cast<long long>(a) * b * c, s3);
+    for (long long i = 0; i < a; ++i) planes[i] = rows + i * b;
+    for (long long r = 0; r < static_cast<long long>(a) * b; ++r) rows[r] = block + r * c;
+    return planes;
+}
+
+template <class T>
+void release_matrix(T** m) {
+    if (!m) return;
+    std::free(m[0]);
+    std::free(m);
+}
+
+template <class T>
+void release_cube(T*** c) {
+    if (!c) return;
+    std::free(c[0][0]);
+    std::free(c[0]);
+    std::free(c);
+}
+
+}  // namespace
+
+double* new_dvector(int n) { return alloc_block<double>(n, "step 1 in new_dvector"); }
+double** new_dmatrix(int r, int c) {
+    return alloc_matrix<double>(r, c, "step 1 in in new_dmatrix", "step 2 in in new_dmatrix");
+}
+double*** new_dcube(int a, int b, int c) {
+    return alloc_cube<double>(a, b, c, "step 1 in in new_dcube", "step 2 in in new_dcube",
+                              "step 3 in in new_dcube");
+}
+void free_dvector(double* v) { std::free(v); }
+void free_dmatrix(double** m) { release_matrix(m); }
+void free_dcube(double*** c) { release_cube(c); }
+
+char* new_cvector(int n) { return alloc_block<char>(n, "step1 in new_cvector"); }
+char** new_cmatrix(int r, int c) {
+    return alloc_matrix<char>(r, c, "step 1 in new_cmatrix", "step 2 in new_cmatrix");
+}
+char*** new_ccube(int a, int b, int c) {
+    return alloc_cube<char>(a, b, c, "step 1 in new_ccube", "step 2 in new_ccube",
+                            "step 3 in new_ccube");
+}
+void free_cvector(char* v) { std::free(v); }
+void free_cmatrix(char** m) { release_matrix(m); }
+void free_ccube(char*** c) { release_cube(c); }
+
+int* new_ivector(int n) { return alloc_block<int>(n, "step 1 in new_ivector"); }
+int** new_imatrix(int r, int c) {
+    return alloc_matrix<int>(r, c, "step 1 in new_imatrix", "step 2 in new_imatrix");
+}
+int*** new_icube(int a, int b, int c) {
+    return alloc_cube<int>(a, b, c, "step 1 in new_icube", "step 2 in new_icube",
+                           "step 3 in new_icube");
+}
+void free_ivector(int* v) { std::free(v); }
+void free_imatrix(int** m) { release_matrix(m); }
+void free_icube(int*** c) { release_cube(c); }
+
+unsigned long* new_ulivector(int n) { return alloc_block<unsigned long>(n, "step 1 in new_ulivector"); }
+unsigned long** new_ulimatrix(int r, int c) {
+    return alloc_matrix<unsigned long>(r, c, "step 1 in new_ulimatrix", "step 2 in new_ulimatrix");
+}
+unsigned long*** new_ulicube(int a, int b, int c) {
+    return alloc_cube<unsigned long>(a, b, c, "step 1 in new_ulicube", "step 2 in new_ulicube",
+                                     "step 3 in new_ulicube");
+}
+void free_ulivector(unsigned long* v) { std::free(v); }
+void free_ulimatrix(unsigned long** m) { release_matrix(m); }
+void free_ulicube(unsigned long*** c) { release_cube(c); }
+
+void* myrealloc(void* p, unsigned int bytes) {
+    void* q = p ? std::realloc(p, bytes) : std::malloc(bytes);
+    if (!q && bytes > 0) maerror("myrealloc");
+    return q;
+}
+
+char* mygets() {
+    char* buf = new_cvector(100);
+    int n = 0;
+    while (n < 99) {
+        int c = std::getchar();
+        if (c == EOF || c == '\n' || c == '\r') break;
+        buf[n++] = static_cast<char>(c);
+    }
+    if (std::ferror(stdin)) n = 0;
+    buf[n] = '\0';
+    return buf;
+}

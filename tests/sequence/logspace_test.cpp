@@ -1,0 +1,52 @@
+#include "sequence/logspace.h"
+
+#include "support/subprocess.h"
+
+#include <cfloat>
+#include <cmath>
+#include <gtest/gtest.h>
+
+TEST(Addlog, TwoTerms) {
+    EXPECT_DOUBLE_EQ(addlog(0.0, 0.0), std::log(2.0));
+    EXPECT_DOUBLE_EQ(addlog(-3.5, -3.5), -3.5 + std::log(2.0));
+    EXPECT_EQ(addlog(-1000.0, 0.0), 0.0);
+    EXPECT_EQ(addlog(-DBL_MAX, 0.0), 0.0);
+    EXPECT_EQ(addlog(-DBL_MAX, -DBL_MAX), -DBL_MAX);
+    EXPECT_EQ(addlog(-1.25, -7.5), addlog(-7.5, -1.25));
+}
+
+TEST(Addlog, InfinitiesGiveTheOtherTerm) {
+    const double inf = HUGE_VAL;
+    EXPECT_EQ(addlog(-inf, -inf), -inf);
+    EXPECT_EQ(addlog(-inf, -2.0), -2.0);
+    EXPECT_EQ(addlog(-2.0, -inf), -2.0);
+    std::vector<double> v{-inf, -inf, 0.0};
+    EXPECT_EQ(addlog(v), 0.0);
+}
+
+TEST(Addlog, VectorFoldsLeftToRight) {
+    std::vector<double> one{-4.25};
+    EXPECT_EQ(addlog(one), -4.25);
+    std::vector<double> three{-1.0, -30.0, -0.3};
+    EXPECT_EQ(addlog(three), addlog(addlog(-1.0, -30.0), -0.3));
+    EXPECT_EQ(addlog(-1.0, -30.0, -0.3), addlog(three));
+    std::vector<double> four{0.1, -2.0, -0.7, -9.0};
+    EXPECT_EQ(addlog(four), addlog(addlog(addlog(0.1, -2.0), -0.7), -9.0));
+}
+
+TEST(Addlog, EmptyVectorIsFatal) {
+    auto r = run_in_child([] {
+        std::vector<double> none;
+        addlog(none);
+    });
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Not enough arguments to addlog\n");
+}
+
+TEST(Maximum, Forms) {
+    EXPECT_EQ(maximum(3, 3), 3);
+    EXPECT_EQ(maximum(-1, 2), 2);
+    EXPECT_EQ(maximum(2.5, -1.0), 2.5);
+    EXPECT_EQ(maximum(1.0, 4.0, 2.0), 4.0);
+}

@@ -3,6 +3,7 @@
 #include "sequence/seqcode.h"
 #include "sequence/util.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <iomanip>
@@ -166,7 +167,9 @@ void dataset::fromphylip(std::istream& in) {
         ch = in.get();
     }
     if (n > 1) {
-        for (unsigned long p = 0; p + 1 < n && p < pos.size(); ++p) {
+        // Sequences not yet seen hold 0 characters. The pair (present-1,
+        // present) decides the outcome, or (0, 1) when no data line came.
+        for (unsigned long p = 0; p + 1 < n && p <= pos.size(); ++p) {
             if (position_of(p) != position_of(p + 1))
                 fatal("Something's wrong\n", "Position[", p, "]=", position_of(p), " != Position[", p + 1,
                       "]=", position_of(p + 1), "\n");
@@ -251,8 +254,8 @@ void dataset::print_phylip(std::ostream& out) {
 
 void dataset::print_screen(std::ostream& out) const {
     const size_t n = seqs.size();
-    if (n == 0) return;
-    const size_t len = seqs[0].size();
+    // An empty data set ends the run with the message of laen.
+    const size_t len = static_cast<size_t>(laen(0));
     std::vector<std::string> buffers(n);
     for (size_t col = 0; col < len; ++col) {
         for (size_t i = 0; i < n; ++i)

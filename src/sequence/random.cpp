@@ -3,6 +3,7 @@
 #include "sequence/util.h"
 
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -48,7 +49,9 @@ void seed_from(unsigned int seed) {
 
 double randomunitintervall() {
     if (idum <= 0) {
-        idum = (-idum < 1) ? 1 : -idum;
+        // -INT_MIN is not an int; in 32-bit arithmetic it stays negative,
+        // so it counts as "not positive" and gives 1.
+        idum = (idum == INT_MIN || -idum < 1) ? 1 : -idum;
         idum2 = idum;
         for (int j = NTAB + 7; j >= 0; --j) {
             idum = schrage(idum, IQ1, IA1, IR1, IM1);

@@ -1,6 +1,7 @@
 #include "sequence/util.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -31,31 +32,50 @@ void maerror(const char* step) {
 
 namespace {
 
+// Element counts are products of positive ints; one that does not fit in
+// size_t bytes cannot be allocated, which is reported as lack of memory.
 template <class T>
-T* alloc_block(long long count, const char* step) {
-    if (count <= 0) fatal("Internal error: non-positive size in scratch allocation (", step, ")\n");
-    void* p = std::malloc(static_cast<size_t>(count) * sizeof(T));
+T* alloc_block(size_t count, const char* step) {
+    if (count == 0) fatal("Internal error: non-positive size in scratch allocation (", step, ")\n");
+    if (count > SIZE_MAX / sizeof(T)) maerror(step);
+    void* p = std::malloc(count * sizeof(T));
     if (!p) maerror(step);
     return static_cast<T*>(p);
 }
 
 template <class T>
+T* alloc_vector(int n, const char* step) {
+    if (n <= 0) fatal("Internal error: non-positive size in scratch allocation (", step, ")\n");
+    return alloc_block<T>(static_cast<size_t>(n), step);
+}
+
+// a * b, or SIZE_MAX when the product does not fit (an impossible size).
+inline size_t count_product(size_t a, size_t b) {
+    size_t r;
+    if (__builtin_mul_overflow(a, b, &r)) return SIZE_MAX;
+    return r;
+}
+
+template <class T>
 T** alloc_matrix(int rows, int cols, const char* s1, const char* s2) {
     if (rows <= 0 || cols <= 0) fatal("Internal error: non-positive size in scratch allocation (", s1, ")\n");
-    T** m = alloc_block<T*>(rows, s1);
-    T* block = alloc_block<T>(static_cast<long long>(rows) * cols, s2);
-    for (int i = 0; i < rows; ++i) m[i] = block + static_cast<size_t>(i) * cols;
+    const size_t r = static_cast<size_t>(rows), c = static_cast<size_t>(cols);
+    T** m = alloc_block<T*>(r, s1);
+    T* block = alloc_block<T>(count_product(r, c), s2);
+    for (size_t i = 0; i < r; ++i) m[i] = block + i * c;
     return m;
 }
 
 template <class T>
 T*** alloc_cube(int a, int b, int c, const char* s1, const char* s2, const char* s3) {
     if (a <= 0 || b <= 0 || c <= 0) fatal("Internal error: non-positive size in scratch allocation (", s1, ")\n");
-    T*** planes = alloc_block<T**>(a, s1);
-    T** rows = alloc_block<T*>(static_cast<long long>(a) * b, s2);
-    T* block = alloc_block<T>(static_cast<long long>(a) * b * c, s3);
-    for (long long i = 0; i < a; ++i) planes[i] = rows + i * b;
-    for (long long r = 0; r < static_cast<long long>(a) * b; ++r) rows[r] = block + r * c;
+    const size_t na = static_cast<size_t>(a), nb = static_cast<size_t>(b), nc = static_cast<size_t>(c);
+    const size_t nrows = count_product(na, nb);
+    T*** planes = alloc_block<T**>(na, s1);
+    T** rows = alloc_block<T*>(nrows, s2);
+    T* block = alloc_block<T>(count_product(nrows, nc), s3);
+    for (size_t i = 0; i < na; ++i) planes[i] = rows + i * nb;
+    for (size_t r = 0; r < nrows; ++r) rows[r] = block + r * nc;
     return planes;
 }
 
@@ -76,7 +96,7 @@ void release_cube(T*** c) {
 
 }  // namespace
 
-double* new_dvector(int n) { return alloc_block<double>(n, "step 1 in new_dvector"); }
+double* new_dvector(int n) { return alloc_vector<double>(n, "step 1 in new_dvector"); }
 double** new_dmatrix(int r, int c) {
     return alloc_matrix<double>(r, c, "step 1 in in new_dmatrix", "step 2 in in new_dmatrix");
 }
@@ -88,7 +108,7 @@ void free_dvector(double* v) { std::free(v); }
 void free_dmatrix(double** m) { release_matrix(m); }
 void free_dcube(double*** c) { release_cube(c); }
 
-char* new_cvector(int n) { return alloc_block<char>(n, "step1 in new_cvector"); }
+char* new_cvector(int n) { return alloc_vector<char>(n, "step1 in new_cvector"); }
 char** new_cmatrix(int r, int c) {
     return alloc_matrix<char>(r, c, "step 1 in new_cmatrix", "step 2 in new_cmatrix");
 }
@@ -100,7 +120,7 @@ void free_cvector(char* v) { std::free(v); }
 void free_cmatrix(char** m) { release_matrix(m); }
 void free_ccube(char*** c) { release_cube(c); }
 
-int* new_ivector(int n) { return alloc_block<int>(n, "step 1 in new_ivector"); }
+int* new_ivector(int n) { return alloc_vector<int>(n, "step 1 in new_ivector"); }
 int** new_imatrix(int r, int c) {
     return alloc_matrix<int>(r, c, "step 1 in new_imatrix", "step 2 in new_imatrix");
 }
@@ -112,7 +132,7 @@ void free_ivector(int* v) { std::free(v); }
 void free_imatrix(int** m) { release_matrix(m); }
 void free_icube(int*** c) { release_cube(c); }
 
-unsigned long* new_ulivector(int n) { return alloc_block<unsigned long>(n, "step 1 in new_ulivector"); }
+unsigned long* new_ulivector(int n) { return alloc_vector<unsigned long>(n, "step 1 in new_ulivector"); }
 unsigned long** new_ulimatrix(int r, int c) {
     return alloc_matrix<unsigned long>(r, c, "step 1 in new_ulimatrix", "step 2 in new_ulimatrix");
 }
@@ -133,12 +153,129 @@ void* myrealloc(void* p, unsigned int bytes) {
 char* mygets() {
     char* buf = new_cvector(100);
     int n = 0;
+    int c = 0;
     while (n < 99) {
-        int c = std::getchar();
+        c = std::getchar();
         if (c == EOF || c == '\n' || c == '\r') break;
         buf[n++] = static_cast<char>(c);
     }
-    if (std::ferror(stdin)) n = 0;
+    // A line ended by the end of input or by an input error gives an empty text.
+    if (c == EOF || std::ferror(stdin)) n = 0;
     buf[n] = '\0';
     return buf;
+}
+
+namespace {
+
+constexpr double kGolden = 0.381966;
+constexpr double kTiny = 1e-10;
+constexpr int kBrentIterations = 100;
+
+// The magnitude of a with the sign of b, the sign taken from b rounded to
+// single precision (zero counting as positive).
+inline double sign_as(double a, double b) {
+    return single_precision(b) >= 0.0 ? std::fabs(a) : -std::fabs(a);
+}
+
+}  // namespace
+
+double brent(double ax, double bx, double cx, double (*f)(double), double tol, double* fmin, double* curv,
+             double fa, double fb, double fc) {
+    double a = ax < cx ? ax : cx;
+    double b = ax > cx ? ax : cx;
+    double x = bx, fx = fb;
+    double w, fw, v, fv;
+    if (fa < fc) {
+        w = ax; fw = fa; v = cx; fv = fc;
+    } else {
+        w = cx; fw = fc; v = ax; fv = fa;
+    }
+    double d = 0.0, e = 0.0;
+    for (int iter = 0; iter < kBrentIterations; ++iter) {
+        const double xm = 0.5 * (a + b);
+        const double tol1 = tol * std::fabs(x) + kTiny;
+        const double tol2 = 2.0 * tol1;
+        if (std::fabs(x - xm) <= tol2 - 0.5 * (b - a)) break;
+        if (std::fabs(e) > tol1) {
+            const double r = (x - w) * (fx - fv);
+            double q = (x - v) * (fx - fw);
+            double p = (x - v) * q - (x - w) * r;
+            q = 2.0 * (q - r);
+            if (single_precision(q) > 0.0) p = -p;
+            q = std::fabs(q);
+            const double etemp = e;
+            e = d;
+            if (std::fabs(p) >= std::fabs(0.5 * q * etemp) || p <= q * (a - x) || p >= q * (b - x)) {
+                e = (x >= xm) ? a - x : b - x;
+                d = kGolden * e;
+            } else {
+                d = p / q;
+                const double u = x + d;
+                if (u - a < tol2 || b - u < tol2) d = sign_as(tol1, xm - x);
+            }
+        } else {
+            e = (x >= xm) ? a - x : b - x;
+            d = kGolden * e;
+        }
+        const double u = (std::fabs(d) >= tol1) ? x + d : x + sign_as(tol1, d);
+        const double fu = f(u);
+        if (fu <= fx) {
+            if (u >= x) a = x; else b = x;
+            v = w; fv = fw;
+            w = x; fw = fx;
+            x = u; fx = fu;
+        } else {
+            if (u < x) a = u; else b = u;
+            if (fu <= fw || w == x) {
+                v = w; fv = fw;
+                w = u; fw = fu;
+            } else if (fu <= fv || v == x || v == w) {
+                v = u; fv = fu;
+            }
+        }
+    }
+    *fmin = fx;
+    *curv = 2.0 * (fw * (v - x) + fx * (w - v) + fv * (x - w)) /
+            (w * w * (v - x) + x * x * (w - v) + v * v * (x - w));
+    return x;
+}
+
+double onedimenmin(double lo, double x0, double hi, double (*f)(double), double tol, double* fmin, double* curv) {
+    const double h = x0 * tol * 50.0;
+    double a = x0 - h;
+    if (a < lo) a = lo;
+    double c = x0 + h;
+    if (c > hi) c = hi;
+    double fa = f(a);
+    const double fx = f(x0);
+    double fc = f(c);
+    if (fa < fx || fc < fx) {
+        if (a != lo) fa = f(lo);
+        if (c != hi) fc = f(hi);
+        return brent(lo, x0, hi, f, tol, fmin, curv, fa, fx, fc);
+    }
+    return brent(a, x0, c, f, tol, fmin, curv, fa, fx, fc);
+}
+
+void twodimenmin(double tol, int free1, double lo1, double* x1, double hi1, double (*f1)(double), double* se1,
+                 int free2, double lo2, double* x2, double hi2, double (*f2)(double), double* se2) {
+    const int nfree = (free1 ? 1 : 0) + (free2 ? 1 : 0);
+    auto one = [tol](double lo, double* x, double hi, double (*f)(double), double* se) -> bool {
+        if (*x <= lo) *x = lo + 0.2 * (hi - lo);
+        if (*x >= hi) *x = hi - 0.2 * (hi - lo);
+        const double start = *x;
+        double fmin = 0.0, curv = 0.0;
+        *x = onedimenmin(lo, *x, hi, f, tol, &fmin, &curv);
+        if (*x < lo) *x = lo;
+        if (*x > hi) *x = hi;
+        const double c = std::fabs(curv);
+        *se = (c > 1.0 / (hi * hi)) ? std::sqrt(1.0 / c) : hi;
+        return std::fabs(*x - start) > 3.3 * tol;
+    };
+    for (int pass = 1;; ++pass) {
+        bool changed = false;
+        if (free1 && one(lo1, x1, hi1, f1, se1)) changed = true;
+        if (free2 && one(lo2, x2, hi2, f2, se2)) changed = true;
+        if (nfree == 1 || pass >= 10 || !changed) break;
+    }
 }

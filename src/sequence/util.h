@@ -2,8 +2,19 @@
 #ifndef QUILLMAR_SEQUENCE_UTIL_H
 #define QUILLMAR_SEQUENCE_UTIL_H
 
+#include <cfloat>
+#include <cmath>
 #include <sstream>
 #include <string>
+
+// The value rounded to single precision, for the range tests that compare in
+// single precision. NaN stays NaN; a value beyond the float range is returned
+// unchanged (it compares like the infinity it would round to against any
+// bound within the range).
+inline double single_precision(double x) {
+    if (std::isnan(x) || std::fabs(x) > static_cast<double>(FLT_MAX)) return x;
+    return static_cast<double>(static_cast<float>(x));
+}
 
 // Writes the text to standard error and ends the process with status 1.
 [[noreturn]] void fatal_text(const std::string& text);
@@ -60,7 +71,23 @@ void free_ulicube(unsigned long*** c);
 // Reallocates a block to the given size in bytes (allocates when p is null).
 void* myrealloc(void* p, unsigned int bytes);
 // One line of at most 99 characters from standard input, in a new
-// 100-character buffer from new_cvector; empty at end of input.
+// 100-character buffer from new_cvector; empty when the line is ended by the
+// end of input or an input error.
 char* mygets();
+
+// Free-function forms of the line minimisers (the program uses
+// the member forms of alignment). Each objective is a function of one
+// variable; twodimenmin minimises f1 over x1 and f2 over x2 in turn, each
+// objective reading the other coordinate where its caller keeps it (x1, x2).
+// brent: minimum between ax and cx from bx, with fa, fb, fc known at ax, bx,
+// cx; the value there in *fmin, the last parabola's curvature in *curv.
+double brent(double ax, double bx, double cx, double (*f)(double), double tol, double* fmin, double* curv,
+             double fa, double fb, double fc);
+// Minimum of f over [lo, hi] from the start x0.
+double onedimenmin(double lo, double x0, double hi, double (*f)(double), double tol, double* fmin, double* curv);
+// Coordinates with a non-zero flag are free; x1, x2 are start values on entry
+// and results on return; *se1, *se2 receive the spread of each free one.
+void twodimenmin(double tol, int free1, double lo1, double* x1, double hi1, double (*f1)(double), double* se1,
+                 int free2, double lo2, double* x2, double hi2, double (*f2)(double), double* se2);
 
 #endif

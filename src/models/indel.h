@@ -1,0 +1,89 @@
+// TKF insertion-deletion models: branch quantities, sequence-length law,
+// log transition tables of pair HMMs composed along small trees, and the
+// samplers of the next composite column state.
+#ifndef QUILLMAR_MODELS_INDEL_H
+#define QUILLMAR_MODELS_INDEL_H
+
+#include <array>
+#include <vector>
+
+#include "sequence/seqcode.h"
+
+// Column states of a pair alignment (A the first, ancestor-side sequence,
+// B the second). NOSTATE answers a position pair that is no column.
+enum zustand : int { MATCH = 0, INSERTION, DELETION, START, END, NOSTATE };
+
+// Column states along the small trees, used by number. Values up to the end
+// state index the transition tables; higher values are markers or codes of
+// the known sequences' own column.
+//
+// triplet_zus (N with children B, C; branches b, c):
+//   0 NBC, 1 NB, 2 NC, 3 C (insertion on c), 4 B (insertion on b, c beta),
+//   5 B (insertion on b, c gamma), 6 N (hidden), 7 start, 8 end,
+//   9 outer code B,C, 10 sampler marker.
+enum triplet_zus : int {};
+
+// quart_zus (U parent of N; N with children B, C; branches a, b, c):
+//   0 UNBC, 1 UNB, 2 UNC, 3 NBC, 4 UN, 5 NB, 6 NC, 7 U, 8 N (hidden),
+//   9-12 B insertions (9, 10: N's residue inserted or none; 11, 12: descended;
+//   9, 11 with c beta, 10, 12 with c gamma), 13, 14 C insertions (inserted /
+//   descended), 15 start, 16 end, 17 marker, 18 UBC, 19 UB, 20 UC, 21 BC
+//   (outer codes).
+enum quart_zus : int {};
+
+// hex_zus (U-a-N, N-b-B, N-c-M, M-d-D, M-e-E):
+//   0-10 root emissions, 11-20 insertions on a (18, 20 hidden),
+//   21-25 insertions on b, 26-29 on c (29 hidden), 30, 31 on d, 32 on e,
+//   33 start, 34 end, 35 marker.
+enum hex_zus : int {};
+
+class indel {
+public:
+    std::vector<double> params;  // [lambda, mu] or [lambda, mu, r]
+    idarch model;
+    double tP;                   // time of P
+    std::array<double, 2> tT;    // b, c
+    std::array<double, 3> tQ;    // a, b, c
+    std::array<double, 5> tH;    // a, b, c, d, e
+    // Natural-log transition tables [from][to]; -DBL_MAX is impossible.
+    std::array<std::array<double, 5>, 4> P;
+    std::array<std::array<double, 9>, 8> T;
+    std::array<std::array<double, 17>, 16> Q;
+    std::array<std::array<double, 35>, 34> H;
+
+    indel();
+    indel(std::vector<double> params, idarch model);
+    indel(double lambda, double mu);
+    indel(const indel&) = default;
+    ~indel() = default;
+    indel operator=(indel other);
+
+    int returnparams(std::vector<double>& v) const;
+    void setparams(const std::vector<double>& v);
+    void rescale(double x);
+
+    double tkf1_alpha(double mu, double t) const;
+    double tkf1_beta(double lambda, double mu, double t) const;
+    double tkf1_gamma(double lambda, double mu, double t) const;
+
+    double logprob_of_seqlen(unsigned n) const;
+    double retlnprob(int from, int to) const;
+    double retprob(zustand from, zustand to) const;
+
+    void fillP(double t);
+    void fillT(double tb, double tc);
+    void fillQ(double ta, double tb, double tc);
+    void fillH(double ta, double tb, double tc, double td, double te);
+
+    triplet_zus nexttriplet(triplet_zus cur, zustand outer) const;
+    triplet_zus nexttriplet_wint(triplet_zus cur, zustand outer) const;
+    quart_zus nextquartet(quart_zus cur, triplet_zus outer) const;
+    quart_zus nextquartet_wint(quart_zus cur, triplet_zus outer) const;
+    hex_zus nexthextet(hex_zus cur, quart_zus outer) const;
+    hex_zus nexthextet_wint(hex_zus cur, quart_zus outer) const;
+};
+
+// ln(e^a + e^b) as the larger plus ln(1 + e^(smaller - larger)).
+double untidy_addlog(double a, double b);
+
+#endif

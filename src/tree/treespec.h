@@ -1,0 +1,163 @@
+// Phylogenetic trees: nodes and branches, the guide-tree reader, the Newick
+// writer, constrained neighbour joining, re-rooting, fusion and resolution of
+// nodes, swaps, branch-length proposals and column subtrees.
+#ifndef QUILLMAR_TREE_TREESPEC_H
+#define QUILLMAR_TREE_TREESPEC_H
+
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "sequence/data.h"
+
+class baum;
+
+// A node's name, its Newick text and its number (data-set row for a leaf).
+class identifier {
+public:
+    std::string name;
+    std::string text;
+    int number = -1;
+
+    identifier() = default;
+    identifier(const identifier& other) = default;
+    identifier(identifier&& other) = default;
+    identifier operator=(identifier other);
+    // Compares names only.
+    bool operator==(const identifier& other) const;
+    // number := the index of the one name in the data set equal to name.
+    void setnumber(std::vector<std::vector<char>> names);
+};
+
+// One half of a branch, seen from its near node.
+class neighbor {
+public:
+    double brl = 0.0;
+    bool fixed = false;
+    bool isparent = false;
+    baum* node = nullptr;
+    std::vector<int> posmap;
+
+    neighbor() = default;
+    neighbor(const neighbor& other) = default;
+    neighbor(neighbor&& other) = default;
+    neighbor operator=(neighbor other);
+    // Copies everything but the position map.
+    neighbor operator<=(neighbor other);
+};
+
+// The guide-tree file's text up to the first ';' outside comments, without
+// comments, blanks and non-printing characters.
+class clustal : public std::string {
+public:
+    explicit clustal(const char* filename);
+    explicit clustal(std::ifstream& in);
+    ~clustal();
+
+private:
+    void lesen(std::istream& in);
+};
+
+// One level of a Newick text.
+class Newick {
+public:
+    std::string label;
+    double length = 0.1;
+    bool leaf = false;
+    std::vector<std::string> subtexts;
+
+    explicit Newick(std::string text);
+    void desc_lab_len(std::string text);
+    void subtrees();
+};
+
+// A tree node; through its root, a tree. A node owns the nodes of its
+// records that are not flagged isparent.
+class baum {
+public:
+    identifier id;
+    std::vector<neighbor> neighbors;
+    bioseq seq;
+
+    explicit baum(const identifier& x);
+    // Deep copy of the subtree below src, rooted at the copy of src.
+    baum(const baum& src);
+    // The same without sequences and position maps; topologyonly must be true.
+    baum(const baum& src, bool topologyonly);
+    // Guide-tree constructors; isroot is true for the whole tree.
+    baum(std::string text, bool isroot, dataset& ds);
+    baum(std::string text, bool isroot);
+    // Star tree over all sequences of a data set.
+    explicit baum(dataset& ds);
+    ~baum();
+
+    baum& operator=(const baum&) = delete;
+    baum(baum&&) = delete;
+    baum& operator=(baum&&) = delete;
+
+    // Queries.
+    baum* NB(int i) const;
+    int whichone(const baum* T) const;
+    baum* parent() const;
+    baum* root();
+    bool isLeaf() const;
+    bool isRoot() const;
+    unsigned numleaves() const;
+    int size() const;
+    double laenge() const;
+    int depth() const;
+    double aprxspan() const;
+    double aprxheight() const;
+    double opt_delta() const;
+    void setid(const identifier& x);
+    baum* findLeaf(const identifier& x);
+    std::string clustname();
+    // Topological equality of the two whole trees (draws random numbers).
+    bool operator==(baum& other);
+
+    // Newick writer.
+    std::ostream& print(std::ostream& os);
+    void update_tree();
+
+    // Constrained neighbour joining, called on the root leaf.
+    void NeighborJoining(std::vector<std::vector<double>>& D, unsigned& n);
+
+    // Re-rooting, fusion and resolution.
+    baum* pickrandleaf();
+    baum* reroot();
+    unsigned reroot(baum* from);
+    void fusenodes();
+    unsigned fuseblindnodes(bool makeroot);
+    void splitnode();
+    unsigned bifurcate(bool makeroot);
+    int allebisauf(std::vector<int>& v, unsigned n, int k);
+
+    // Swaps, branch-length proposals, enumeration.
+    void swapbr(int a, int b, int c);
+    double rndbrl(double x, double d, bool fixed);
+    double shiftnodes(double d, int i);
+    double shiftnodes(double d, int i, bool keepsign);
+    int rndchild(int i);
+    unsigned edges(std::vector<baum*>& nodes, std::vector<unsigned>& idx);
+    unsigned internaledges(std::vector<baum*>& nodes, std::vector<unsigned>& idx);
+    unsigned intnodes(std::vector<baum*>& nodes);
+
+    // Column subtrees.
+    baum* teilbaum(const std::vector<std::string>& names, const std::vector<char>& column);
+    baum* abuse_fix(const std::vector<std::string>& names, const std::vector<char>& column);
+    void findnames(baum*& first, std::vector<bool>& present, const std::vector<std::string>& names,
+                   std::vector<bool>& found);
+    bool post_order_abuse_fix(std::vector<bool>& present);
+    void trim();
+
+private:
+    void copy_children(const baum& src, bool topologyonly);
+    void build(const std::string& text, bool isroot, dataset* ds);
+    void check_read_tree() const;
+    void nj_check(const std::vector<std::vector<double>>& D, std::vector<char>& seen) const;
+    void nj_resolve(std::vector<std::vector<double>>& D, unsigned& n);
+    void edges_walk(std::vector<baum*>& nodes, std::vector<unsigned>& idx);
+};
+
+#endif

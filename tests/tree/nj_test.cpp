@@ -1,0 +1,247 @@
+// Constrained neighbour joining.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/subprocess.h"
+#include "tree_helpers.h"
+
+using namespace treetest;
+
+namespace {
+
+using Matrix = std::vector<std::vector<double>>;
+
+void expect_fatal(const std::function<void()>& fn, const std::string& msg) {
+    ChildResult r = run_in_child(fn, 20);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, msg);
+}
+
+baum* leaf_named(baum* root, const std::string& name) {
+    identifier x;
+    x.name = name;
+    return root->findLeaf(x);
+}
+
+// Reads the text over the data set, roots it at the named leaf and fuses
+// the old root away, as the start-up does.
+baum* start_tree(const std::string& text, dataset& ds, const std::string& rootname) {
+    baum* t = new baum(text, true, ds);
+    baum* r = leaf_named(t, rootname);
+    r->reroot(nullptr);
+    r->fuseblindnodes(true);
+    return r;
+}
+
+TEST(NeighborJoining, WorkedExample) {
+    dataset ds = make_ds({"A", "B", "C", "D"});
+    baum* a = start_tree("(A,(B,C,D));", ds, "A");
+    baum* x = a->NB(0);
+    ASSERT_EQ(x->neighbors.size(), 4u);
+    ASSERT_TRUE(x->neighbors[0].isparent);
+    Matrix D = {{0, 3, 4, 5}, {3, 0, 5, 6}, {4, 5, 0, 7}, {5, 6, 7, 0}};
+    unsigned n = 4;
+    baum* b = x->NB(1);
+    baum* c = x->NB(2);
+    baum* d = x->NB(3);
+    a->NeighborJoining(D, n);
+    check_tree(a);
+
+    EXPECT_EQ(n, 2u);
+    const double e = 0.00001;
+    const Matrix expected = {
+        {0, 0, 0, 0, 0, 1},   {0, 0, 0, 0, 0, e},   {0, 0, 0, 0, 0, e},
+        {0, 0, 0, 0, 0, 1.5}, {0, 0, 0, 0, 0, 2.5}, {1, e, e, 1.5, 2.5, 0},
+    };
+    EXPECT_EQ(D, expected);
+
+    ASSERT_EQ(a->NB(0), x);
+    EXPECT_EQ(x->id.number, 5);
+    ASSERT_EQ(x->neighbors.size(), 3u);
+    EXPECT_TRUE(x->neighbors[0].isparent);
+    EXPECT_EQ(x->NB(1), d);
+    baum* m = x->NB(2);
+    EXPECT_EQ(m->id.number, 4);
+    ASSERT_EQ(m->neighbors.size(), 3u);
+    EXPECT_EQ(m->NB(0), b);
+    EXPECT_EQ(m->NB(1), c);
+    EXPECT_TRUE(m->neighbors[2].isparent);
+    EXPECT_EQ(m->NB(2), x);
+
+    EXPECT_EQ(a->neighbors[0].brl, 1.0);
+    EXPECT_EQ(x->neighbors[1].brl, 1.5);
+    EXPECT_EQ(x->neighbors[2].brl, 2.5);
+    EXPECT_EQ(m->neighbors[0].brl, 2.0);
+    EXPECT_EQ(m->neighbors[1].brl, 3.0);
+    EXPECT_EQ(m->neighbors[2].brl, 2.5);
+    // guide-tree branches keep their flag, the new one is unfixed
+    EXPECT_TRUE(a->neighbors[0].fixed);
+    EXPECT_TRUE(x->neighbors[1].fixed);
+    EXPECT_FALSE(x->neighbors[2].fixed);
+    EXPECT_TRUE(m->neighbors[0].fixed && m->neighbors[1].fixed);
+    EXPECT_TRUE(m->seq.empty() && m->neighbors[2].posmap.empty());
+    delete a;
+}
+
+// Three leaves: one join in which the inner node itself becomes the joined
+// node; g = D[B][C] / 2 + (r[B] - r[C]) / 2 with the fallbacks.
+TEST(NeighborJoining, LengthFallbacks) {
+    struct Case {
+        double ab, ac, bc;
+        double lb, lc, la;
+    };
+    const Case cases[] = {
+        {3, 4, 5, 2, 3, 1},         // plain: g = 2.5 + (8 - 9) / 2
+        {1, 10, 2, 0.2, 1.8, 4.5},  // g = -3.5: 10 percent to B
+        {10, 1, 2, 1.8, 0.2, 4.5},  // o = -3.5: 10 percent to C
+        {1, 1, 0, 0, 0, 1},         // zero distance: two zero branches
+    };
+    for (const Case& k : cases) {
+        dataset ds = make_ds({"A", "B", "C"});
+        baum* a = start_tree("(A,(B,C));", ds, "A");
+        Matrix D = {{0, k.ab, k.ac}, {k.ab, 0, k.bc}, {k.ac, k.bc, 0}};
+        unsigned n = 3;
+        a->NeighborJoining(D, n);
+        check_tree(a);
+        baum* x = a->NB(0);
+        EXPECT_EQ(n, 2u);
+        EXPECT_EQ(x->id.number, 3);
+        EXPECT_EQ(x->neighbors.size(), 3u);
+        EXPECT_DOUBLE_EQ(leaf_named(a, "B")->neighbors[0].brl, k.lb);
+        EXPECT_DOUBLE_EQ(leaf_named(a, "C")->neighbors[0].brl, k.lc);
+        EXPECT_DOUBLE_EQ(a->neighbors[0].brl, k.la);
+        EXPECT_EQ(D.size(), 4u);
+        delete a;
+    }
+}
+
+TEST(NeighborJoining, BinaryGuideTreeKeepsTopology) {
+    dataset ds = make_ds({"A", "B", "C", "D", "E"});
+    baum* a = start_tree("(A,((B,C),(D,E)));", ds, "A");
+    const std::string before = shape(a);
+    Matrix D(5, std::vector<double>(5, 0.0));
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 5; ++j)
+            if (i != j) D[i][j] = 1 + i + j;
+    unsigned n = 5;
+    a->NeighborJoining(D, n);
+    check_tree(a);
+    EXPECT_EQ(n, 2u);
+    EXPECT_EQ(D.size(), 8u);  // three joins
+    // same topology and list order, every length set
+    std::string after = shape(a);
+    auto strip = [](std::string s) {
+        std::string o;
+        for (size_t i = 0; i < s.size(); ++i) {
+            if (s[i] == ':') {
+                while (i + 1 < s.size() && s[i + 1] != ',' && s[i + 1] != ')') ++i;
+                continue;
+            }
+            o += s[i];
+        }
+        return o;
+    };
+    EXPECT_EQ(strip(after), strip(before));
+    EXPECT_EQ(strip(after), "(((B,C),(D,E)))A");
+    std::vector<baum*> nodes;
+    collect(a, nodes);
+    for (baum* v : nodes) {
+        EXPECT_GE(v->id.number, 0);
+        for (const neighbor& r : v->neighbors) EXPECT_NE(r.brl, 0.1);
+    }
+    delete a;
+}
+
+TEST(NeighborJoining, ResolvesRandomGuideTrees) {
+    idum = -21;
+    for (int rep = 0; rep < 20; ++rep) {
+        const int L = 3 + rep % 10;
+        std::vector<std::string> names = leaf_names(L);
+        dataset ds = make_ds(names);
+        baum* t = new baum(random_newick(L), true, ds);
+        baum* r = t->reroot();
+        r->fuseblindnodes(true);
+        Matrix D(L, std::vector<double>(L, 0.0));
+        for (int i = 0; i < L; ++i)
+            for (int j = i + 1; j < L; ++j) D[i][j] = D[j][i] = 0.5 + randomunitintervall();
+        unsigned n = static_cast<unsigned>(L);
+        r->NeighborJoining(D, n);
+        check_tree(r);
+        EXPECT_EQ(n, 2u);
+        EXPECT_EQ(D.size(), static_cast<size_t>(2 * L - 2));
+        std::vector<baum*> nodes;
+        collect(r, nodes);
+        for (baum* v : nodes)
+            if (!v->isLeaf()) {
+                EXPECT_EQ(v->neighbors.size(), 3u);
+            }
+        EXPECT_EQ(r->numleaves() + r->NB(0)->numleaves(), static_cast<unsigned>(L));
+        delete r;
+    }
+}
+
+TEST(NeighborJoining, Failures) {
+    const std::string err = "Error in the neighbor joining algorithm\n";
+    expect_fatal([] {
+        dataset ds = make_ds({"A", "B", "C"});
+        baum* t = new baum("(A,(B,C));", true, ds);
+        Matrix D(3, std::vector<double>(3, 1.0));
+        unsigned n = 3;
+        t->NeighborJoining(D, n);
+    }, "The Neighbor Joining algorithm works only with a leaf as the root!\n");
+    // a leaf number that is not a row
+    expect_fatal([] {
+        dataset ds = make_ds({"A", "B", "C", "D"});
+        baum* a = start_tree("(A,(B,C,D));", ds, "A");
+        Matrix D(3, std::vector<double>(3, 1.0));
+        unsigned n = 3;
+        a->NeighborJoining(D, n);
+    }, err);
+    // two leaves with one number
+    expect_fatal([] {
+        dataset ds = make_ds({"A", "B", "C", "D"});
+        baum* a = start_tree("(A,(B,C,D));", ds, "A");
+        leaf_named(a, "D")->id.number = 1;
+        Matrix D(4, std::vector<double>(4, 1.0));
+        unsigned n = 4;
+        a->NeighborJoining(D, n);
+    }, err);
+    // an inner node with two records
+    expect_fatal([] {
+        dataset ds = make_ds({"A", "B", "C"});
+        baum* t = new baum("(A,(B,C));", true, ds);
+        baum* a = leaf_named(t, "A");
+        a->reroot(nullptr);
+        Matrix D(3, std::vector<double>(3, 1.0));
+        unsigned n = 3;
+        a->NeighborJoining(D, n);
+    }, err);
+    // too few active nodes: n - 2 would wrap
+    expect_fatal([] {
+        dataset ds = make_ds({"A", "B", "C"});
+        baum* a = start_tree("(A,(B,C));", ds, "A");
+        Matrix D(3, std::vector<double>(3, 1.0));
+        unsigned n = 2;
+        a->NeighborJoining(D, n);
+    }, err);
+    // a matrix that is not square
+    expect_fatal([] {
+        dataset ds = make_ds({"A", "B", "C"});
+        baum* a = start_tree("(A,(B,C));", ds, "A");
+        Matrix D(3, std::vector<double>(2, 1.0));
+        unsigned n = 3;
+        a->NeighborJoining(D, n);
+    }, err);
+    // no pair below the largest double
+    expect_fatal([] {
+        dataset ds = make_ds({"A", "B", "C"});
+        baum* a = start_tree("(A,(B,C));", ds, "A");
+        Matrix D(3, std::vector<double>(3, std::nan("")));
+        unsigned n = 3;
+        a->NeighborJoining(D, n);
+    }, err);
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// Guide-tree reader: the clustal text, Newick levels, the tree constructor.
+#include <gtest/gtest.h>
+
+#include "support/subprocess.h"
+#include "tree_helpers.h"
+
+using namespace treetest;
+
+namespace {
+
+std::string clustal_of(const std::string& content) {
+    std::string dir = make_temp_dir();
+    std::string path = dir + "/tree.txt";
+    write_file(path, content);
+    clustal c(path.c_str());
+    return std::string(c);
+}
+
+// Runs fn in a child and expects exit status 1 with exactly this message.
+void expect_fatal(const std::function<void()>& fn, const std::string& msg) {
+    ChildResult r = run_in_child(fn, 20);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, msg);
+}
+
+struct ClustalCase {
+    const char* file;
+    const char* text;
+};
+
+TEST(Clustal, KeepsPrintableTextUpToFirstSemicolonOutsideComments) {
+    const ClustalCase cases[] = {
+        {"(A,B);", "(A,B);"},
+        {"[a comment; with a semicolon](A:1,B:2);", "(A:1,B:2);"},
+        {"( sp 1 :1,\n\tB:2 )\r\n;", "(sp1:1,B:2);"},
+        {"(A,B);(C,D);\n", "(A,B);"},
+        {"(A,B);]]] garbage", "(A,B);"},
+        {"(A\x01,B\x7f\xef\xbb\xbf);", "(A,B);"},
+        {"(A[x[y;]z,B);", "(Az,B);"},
+    };
+    for (const ClustalCase& c : cases) EXPECT_EQ(clustal_of(c.file), c.text) << c.file;
+}
+
+TEST(Clustal, Failures) {
+    expect_fatal([] { clustal_of("[a[b]c](A,B);"); }, "Unreadable tree format\n");
+    expect_fatal([] { clustal_of("(A,B]);"); }, "Unreadable tree format\n");
+    expect_fatal([] { clustal_of("(A,B)\n"); }, "No semicolon at the end of the tree\n");
+    expect_fatal([] { clustal_of("(A,B)[;]"); }, "No semicolon at the end of the tree\n");
+    expect_fatal([] { clustal c("/nonexistent/dir/tree"); }, "cannot open file /nonexistent/dir/tree\n");
+}
+
+TEST(Clustal, FromOpenStream) {
+    std::string dir = make_temp_dir();
+    write_file(dir + "/t", "[x](A,B);rest");
+    std::ifstream in(dir + "/t");
+    clustal c(in);
+    EXPECT_EQ(std::string(c), "(A,B);");
+    std::string rest;
+    in >> rest;
+    EXPECT_EQ(rest, "rest");  // nothing after the ';' was read
+}
+
+struct ShapeCase {
+    const char* text;
+    const char* shape;
+};
+
+TEST(GuideTree, ValidTexts) {
+    const ShapeCase cases[] = {
+        {"(A,B);", "(A:0.1,B:0.1)"},
+        {"(A:0.2,B:0.3):0.5;", "(A:0.2,B:0.3)"},
+        {"(A:1,(B:2,C:3)x:4);", "(A:1,(B:2,C:3):4)"},
+        {"(A,B,C,D)root;", "(A:0.1,B:0.1,C:0.1,D:0.1)"},
+        {"(A:1,(B:0.5):0.7,(C):0.7);", "(A:1,B:0.5,C:0.7)"},
+        {"((A:1,B:2):3,(C:1e-3,D:25):0);", "((A:1,B:2):3,(C:0.001,D:25):0)"},
+        {"(A:1.5abc,B:-2);", "(A:1.5,B:-2)"},
+    };
+    for (const ShapeCase& c : cases) {
+        baum* t = new baum(c.text, true);
+        EXPECT_EQ(shape(t), c.shape) << c.text;
+        check_tree(t);
+        delete t;
+    }
+}
+
+TEST(GuideTree, NodesRecordsAndOrder) {
+    dataset ds = make_ds({"C", "A", "B"});
+    ds.seqs[2] = chars("GG-T");
+    baum* t = new baum("(A:1,(B:2,C:3)x:4);", true, ds);
+    ASSERT_EQ(t->neighbors.size(), 2u);
+    EXPECT_EQ(t->id.number, -1);
+    EXPECT_EQ(t->id.name, "");
+    baum* a = t->NB(0);
+    baum* x = t->NB(1);
+    EXPECT_EQ(a->id.name, "A");
+    EXPECT_EQ(a->id.text, "A");
+    EXPECT_EQ(a->id.number, 1);
+    EXPECT_EQ(x->id.number, -1);
+    EXPECT_TRUE(x->seq.empty());
+    // a non-root node: parent first, then its children in text order
+    ASSERT_EQ(x->neighbors.size(), 3u);
+    EXPECT_TRUE(x->neighbors[0].isparent);
+    EXPECT_EQ(x->neighbors[0].node, t);
+    EXPECT_EQ(x->NB(1)->id.name, "B");
+    EXPECT_EQ(x->NB(2)->id.name, "C");
+    EXPECT_EQ(x->NB(1)->id.number, 2);
+    EXPECT_EQ(x->NB(2)->id.number, 0);
+    EXPECT_EQ(x->NB(1)->seq, bioseq(chars("GG-T"), 4));
+    EXPECT_EQ(x->NB(1)->seq.laen(), 3);
+    for (baum* n : {a, x, x->NB(1), x->NB(2)})
+        for (const neighbor& r : n->neighbors) {
+            EXPECT_TRUE(r.fixed);
+            EXPECT_TRUE(r.posmap.empty());
+        }
+    check_tree(t);
+    delete t;
+}
+
+TEST(GuideTree, Failures) {
+    struct Case {
+        const char* text;
+        const char* msg;
+    };
+    const Case cases[] = {
+        {"(A:1,,B:2);", "An empty string was passed to the constructor Newick\n"},
+        {"(A,);", "An empty string was passed to the constructor Newick\n"},
+        {"(A:1,:2);", "Leaf has no name\n"},
+        {"(A,());", "Leaf has no name\n"},
+        {"(A,(:0.5));", "Leaf has no name\n"},
+        {"(A:x,B:1);", "Cannot scan from string\nx\n"},
+        {"(A:,B);", "Cannot scan from string\n\n"},
+        {"(A,B:nan);", "Cannot scan from string\nnan\n"},
+        {"(A,B:-inf);", "Cannot scan from string\n-inf\n"},
+        {"(A,B:1e999);", "Cannot scan from string\n1e999\n"},
+        {"(A,(B:x));", "Cannot scan from string\nx)\n"},
+        {"(A,(B,C):y);", "Cannot scan from string\ny\n"},
+        {"((A:1,B:2);", "1 more '(' than ')' or v.v. in subtree\n((A:1,B:2)\n"},
+        {"(A:1,B:2));", "-1 more '(' than ')' or v.v. in subtree\n(A:1,B:2))\n"},
+        {"(A,(B,(C);", "2 more '(' than ')' or v.v. in subtree\n(A,(B,(C)\n"},
+        {"(A,B;", "1 more '(' than ')' or v.v. in subtree\n(A,B;\n"},
+        {"(A:1);", "The guide tree has fewer than two leaves\n"},
+        {"A:1;", "The guide tree has fewer than two leaves\n"},
+        {"A;", "The guide tree has fewer than two leaves\n"},
+        {"((A:1,B:2):3);", "The guide tree has fewer than two leaves\n"},
+        {"(A,B,(C,A));", "One name was found twice in the tree\n"},
+        {"(A,A);", "One name was found twice in the tree\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        expect_fatal([&] { baum t(c.text, true); }, c.msg);
+    }
+    expect_fatal([] { Newick n(""); }, "An empty string was passed to the constructor Newick\n");
+    expect_fatal([] { Newick n("(A,B);)"); }, "Error in Clustal tree: \n(A,B);)\n");
+    expect_fatal([] { Newick n("(A,B);:1"); }, "Error in Clustal tree: \n(A,B);:1\n");
+}
+
+TEST(GuideTree, DataSetMatching) {
+    dataset ds = make_ds({"A", "B", "C"});
+    expect_fatal([&] { baum t("(A,B,Z);", true, ds); },
+                 "Taxon Z was not found in the following data set:\nA\nB\nC\n");
+    dataset dup = make_ds({"A", "B", "A"});
+    expect_fatal([&] { baum t("(A,B);", true, dup); }, "Two sequences in the data set have the same name!\n");
+    // a duplicate that no leaf names goes unnoticed; unnamed rows are dropped
+    baum t("(B,C);", true, ds);
+    EXPECT_EQ(t.numleaves(), 2u);
+}
+
+TEST(Newick, Levels) {
+    Newick a("(A:1,(B:2,C:3)x:4,D);");
+    EXPECT_FALSE(a.leaf);
+    EXPECT_EQ(a.label, "(A:1,(B:2,C:3)x:4,D)");
+    EXPECT_EQ(a.length, 0.0);
+    EXPECT_EQ(a.subtexts, (std::vector<std::string>{"A:1", "(B:2,C:3)x:4", "D"}));
+    Newick b("(B:2,C:3)x:4");
+    EXPECT_EQ(b.label, "(B:2,C:3)");
+    EXPECT_EQ(b.length, 4.0);
+    Newick c("(B:2,C:3)x");
+    EXPECT_EQ(c.length, 0.1);
+    Newick d("sp:0.25");
+    EXPECT_TRUE(d.leaf);
+    EXPECT_EQ(d.label, "sp");
+    EXPECT_EQ(d.length, 0.25);
+    EXPECT_TRUE(d.subtexts.empty());
+    Newick e("(A:0.5):0.7");
+    EXPECT_TRUE(e.leaf);
+    EXPECT_EQ(e.label, "A");
+    EXPECT_EQ(e.length, 0.5);
+    Newick f("(A):0.7");
+    EXPECT_TRUE(f.leaf);
+    EXPECT_EQ(f.label, "A");
+    EXPECT_EQ(f.length, 0.7);
+    Newick g("((A:1,B:2):3)");
+    EXPECT_TRUE(g.leaf);
+    EXPECT_EQ(g.label, "(A:1,B:2)");
+    EXPECT_EQ(g.length, 3.0);
+}
+
+}  // namespace

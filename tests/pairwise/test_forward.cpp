@@ -1,0 +1,253 @@
+// Forward tables and the traceback steps.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "fixtures.h"
+#include "sequence/logspace.h"
+#include "sequence/random.h"
+#include "support/subprocess.h"
+
+namespace {
+
+double forward_into(const align_graph& g, int r, int s, zustand s1) {
+    const indel& im = *g.al->imodel;
+    return addlog(g.mat(r, s) + im.retlnprob(MATCH, s1), g.ins(r, s) + im.retlnprob(INSERTION, s1),
+                  g.del(r, s) + im.retlnprob(DELETION, s1));
+}
+
+TEST(AlignGraph, OneByOneCellsByHand) {
+    bioseq a = dna("A"), b = dna("A"), c = dna("C");
+    alignment al(a, b, 1.0, jc69(), indel());
+    align_graph g(al, -1, -1, 1, 1);
+    EXPECT_NEAR(g.mat(0, 0), -1.493687, 1e-6);
+    EXPECT_NEAR(g.del(0, 0), -16.590698, 1e-6);
+    EXPECT_NEAR(g.ins(0, 0), -17.284045, 1e-6);
+    const indel& im = *al.imodel;
+    EXPECT_EQ(g.del(0, 0), al.smodel->logfreqofstate(0) + g.ins(-1, 0) + im.retlnprob(INSERTION, DELETION));
+    EXPECT_EQ(g.ins(0, 0), al.smodel->logfreqofstate(0) + g.del(0, -1) + im.retlnprob(DELETION, INSERTION));
+    alignment al2(a, c, 1.0, jc69(), indel());
+    align_graph g2(al2, -1, -1, 1, 1);
+    EXPECT_NEAR(g2.mat(0, 0), -7.194146, 1e-6);
+}
+
+TEST(AlignGraph, ForwardEqualsSumOverAllPaths) {
+    const char* seqs[][2] = {{"A", "C"}, {"AC", "G"}, {"GT", "GAT"}, {"ACG", "TG"}, {"CAT", "CTA"}};
+    indel im(std::vector<double>{0.03, 0.05}, TKF1);
+    for (auto& sp : seqs) {
+        bioseq a = dna(sp[0]), b = dna(sp[1]);
+        const int m = a.laen(), n = b.laen();
+        for (double t : {0.5, 20.0}) {
+            alignment al(a, b, t, jc69(), im);
+            align_graph g(al, -1, -1, m, n);
+            EXPECT_NEAR(forward_into(g, m - 1, n - 1, END),
+                        brute_force(al, -1, -1, START, m - 1, n - 1, END), 1e-10)
+                << sp[0] << " " << sp[1] << " " << t;
+        }
+    }
+}
+
+TEST(AlignGraph, WindowWithGivenCornerStates) {
+    // Corners inside a longer pair: the columns at (0, 0) and (4, 3).
+    bioseq a = dna("ACGTA"), b = dna("AGTC");
+    indel im(std::vector<double>{0.03, 0.05}, TKF1);
+    alignment al(a, b, 10.0, jc69(), im);
+    struct W { zustand s0, s1; int i1, j1, r, s; };
+    const W ws[] = {{MATCH, MATCH, 4, 3, 3, 2}, {DELETION, INSERTION, 3, 3, 3, 2},
+                    {INSERTION, DELETION, 4, 2, 3, 2}, {START, END, 5, 4, 4, 3}};
+    for (const W& w : ws) {
+        const int i0 = w.s0 == START ? -1 : 0, j0 = w.s0 == START ? -1 : 0;
+        align_graph g(al, i0, j0, w.i1, w.j1, w.s0, w.s1);
+        EXPECT_EQ(g.r, w.r);
+        EXPECT_EQ(g.s, w.s);
+        EXPECT_NEAR(forward_into(g, w.r, w.s, w.s1), brute_force(al, i0, j0, w.s0, w.r, w.s, w.s1),
+                    1e-10);
+    }
+}
+
+void all_sequences(int n, std::vector<std::string>& out) {
+    out.assign(1, "");
+    for (int k = 0; k < n; ++k) {
+        std::vector<std::string> next;
+        for (const std::string& s : out)
+            for (char c : std::string("ACGT")) next.push_back(s + c);
+        out = next;
+    }
+}
+
+TEST(AlignGraph, SummingOverSecondSequencesGivesTheAncestorsProbability) {
+    indel im(std::vector<double>{0.002, 0.02}, TKF1);
+    std::vector<double> freqs{0.1, 0.2, 0.3, 0.4}, kappa{2.0};
+    substmodel sm(NUC, HKY, freqs, kappa);
+    for (const std::string sa : {"G", "TA"}) {
+        bioseq a = dna(sa);
+        const int m = a.laen();
+        bioseq empty = dna("");
+        alignment al(a, empty, 15.0, sm, im);
+        // Second sequence empty: the one path of deletions.
+        double total;
+        {
+            alignment e(a, empty, 15.0, sm, im);
+            double sc = e.imodel->retlnprob(START, DELETION);
+            for (int i = 0; i < m; ++i) sc += e.smodel->logfreqofstate(a[i]);
+            for (int i = 1; i < m; ++i) sc += e.imodel->retlnprob(DELETION, DELETION);
+            total = std::exp(sc + e.imodel->retlnprob(DELETION, END));
+        }
+        for (int n = 1; n <= 7; ++n) {
+            std::vector<std::string> bs;
+            all_sequences(n, bs);
+            for (const std::string& sb : bs) {
+                bioseq b = dna(sb);
+                al.seq2 = &b;
+                align_graph g(al, -1, -1, m, n, START, END);
+                total += std::exp(forward_into(g, m - 1, n - 1, END));
+            }
+        }
+        double expect = std::exp(im.logprob_of_seqlen(m));
+        for (int i = 0; i < m; ++i) expect *= std::exp(sm.logfreqofstate(a[i]));
+        EXPECT_NEAR(total / expect, 1.0, 1e-7) << sa;
+    }
+}
+
+// A 3 x 3 graph whose cells before (2, 2) are overwritten to test the step.
+struct StepFixture {
+    bioseq a = dna("ACG"), b = dna("ACG");
+    alignment al{a, b, 1.0, jc69(), indel()};
+    align_graph g{al, -1, -1, 3, 3};
+    void set(double cM, double cI, double cD) {
+        for (int k = 0; k < 3; ++k) g.T[k][END] = 0.0;
+        double* c = g.tab + ((1 + 1) * g.W + (1 + 1)) * 3;
+        c[0] = cM;
+        c[1] = cI;
+        c[2] = cD;
+    }
+};
+
+TEST(AlignGraph, GreedyStepTies) {
+    struct Case { double cM, cI, cD; zustand expect; };
+    const Case cases[] = {
+        {-5, -5, -5, MATCH},     {-6, -5, -5, DELETION}, {-5, -5, -6, MATCH},
+        {-5, -6, -5, MATCH},     {-6, -4, -5, INSERTION}, {-6, -5, -4, DELETION},
+        {-4, -5, -5, MATCH},     {-DBL_MAX, -DBL_MAX, -DBL_MAX, MATCH},
+    };
+    for (const Case& c : cases) {
+        StepFixture f;
+        f.set(c.cM, c.cI, c.cD);
+        EXPECT_EQ(f.g.maxwk_schritt(END, 2, 2, -1, -1), c.expect) << c.cM << c.cI << c.cD;
+    }
+}
+
+TEST(AlignGraph, GreedyStepOnOneResidueEach) {
+    bioseq a = dna("A"), b = dna("C");
+    alignment al(a, b, 1.0, jc69(), indel());
+    align_graph g(al, -1, -1, 1, 1);
+    const indel& im = *al.imodel;
+    const double cM = g.mat(0, 0) + im.retlnprob(MATCH, END);
+    const double cI = g.ins(0, 0) + im.retlnprob(INSERTION, END);
+    const double cD = g.del(0, 0) + im.retlnprob(DELETION, END);
+    const zustand expect = cI > cD ? (cI > cM ? INSERTION : MATCH) : (cD > cM ? DELETION : MATCH);
+    EXPECT_EQ(g.maxwk_schritt(END, 1, 1, -1, -1), expect);
+    // Border rules decide without comparing.
+    EXPECT_EQ(g.maxwk_schritt(INSERTION, 1, 0, -1, 1), DELETION);
+    EXPECT_EQ(g.maxwk_schritt(DELETION, 0, 1, 0, -1), INSERTION);
+}
+
+TEST(AlignGraph, SampledStepDrawsOnceInsideAndFollowsTheWeights) {
+    bioseq a = dna("A"), b = dna("C");
+    indel im(std::vector<double>{0.05, 0.1}, TKF1);
+    alignment al(a, b, 30.0, jc69(), im);
+    align_graph g(al, -1, -1, 1, 1);
+    // Border steps draw nothing; an interior step draws exactly one number.
+    idum = -11;
+    EXPECT_EQ(g.zufallsschritt(INSERTION, 1, 0, -1, 1, 1.0, 0), DELETION);
+    g.zufallsschritt(END, 1, 1, -1, -1, 1.0, 0);
+    const double after = randomunitintervall();
+    idum = -11;
+    randomunitintervall();
+    EXPECT_EQ(randomunitintervall(), after);
+
+    const double cM = g.mat(0, 0) + al.imodel->retlnprob(MATCH, END);
+    const double cI = g.ins(0, 0) + al.imodel->retlnprob(INSERTION, END);
+    const double cD = g.del(0, 0) + al.imodel->retlnprob(DELETION, END);
+    const double z = addlog(cM, cI, cD);
+    const double p[3] = {std::exp(cM - z), std::exp(cI - z), std::exp(cD - z)};
+    int count[3] = {0, 0, 0};
+    const int N = 40000;
+    idum = -3;
+    for (int k = 0; k < N; ++k) ++count[g.zufallsschritt(END, 1, 1, -1, -1, 1.0, 0)];
+    for (int k = 0; k < 3; ++k) {
+        const double sd = std::sqrt(N * p[k] * (1 - p[k]));
+        EXPECT_NEAR(count[k], N * p[k], 4 * sd + 1) << k;
+    }
+}
+
+TEST(DistribPow, NormalisesAndTempers) {
+    std::vector<double> w{0.2, 0.6, 0.2};
+    distrib_pow(w, 2.0, 4);
+    EXPECT_EQ(w, (std::vector<double>{0, 1, 0}));
+    w = {1, 3};
+    distrib_pow(w, 2.0, 1);
+    EXPECT_DOUBLE_EQ(w[0], 0.1);
+    EXPECT_DOUBLE_EQ(w[1], 0.9);
+    w = {1, 3};
+    distrib_pow(w, 1.0, 0);
+    EXPECT_EQ(w, (std::vector<double>{0.25, 0.75}));
+    w = {0.5, 0.5, 0.2};
+    distrib_pow(w, 5.0, 2);   // one-hot at the first largest
+    EXPECT_EQ(w, (std::vector<double>{1, 0, 0}));
+}
+
+TEST(DistribPow, FatalVectors) {
+    auto empty = run_in_child([] {
+        std::vector<double> w{0, 0, 0};
+        distrib_pow(w, 1.0, 0);
+    });
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.err, "The probability vector that was passed to distrib_pow is empty!\n");
+    auto neg = run_in_child([] {
+        std::vector<double> w{0.5, -0.1, 0.6};
+        distrib_pow(w, 1.0, 0);
+    });
+    EXPECT_EQ(neg.status, 1);
+    EXPECT_EQ(neg.err, "One of the frequencies in distrib_pow is negative!\n");
+}
+
+TEST(AlignGraph, ImpossibleCornersAndStepsAreFatal) {
+    struct Case { std::function<void()> fn; std::string err; };
+    const std::vector<Case> cases = {
+        {[] {
+             bioseq a = dna("ACG"), b = dna("ACG");
+             alignment al(a, b, 1.0, jc69(), indel());
+             align_graph g(al, -1, -1, 3, 3, START, START);
+         },
+         "komischer laststate in align_graph::beschrifte(...)\n"},
+        {[] {
+             bioseq a = dna("ACG"), b = dna("ACG");
+             alignment al(a, b, 1.0, jc69(), indel());
+             align_graph g(al, -1, -1, 3, 3, END, END);
+         },
+         "komischer firststate in align_graph::beschrifte(...)\n"},
+        {[] {
+             bioseq a = dna("ACG"), b = dna("ACG");
+             alignment al(a, b, 1.0, jc69(), indel());
+             align_graph g(al, -1, -1, 3, 3);
+             g.maxwk_schritt(START, 2, 2, 0, 0);
+         },
+         "Unreasonable state nextstep\n"},
+        {[] {
+             bioseq a = dna("ACG"), b = dna("ACG");
+             alignment al(a, b, 1.0, jc69(), indel());
+             align_graph g(al, 0, 0, 3, 3, MATCH, END);
+             g.maxwk_schritt(MATCH, 0, 2, 0, 0);
+         },
+         "Fehler: zu kleine Parameter in align_graph::zufallsschritt!!!\n"},
+    };
+    for (const Case& c : cases) {
+        auto r = run_in_child(c.fn);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,451 @@
+// Window and linear-space re-alignment.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "fixtures.h"
+#include "sequence/random.h"
+#include "support/subprocess.h"
+
+namespace {
+
+std::string random_dna(std::mt19937& gen, int n) {
+    std::string s;
+    for (int k = 0; k < n; ++k) s += "ACGT"[gen() % 4];
+    return s;
+}
+
+// B from A by substitutions, deletions and insertions at the given rates.
+std::string mutate(std::mt19937& gen, const std::string& a, double sub, double gap) {
+    std::uniform_real_distribution<double> u(0, 1);
+    std::string b;
+    for (char c : a) {
+        const double x = u(gen);
+        if (x < gap) continue;
+        if (x < 2 * gap) b += "ACGT"[gen() % 4];
+        b += (u(gen) < sub) ? "ACGT"[gen() % 4] : c;
+    }
+    return b;
+}
+
+// The whole pair aligned greedily from one full table.
+std::vector<int> table_route(alignment& al) {
+    const int m = al.seq1->laen(), n = al.seq2->laen();
+    align_graph g(al, -1, -1, m, n, START, END);
+    std::vector<int> rev;
+    int a = m, b = n, ca = -1, cb = -1;
+    zustand st = END;
+    while (a > 0 || b > 0) {
+        st = g.maxwk_schritt(st, a, b, ca, cb);
+        if (st != INSERTION) --a;
+        if (st != DELETION) --b;
+        ca = st != INSERTION ? (*al.seq1)[a] : -1;
+        cb = st != DELETION ? (*al.seq2)[b] : -1;
+        rev.push_back(st);
+    }
+    return std::vector<int>(rev.rbegin(), rev.rend());
+}
+
+std::vector<int> hirschberg_route(alignment& al) {
+    al.hirschberg(false);
+    return columns(al);
+}
+
+void expect_complete(const alignment& al) {
+    int na = 0, nb = 0;
+    for (int s : columns(al)) {
+        if (s != INSERTION) ++na;
+        if (s != DELETION) ++nb;
+    }
+    EXPECT_EQ(na, al.seq1->laen());
+    EXPECT_EQ(nb, al.seq2->laen());
+}
+
+// Every match of the path split into a deletion and an insertion.
+std::vector<int> scrambled(const std::vector<int>& path) {
+    std::vector<int> out;
+    for (int st : path) {
+        if (st == MATCH) {
+            out.push_back(DELETION);
+            out.push_back(INSERTION);
+        } else {
+            out.push_back(st);
+        }
+    }
+    return out;
+}
+
+struct WindowFixture {
+    std::mt19937 gen{11};
+    std::string sa = random_dna(gen, 40);
+    bioseq a = dna(sa);
+    bioseq b = dna(mutate(gen, sa, 0.15, 0.05));
+    indel im{std::vector<double>{0.02, 0.03}, TKF1};
+    alignment al{a, b, 15.0, jc69(), im, 1.0, 2147483647UL};
+    std::vector<int> best = columns(al);
+    WindowFixture() { path_to_maps(scrambled(best), a.laen(), b.laen(), al.map1, al.map2); }
+    int m() const { return a.laen(); }
+    int n() const { return b.laen(); }
+};
+
+// Entries of residues outside the window (a, b)-(c, d) are untouched.
+void expect_outside_kept(const alignment& before, const alignment& after, int a, int b, int c,
+                         int d) {
+    for (int i = 0; i < static_cast<int>(before.map1.size()); ++i)
+        if (i <= a || i >= c) {
+            EXPECT_EQ(before.map1[i], after.map1[i]) << i;
+        }
+    for (int j = 0; j < static_cast<int>(before.map2.size()); ++j)
+        if (j <= b || j >= d) {
+            EXPECT_EQ(before.map2[j], after.map2[j]) << j;
+        }
+}
+
+TEST(Teilsample, RandomWindowOfEachKind) {
+    WindowFixture f;
+    const int w = 6, m = f.m(), n = f.n();
+    bool seen[3] = {false, false, false};
+    for (unsigned seed = 1; seed < 200 && !(seen[0] && seen[1] && seen[2]); ++seed) {
+        std::srand(seed);
+        const int x = std::rand() % (w + m);
+        const int following = std::rand();
+        const int kind = x >= m ? 2 : (x + w < m ? 0 : 1);
+        if (seen[kind]) continue;
+        seen[kind] = true;
+        alignment drawn(f.al), explicit_window(f.al);
+        std::srand(seed);
+        drawn.teilsample(w);
+        EXPECT_EQ(std::rand(), following);  // one draw only
+        int a, b, c, d;
+        if (kind == 0) {
+            a = x;
+            c = x + w;
+        } else if (kind == 1) {
+            a = m - w;
+            c = m;
+        } else {
+            a = -1;
+            c = w;
+        }
+        b = a < 0 ? -1 : f.al.map1[a];
+        d = c == m ? n : f.al.map1[c];
+        explicit_window.teilsample(a, b, c, d);
+        EXPECT_EQ(drawn.map1, explicit_window.map1) << kind;
+        EXPECT_EQ(drawn.map2, explicit_window.map2) << kind;
+        EXPECT_NE(drawn.map1, f.al.map1) << kind;
+        expect_outside_kept(f.al, drawn, a, b, c, d);
+        expect_complete(drawn);
+    }
+    EXPECT_TRUE(seen[0] && seen[1] && seen[2]);
+}
+
+TEST(Teilsample, WholePairCases) {
+    WindowFixture f;
+    alignment whole(f.al);
+    whole.sample();
+    EXPECT_EQ(columns(whole), f.best);
+
+    // w >= m: the whole pair, no draw.
+    std::srand(5);
+    const int first = std::rand();
+    std::srand(5);
+    alignment big(f.al);
+    big.teilsample(f.m());
+    EXPECT_EQ(std::rand(), first);
+    EXPECT_EQ(big.map1, whole.map1);
+
+    // Two residues of A with no residue of B between their columns.
+    alignment same(f.al);
+    int k = 0;
+    while (f.al.map1[k] != f.al.map1[k + 1]) ++k;
+    same.teilsample(k, k + 1);
+    EXPECT_EQ(same.map1, whole.map1);
+
+    // w = 0 warns, then re-aligns the whole pair.
+    auto r = run_in_child([&f, &whole] {
+        alignment zero(f.al);
+        zero.teilsample(0);
+        std::exit(zero.map1 == whole.map1 && zero.map2 == whole.map2 ? 0 : 2);
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "unsinniger Parameter in alignment::teilsample(...)\n");
+}
+
+TEST(Teilsample, AdjacentCornersChangeNothing) {
+    WindowFixture f;
+    for (int a = 0; a + 1 < f.m(); a += 7) {
+        alignment al(f.al);
+        al.teilsample(a, al.map1[a], a + 1, al.map1[a + 1]);
+        EXPECT_EQ(al.map1, f.al.map1);
+        EXPECT_EQ(al.map2, f.al.map2);
+    }
+}
+
+TEST(Teilsample, CornerOffThePathIsFatal) {
+    auto r = run_in_child([] {
+        WindowFixture f;
+        f.al.teilsample(-1, -1, 5, 30);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "5 und 30 ergeben keinen Zustand in alignment::iter_zust\n");
+}
+
+TEST(Hirschberg, ForcedPathsAgreeWithTheTables) {
+    // Low indel rates and closely related pairs: one path dominates.
+    std::mt19937 gen(5);
+    indel im(std::vector<double>{1e-5, 2e-5}, TKF1);
+    for (int rep = 0; rep < 20; ++rep) {
+        std::string sa = random_dna(gen, 6 + gen() % 50);
+        std::string sb = mutate(gen, sa, 0.03, 0.0);
+        if (rep % 2) {
+            // One deletion with a context that places it uniquely.
+            for (std::size_t k = sb.size() / 2; k + 2 < sb.size(); ++k)
+                if (sa[k - 1] != sa[k] && sa[k] != sa[k + 1] && sa[k - 1] != sa[k + 1] &&
+                    sa.compare(k - 2, 5, sb, k - 2, 5) == 0) {
+                    sb.erase(k, 1);
+                    break;
+                }
+        }
+        bioseq a = dna(sa), b = dna(sb);
+        alignment al(a, b, 5.0, jc69(), im);
+        EXPECT_EQ(table_route(al), hirschberg_route(al)) << sa << " " << sb;
+    }
+}
+
+TEST(Hirschberg, PathsAreCompleteOnRandomPairs) {
+    std::mt19937 gen(3);
+    indel im(std::vector<double>{0.02, 0.03}, TKF1);
+    for (int rep = 0; rep < 60; ++rep) {
+        const int m = gen() % 45, n = gen() % 45;
+        bioseq a = dna(random_dna(gen, m)), b = dna(random_dna(gen, n));
+        alignment al(a, b, 20.0, jc69(), im);
+        al.hirschberg(rep % 2 == 0);
+        expect_complete(al);
+        if (rep % 2 == 0) {
+            alignment counted(al);
+            counted.count_path();
+            EXPECT_EQ(al.transcounts, counted.transcounts);
+            EXPECT_EQ(al.substcounts, counted.substcounts);
+        }
+    }
+}
+
+TEST(Hirschberg, WindowWithoutResiduesOfB) {
+    bioseq a = dna("ACGTAC"), b = dna("G");
+    alignment al(a, b, 1.0, jc69(), indel());
+    std::vector<zustand> path;
+    al.hirschberg(-1, -1, 6, 0, path, START, MATCH);
+    EXPECT_EQ(path, std::vector<zustand>(6, DELETION));
+    al.hirschberg(1, 0, 6, 1, path, MATCH, END);
+    EXPECT_EQ(path, std::vector<zustand>(4, DELETION));
+}
+
+TEST(Hirschberg, UnreasonableLastStateIsFatal) {
+    auto r = run_in_child([] {
+        bioseq a = dna("ACGTAC"), b = dna("G");
+        alignment al(a, b, 1.0, jc69(), indel());
+        std::vector<zustand> path;
+        al.hirschberg(-1, -1, 6, 1, path, START, START);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Unreasonable last state in hirschberg()\n");
+}
+
+// Greedy walk over the tables of one window with given corner states.
+std::vector<zustand> window_route(alignment& al, int i0, int j0, zustand s0, int i1, int j1,
+                                  zustand s1) {
+    const bioseq& A = *al.seq1;
+    const bioseq& B = *al.seq2;
+    int r = s1 == INSERTION ? i1 : i1 - 1, s = s1 == DELETION ? j1 : j1 - 1;
+    if (s1 == END) {
+        r = A.laen() - 1;
+        s = B.laen() - 1;
+    }
+    std::vector<zustand> out;
+    if (r < i0 + 1 || s < j0 + 1) {
+        for (int k = i0 + 1; k <= r; ++k) out.push_back(DELETION);
+        for (int k = j0 + 1; k <= s; ++k) out.push_back(INSERTION);
+        return out;
+    }
+    align_graph g(al, i0, j0, i1, j1, s0, s1);
+    int a = r + 1, b = s + 1;
+    int ca = s1 == MATCH || s1 == DELETION ? A[i1] : -1;
+    int cb = s1 == MATCH || s1 == INSERTION ? B[j1] : -1;
+    zustand st = s1;
+    while (a > i0 + 1 || b > j0 + 1) {
+        st = g.maxwk_schritt(st, a, b, ca, cb);
+        if (st != INSERTION) --a;
+        if (st != DELETION) --b;
+        ca = st != INSERTION ? A[a] : -1;
+        cb = st != DELETION ? B[b] : -1;
+        out.push_back(st);
+    }
+    return std::vector<zustand>(out.rbegin(), out.rend());
+}
+
+// The split step of the linear-space aligner on the whole pair, from sums
+// over enumerated paths: the crossing maximises the probability of the paths
+// through a column of the middle row, the walks compare prefix and suffix sums.
+bool split_by_enumeration(alignment& al, std::vector<zustand>& path) {
+    const bioseq& A = *al.seq1;
+    const bioseq& B = *al.seq2;
+    const int m = A.laen(), n = B.laen();
+    const int mid = (m - 1) / 2;
+    const indel& im = *al.imodel;
+    const substmodel& sm = *al.smodel;
+    auto T = [&](int k, int l) { return im.retlnprob(k, l); };
+    // through[k][j]: paths through column k at (mid, j); pre[k][i][j]: prefixes.
+    std::vector<std::vector<double>> through(3, std::vector<double>(n, 0.0));
+    std::vector<std::vector<std::vector<double>>> pre(
+        3, std::vector<std::vector<double>>(m, std::vector<double>(n, 0.0)));
+    struct Col { int k, i, j; };
+    std::vector<Col> cols;
+    std::function<void(int, int, int, double)> rec = [&](int i, int j, int last, double sc) {
+        if (i >= 0 && j >= 0 && last < 3) pre[last][i][j] += std::exp(sc);
+        if (i == m - 1 && j == n - 1) {
+            const double p = std::exp(sc + T(last, END));
+            for (const Col& c : cols)
+                if (c.i == mid && c.j >= 0) through[c.k][c.j] += p;
+            return;
+        }
+        auto step = [&](int k, int ni, int nj, double e) {
+            cols.push_back({k, ni, nj});
+            rec(ni, nj, k, sc + T(last, k) + e);
+            cols.pop_back();
+        };
+        if (i < m - 1 && j < n - 1)
+            step(MATCH, i + 1, j + 1, sm.logfreqofstate(A[i + 1]) + sm.logProb_ij(A[i + 1], B[j + 1]));
+        if (j < n - 1) step(INSERTION, i, j + 1, sm.logfreqofstate(B[j + 1]));
+        if (i < m - 1) step(DELETION, i + 1, j, sm.logfreqofstate(A[i + 1]));
+    };
+    rec(-1, -1, START, 0.0);
+
+    bool clear = true;
+    auto choose = [&clear](double cM, double cI, double cD) {
+        const double hi = std::max(cM, std::max(cI, cD));
+        int near = (std::fabs(cM - hi) < 1e-9) + (std::fabs(cI - hi) < 1e-9) + (std::fabs(cD - hi) < 1e-9);
+        if (near > 1) clear = false;
+        if (cM < cD) return cD < cI ? INSERTION : DELETION;
+        return cM < cI ? INSERTION : MATCH;
+    };
+
+    double best = -DBL_MAX, second = -DBL_MAX;
+    int kc = NOSTATE, jc = 0;
+    for (int j = 0; j < n; ++j)
+        for (int k : {MATCH, INSERTION, DELETION}) {
+            const double sc = std::log(through[k][j]);
+            if (sc > best) {
+                second = best;
+                best = sc;
+                kc = k;
+                jc = j;
+            } else if (sc > second) {
+                second = sc;
+            }
+        }
+    if (best - second < 1e-9) clear = false;
+
+    std::vector<zustand> left;
+    int ci = mid, cj = jc;
+    zustand ck = static_cast<zustand>(kc);
+    while (ci == mid || ck == INSERTION) {
+        if ((ck == MATCH || ck == INSERTION) && cj == 0) {
+            if (ck == MATCH) --ci;
+            cj = -1;
+            ck = DELETION;
+            left.push_back(ck);
+            break;
+        }
+        const int pi = ck == INSERTION ? ci : ci - 1;
+        const int pj = ck == DELETION ? cj : cj - 1;
+        const zustand nw = choose(std::log(pre[MATCH][pi][pj]) + T(MATCH, ck),
+                                  std::log(pre[INSERTION][pi][pj]) + T(INSERTION, ck),
+                                  std::log(pre[DELETION][pi][pj]) + T(DELETION, ck));
+        left.push_back(nw);
+        ci = pi;
+        cj = pj;
+        ck = nw;
+    }
+    const int iL = ci, jL = cj;
+    const zustand kL = ck;
+
+    std::vector<zustand> right;
+    ci = mid;
+    cj = jc;
+    ck = static_cast<zustand>(kc);
+    while (ci == mid) {
+        zustand nw = DELETION;
+        if (cj < n - 1) {
+            auto suffix = [&](int k, int i, int j) { return brute_force(al, i, j, static_cast<zustand>(k), m - 1, n - 1, END); };
+            const double fa = sm.logfreqofstate(A[ci + 1]);
+            nw = choose(suffix(MATCH, ci + 1, cj + 1) + T(ck, MATCH) + fa + sm.logProb_ij(A[ci + 1], B[cj + 1]),
+                        suffix(INSERTION, ci, cj + 1) + T(ck, INSERTION) + sm.logfreqofstate(B[cj + 1]),
+                        suffix(DELETION, ci + 1, cj) + T(ck, DELETION) + fa);
+        }
+        if (nw != INSERTION) ++ci;
+        if (nw != DELETION) ++cj;
+        right.push_back(nw);
+        ck = nw;
+    }
+    path = window_route(al, -1, -1, START, iL, jL, kL);
+    path.insert(path.end(), left.rbegin(), left.rend());
+    path.push_back(static_cast<zustand>(kc));
+    path.insert(path.end(), right.begin(), right.end());
+    const std::vector<zustand> tail = window_route(al, ci, cj, ck, m, n, END);
+    path.insert(path.end(), tail.begin(), tail.end());
+    return clear;
+}
+
+TEST(Hirschberg, SplitStepAgreesWithPathEnumeration) {
+    std::mt19937 gen(23);
+    indel im(std::vector<double>{0.04, 0.06}, TKF1);
+    int checked = 0;
+    for (int rep = 0; rep < 80; ++rep) {
+        const int m = 4 + gen() % 4, n = 1 + gen() % 4;
+        bioseq a = dna(random_dna(gen, m)), b = dna(random_dna(gen, n));
+        alignment al(a, b, 10.0 + gen() % 40, jc69(), im);
+        std::vector<zustand> expect;
+        if (!split_by_enumeration(al, expect)) continue;
+        ++checked;
+        std::vector<zustand> path;
+        al.hirschberg(-1, -1, m, n, path, START, END);
+        EXPECT_EQ(path, expect) << rep;
+    }
+    EXPECT_GT(checked, 60);
+}
+
+// Pairs just below and just above the switch to linear space.
+TEST(Sample, SwitchesToLinearSpaceAbove1500Squared) {
+    std::mt19937 gen(17);
+    indel im(std::vector<double>{0.02, 0.03}, TKF1);
+    std::string base = random_dna(gen, 1600);
+    struct Case { int m, n; bool linear; };
+    for (const Case c : {Case{1498, 1499, false}, Case{1500, 1499, true}}) {
+        std::string sa = base.substr(0, c.m);
+        std::string sb = mutate(gen, sa, 0.3, 0.05);
+        sb.resize(c.n, 'A');
+        while (static_cast<int>(sb.size()) < c.n) sb += 'C';
+        bioseq a = dna(sa), b = dna(sb);
+        alignment al(a, b, 30.0, jc69(), im, 1.0, 0);
+        alignment tab(a, b, 30.0, jc69(), im);
+        alignment lin(a, b, 30.0, jc69(), im);
+        const std::vector<int> t = table_route(tab);
+        const std::vector<int> h = hirschberg_route(lin);
+        ASSERT_NE(t, h);
+        EXPECT_EQ(columns(al), c.linear ? h : t) << c.m;
+        if (c.linear) {
+            // The time estimation takes one linear-space path, counts undivided.
+            alignment est(a, b, 30.0, jc69(), im);
+            idum = -2;
+            est.sample_paths();
+            EXPECT_EQ(columns(est), h);
+            alignment counted(est);
+            counted.count_path();
+            EXPECT_EQ(est.transcounts, counted.transcounts);
+            EXPECT_EQ(est.substcounts, counted.substcounts);
+        }
+    }
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #define QUILLMAR_SAMPLER_MULT_ALIGN_H
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,20 @@ public:
     // Partial log likelihoods of the subtree below a node.
     void childliks(std::vector<char>& column, baum* node, substmodel& sm,
                    std::vector<double>& v, int n);
+
+    // --- Inner residues, initial inner sequences, resampling sweep ---
+
+    // --- Local swap with hextet re-alignment ---
+
+    // --- Start-up, accessors, log entries and result files ---
+
+    // --- Sampler step, parameter proposals, nearest-neighbour interchange ---
 };
+
+// The annealing loop over the current state: runs until the step limit or
+// the stop rule, keeping the best state seen; returns the count for the
+// parameter file's last line.
+std::uint32_t annealing_loop(mult_alignment*& current, mult_alignment*& best, int type,
+                             std::ostream& log);
 
 #endif

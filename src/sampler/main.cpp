@@ -1,0 +1,7 @@
+#include "sampler/quillmar.h"
+#include "sequence/random.h"
+
+int main(int argc, char** argv) {
+    initrandom();
+    return quillmar_run(argc, argv);
+}

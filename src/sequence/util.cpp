@@ -165,117 +165,16 @@ char* mygets() {
     return buf;
 }
 
-namespace {
-
-constexpr double kGolden = 0.381966;
-constexpr double kTiny = 1e-10;
-constexpr int kBrentIterations = 100;
-
-// The magnitude of a with the sign of b, the sign taken from b rounded to
-// single precision (zero counting as positive).
-inline double sign_as(double a, double b) {
-    return single_precision(b) >= 0.0 ? std::fabs(a) : -std::fabs(a);
-}
-
-}  // namespace
-
 double brent(double ax, double bx, double cx, double (*f)(double), double tol, double* fmin, double* curv,
              double fa, double fb, double fc) {
-    double a = ax < cx ? ax : cx;
-    double b = ax > cx ? ax : cx;
-    double x = bx, fx = fb;
-    double w, fw, v, fv;
-    if (fa < fc) {
-        w = ax; fw = fa; v = cx; fv = fc;
-    } else {
-        w = cx; fw = fc; v = ax; fv = fa;
-    }
-    double d = 0.0, e = 0.0;
-    for (int iter = 0; iter < kBrentIterations; ++iter) {
-        const double xm = 0.5 * (a + b);
-        const double tol1 = tol * std::fabs(x) + kTiny;
-        const double tol2 = 2.0 * tol1;
-        if (std::fabs(x - xm) <= tol2 - 0.5 * (b - a)) break;
-        if (std::fabs(e) > tol1) {
-            const double r = (x - w) * (fx - fv);
-            double q = (x - v) * (fx - fw);
-            double p = (x - v) * q - (x - w) * r;
-            q = 2.0 * (q - r);
-            if (single_precision(q) > 0.0) p = -p;
-            q = std::fabs(q);
-            const double etemp = e;
-            e = d;
-            if (std::fabs(p) >= std::fabs(0.5 * q * etemp) || p <= q * (a - x) || p >= q * (b - x)) {
-                e = (x >= xm) ? a - x : b - x;
-                d = kGolden * e;
-            } else {
-                d = p / q;
-                const double u = x + d;
-                if (u - a < tol2 || b - u < tol2) d = sign_as(tol1, xm - x);
-            }
-        } else {
-            e = (x >= xm) ? a - x : b - x;
-            d = kGolden * e;
-        }
-        const double u = (std::fabs(d) >= tol1) ? x + d : x + sign_as(tol1, d);
-        const double fu = f(u);
-        if (fu <= fx) {
-            if (u >= x) a = x; else b = x;
-            v = w; fv = fw;
-            w = x; fw = fx;
-            x = u; fx = fu;
-        } else {
-            if (u < x) a = u; else b = u;
-            if (fu <= fw || w == x) {
-                v = w; fv = fw;
-                w = u; fw = fu;
-            } else if (fu <= fv || v == x || v == w) {
-                v = u; fv = fu;
-            }
-        }
-    }
-    *fmin = fx;
-    *curv = 2.0 * (fw * (v - x) + fx * (w - v) + fv * (x - w)) /
-            (w * w * (v - x) + x * x * (w - v) + v * v * (x - w));
-    return x;
+    return brent_core(f, ax, bx, cx, tol, fmin, curv, fa, fb, fc);
 }
 
 double onedimenmin(double lo, double x0, double hi, double (*f)(double), double tol, double* fmin, double* curv) {
-    const double h = x0 * tol * 50.0;
-    double a = x0 - h;
-    if (a < lo) a = lo;
-    double c = x0 + h;
-    if (c > hi) c = hi;
-    double fa = f(a);
-    const double fx = f(x0);
-    double fc = f(c);
-    if (fa < fx || fc < fx) {
-        if (a != lo) fa = f(lo);
-        if (c != hi) fc = f(hi);
-        return brent(lo, x0, hi, f, tol, fmin, curv, fa, fx, fc);
-    }
-    return brent(a, x0, c, f, tol, fmin, curv, fa, fx, fc);
+    return onedimenmin_core(f, lo, x0, hi, tol, fmin, curv);
 }
 
 void twodimenmin(double tol, int free1, double lo1, double* x1, double hi1, double (*f1)(double), double* se1,
                  int free2, double lo2, double* x2, double hi2, double (*f2)(double), double* se2) {
-    const int nfree = (free1 ? 1 : 0) + (free2 ? 1 : 0);
-    auto one = [tol](double lo, double* x, double hi, double (*f)(double), double* se) -> bool {
-        if (*x <= lo) *x = lo + 0.2 * (hi - lo);
-        if (*x >= hi) *x = hi - 0.2 * (hi - lo);
-        const double start = *x;
-        double fmin = 0.0, curv = 0.0;
-        *x = onedimenmin(lo, *x, hi, f, tol, &fmin, &curv);
-        if (*x < lo) *x = lo;
-        if (*x > hi) *x = hi;
-        const double c = std::fabs(curv);
-        *se = (c > 1.0 / (hi * hi)) ? std::sqrt(1.0 / c) : hi;
-        return std::fabs(*x - start) > 3.3 * tol;
-    };
-    for (int pass = 1;; ++pass) {
-        bool changed = false;
-        if (free1 && one(lo1, x1, hi1, f1, se1)) changed = true;
-        if (free2 && one(lo2, x2, hi2, f2, se2)) changed = true;
-        if (nfree == 1 || pass >= 10 || !changed) break;
-    }
+    twodimenmin_pair(f1, f2, tol, free1, lo1, *x1, hi1, se1, free2, lo2, *x2, hi2, se2);
 }

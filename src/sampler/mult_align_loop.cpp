@@ -1,4 +1,57 @@
 #include "sampler/mult_align.h"
 
-// Makes no cycle until the sampler steps exist.
-std::uint32_t annealing_loop(mult_alignment*&, mult_alignment*&, int, std::ostream&) { return 0; }
+#include <cfloat>
+#include <iostream>
+
+namespace {
+
+void step_move(mult_alignment& s) { s.maunewton(); }
+void params_move(mult_alignment& s) { s.sampparams(); }
+bool nni_move(mult_alignment& s, unsigned n) { return s.nearestneighbor(n); }
+
+}  // namespace
+
+std::uint32_t mult_alignment::annealing_schedule(mult_alignment*& current, mult_alignment*& best,
+                                                 int type, std::ostream& log,
+                                                 const loop_moves& moves) {
+    double prevL = -DBL_MAX;
+    std::uint32_t stale = 0;
+    std::uint32_t nobetter = 0;
+    std::uint32_t nni_report = 0;
+    for (;;) {
+        if (!current->inrange()) break;
+        const std::uint32_t n = current->spez();
+        if (nobetter >= 20 * n + 1) break;
+        if (stale != 0 && stale % (100 * n) == 0 && !current->burnin()) {
+            if (nobetter < 20 * n && type == 2) moves.nni(*current, n);
+            ++nobetter;
+        }
+        const double L = current->likelihood();
+        if (L - 1 > prevL || prevL > L + 1)
+            stale = 0;
+        else
+            ++stale;
+        if (current->report()) {
+            current->bericht(log);
+            std::cout << "log likelihood after " << current->step()
+                      << " steps: " << current->likelihood() << "\n";
+        }
+        prevL = current->likelihood();
+        moves.step(*current);
+        moves.params(*current);
+        if (current->likelihood() > best->likelihood()) {
+            nobetter = 0;
+            delete best;
+            best = new mult_alignment(*current);
+            // The count the parameter file reports: nobetter as just reset.
+            if (type == 2) nni_report = nobetter;
+        }
+    }
+    return nni_report;
+}
+
+std::uint32_t annealing_loop(mult_alignment*& current, mult_alignment*& best, int type,
+                             std::ostream& log) {
+    const mult_alignment::loop_moves moves{step_move, params_move, nni_move};
+    return mult_alignment::annealing_schedule(current, best, type, log, moves);
+}

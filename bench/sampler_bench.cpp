@@ -1,0 +1,157 @@
+// Runs the sampler with a fixed seed on simulated data sets of 8, 16 and 32
+// sequences of 200 and 500 residues (nucleotides under HKY, amino acids
+// under JTT, TKF1 indels; analysis type 0 from a star guide tree) and prints
+// steps per second, the peak memory and where the time of a cycle goes.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "control/eingabe.h"
+#include "sampler/mult_align.h"
+#include "sequence/random.h"
+
+namespace {
+
+using clk = std::chrono::steady_clock;
+
+double since(clk::time_point t0) { return std::chrono::duration<double>(clk::now() - t0).count(); }
+
+// Substitutions with probability p, single-residue insertions and deletions
+// with probability q each.
+std::string evolve(std::mt19937& g, const std::string& a, const std::string& alpha, double p,
+                   double q) {
+    std::uniform_real_distribution<double> u(0, 1);
+    std::string b;
+    for (char c : a) {
+        const double x = u(g);
+        if (x < q) continue;
+        if (x < 2 * q) b += alpha[g() % alpha.size()];
+        b += u(g) < p ? alpha[g() % alpha.size()] : c;
+    }
+    return b;
+}
+
+// n sequences along a balanced tree from a random root of length len.
+std::vector<std::string> simulate(unsigned seed, int n, int len, const std::string& alpha) {
+    std::mt19937 g(seed);
+    std::vector<std::string> level{std::string()};
+    for (int i = 0; i < len; ++i) level[0] += alpha[g() % alpha.size()];
+    while (static_cast<int>(level.size()) < n) {
+        std::vector<std::string> next;
+        for (const std::string& s : level) {
+            next.push_back(evolve(g, s, alpha, 0.06, 0.004));
+            next.push_back(evolve(g, s, alpha, 0.06, 0.004));
+        }
+        level = next;
+    }
+    level.resize(n);
+    return level;
+}
+
+// Peak resident memory of the process in kB.
+long peak_kb() {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+struct Timing {
+    double startup = 0, step = 0, params = 0;
+    double copy = 0, sweep = 0, leafali = 0, lik = 0;
+};
+
+void run(const char* kind, bool protein, int n, int len, int steps) {
+    const std::string alpha = protein ? "ARNDCQEGHILKMFPSTWYV" : "ACGT";
+    const std::vector<std::string> seqs = simulate(1000u * n + len + (protein ? 7 : 0), n, len, alpha);
+    const std::string dir = (std::filesystem::temp_directory_path() / "quillmar_bench").string();
+    std::filesystem::create_directories(dir);
+    std::string fasta, guide = "(";
+    for (int i = 0; i < n; ++i) {
+        fasta += ">s" + std::to_string(i + 1) + "\n" + seqs[i] + "\n";
+        guide += (i ? ",s" : "s") + std::to_string(i + 1);
+    }
+    guide += ");\n";
+    std::ofstream(dir + "/seqs.fasta") << fasta;
+    std::ofstream(dir + "/guide.tree") << guide;
+
+    eingabe_parameter P;
+    P.files.infile = dir + "/seqs.fasta";
+    P.files.guidetree = dir + "/guide.tree";
+    P.subst.model = protein ? JTT : HKY;
+    P.subst.params = protein ? std::vector<double>{} : std::vector<double>{2.0};
+    P.subst.freqs_given = true;
+    P.subst.freqs.assign(alpha.size(), 1.0 / alpha.size());
+    P.fix = keepfixed(P.subst.model, TKF1);
+    P.cool.burnin = 1000000;  // the whole benchmark is burn-in: no rate needed
+
+    Timing t;
+    seedrandom(4711u);
+    std::streambuf* keep = std::cout.rdbuf();
+    std::ostringstream sink;
+    std::cout.rdbuf(sink.rdbuf());  // start-up progress lines
+    auto t0 = clk::now();
+    mult_alignment s(P, 0);
+    t.startup = since(t0);
+    std::cout.rdbuf(keep);
+
+    for (int k = 0; k < steps; ++k) {
+        t0 = clk::now();
+        s.maunewton();
+        t.step += since(t0);
+        t0 = clk::now();
+        s.sampparams();
+        t.params += since(t0);
+    }
+    // Parts of a step, measured on the final state.
+    const int reps = 3;
+    for (int r = 0; r < reps; ++r) {
+        t0 = clk::now();
+        s.ausaltmachneu();
+        t.copy += since(t0) / reps;
+        t0 = clk::now();
+        s.uphill(s.tnew);
+        t.sweep += since(t0) / reps;
+        t0 = clk::now();
+        mdataset m(s.tnew, s.submodel.retalf());
+        compact_subst_pattern pat(m);
+        t.leafali += since(t0) / reps;
+        t0 = clk::now();
+        volatile double L = s.complik(pat, s.tnew);
+        (void)L;
+        t.lik += since(t0) / reps;
+    }
+    const double cycle = (t.step + t.params) / steps;
+    std::printf("%-8s %3d %4d %6.2f %9.1f %9.1f %7.1f %7.1f %7.1f %7.1f %7.1f %9ld %12.6f\n", kind,
+                n, len, t.startup, steps / (t.step + t.params), 1000 * cycle, 1000 * t.copy,
+                1000 * t.sweep, 1000 * t.leafali, 1000 * t.lik, 1000 * t.params / steps, peak_kb(),
+                s.likelihood());
+    std::fflush(stdout);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // An optional factor on the number of steps per data set.
+    const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
+    std::printf("%-8s %3s %4s %6s %9s %9s %7s %7s %7s %7s %7s %9s %12s\n", "data", "n", "len",
+                "start", "steps/s", "cycle ms", "copy", "sweep", "leafali", "lik", "param",
+                "peak kB", "final lnL");
+    std::printf("%-8s %3s %4s %6s %9s %9s %7s %7s %7s %7s %7s\n", "", "", "", "[s]", "", "",
+                "[ms]", "[ms]", "[ms]", "[ms]", "[ms]");
+    for (bool protein : {false, true})
+        for (int len : {200, 500})
+            for (int n : {8, 16, 32}) {
+                const int steps = static_cast<int>(scale * (n == 8 ? 40 : n == 16 ? 20 : 10));
+                run(protein ? "protein" : "dna", protein, n, len, steps < 1 ? 1 : steps);
+            }
+    return 0;
+}

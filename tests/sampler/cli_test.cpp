@@ -1,0 +1,581 @@
+// The built program run from the command line in a scratch folder.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "sampler/quillmar.h"
+#include "sequence/random.h"
+#include "support/subprocess.h"
+
+#include <unistd.h>
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+const char* const kSeqs =
+    ">a\nACGTTGCAACGTAGCTAGCTAGGA\n"
+    ">b\nACGTTGCAACGTTGCTAGCAGGA\n"
+    ">c\nACTTTGCAACGAAGCTAGCTAGGCA\n"
+    ">d\nACGATGCAAGGTAGCTTGCTAGGA\n";
+const char* const kGuide = "((a,b),c,d);\n";
+
+// Control file text: SUBST model, then the COOL and extra lines given.
+std::string control(const std::string& subst, const std::string& cool,
+                    const std::string& extra_files = "", const std::string& keep = "") {
+    std::string s = "SUBST:\nmodel = " + subst +
+                    "\nINDEL:\nmodel = TKF1\nparameter = (0.01, 0.011)\n"
+                    "FILES:\ninfile = seqs.fasta\nguidetree = guide.tree\n"
+                    "outtree = result.tree\noutalign = result.phy\n"
+                    "outparam = result.param\nlogfile = run.log\n" +
+                    extra_files;
+    if (!keep.empty()) s += "KEEP:\n" + keep;
+    s += "COOL:\n" + cool;
+    return s;
+}
+
+// A scratch folder with the small data set and a control file.
+std::string setup(const std::string& ctl, const char* seqs = kSeqs, const char* guide = kGuide) {
+    std::string dir = make_temp_dir();
+    write_file(dir + "/seqs.fasta", seqs);
+    write_file(dir + "/guide.tree", guide);
+    write_file(dir + "/control.txt", ctl);
+    return dir;
+}
+
+ChildResult run(const std::string& dir, const strings& args) {
+    strings argv{QUILLMAR_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, dir, 600);
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+int count_lines(const std::string& text) {
+    int n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+}
+
+strings lines_of(const std::string& text) {
+    strings out;
+    std::istringstream in(text);
+    std::string l;
+    while (std::getline(in, l)) out.push_back(l);
+    return out;
+}
+
+bool starts_with(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
+
+// Value after a prefix on the first line that starts with it.
+std::string value_after(const std::string& text, const std::string& prefix) {
+    for (auto& l : lines_of(text))
+        if (starts_with(l, prefix)) return l.substr(prefix.size());
+    return "<missing " + prefix + ">";
+}
+
+// --- Small Newick reader for result and guide trees ---
+
+struct tnode {
+    std::string name;
+    double len = 0.0;
+    std::vector<tnode> kids;
+};
+
+tnode parse_newick(const std::string& text, std::size_t& p) {
+    tnode n;
+    if (text[p] == '(') {
+        ++p;
+        for (;;) {
+            n.kids.push_back(parse_newick(text, p));
+            if (text[p] == ',') {
+                ++p;
+                continue;
+            }
+            ++p;  // ')'
+            break;
+        }
+    }
+    while (p < text.size() && std::string(":,);").find(text[p]) == std::string::npos) n.name += text[p++];
+    if (p < text.size() && text[p] == ':') {
+        ++p;
+        std::size_t q = p;
+        while (q < text.size() && std::string(",);").find(text[q]) == std::string::npos) ++q;
+        n.len = std::stod(text.substr(p, q - p));
+        p = q;
+    }
+    return n;
+}
+
+tnode parse_newick(const std::string& text) {
+    std::size_t p = 0;
+    return parse_newick(text, p);
+}
+
+void leaves(const tnode& n, strings& out) {
+    if (n.kids.empty()) out.push_back(n.name);
+    for (auto& k : n.kids) leaves(k, out);
+}
+
+// Non-trivial splits of the unrooted tree, each as the side without `ref`.
+std::set<std::set<std::string>> splits(const tnode& root, const std::string& ref) {
+    strings all;
+    leaves(root, all);
+    const std::set<std::string> everyone(all.begin(), all.end());
+    std::set<std::set<std::string>> out;
+    std::function<std::set<std::string>(const tnode&)> walk = [&](const tnode& n) {
+        std::set<std::string> below;
+        if (n.kids.empty()) below.insert(n.name);
+        for (auto& k : n.kids) {
+            auto s = walk(k);
+            below.insert(s.begin(), s.end());
+        }
+        std::set<std::string> side = below;
+        if (side.count(ref)) {
+            side.clear();
+            for (auto& x : everyone)
+                if (!below.count(x)) side.insert(x);
+        }
+        if (side.size() >= 2 && side.size() + 2 <= everyone.size()) out.insert(side);
+        return below;
+    };
+    walk(root);
+    return out;
+}
+
+bool is_binary_below(const tnode& n) {
+    if (n.kids.empty()) return true;
+    if (n.kids.size() != 2) return false;
+    return is_binary_below(n.kids[0]) && is_binary_below(n.kids[1]);
+}
+
+// --- PHYLIP result file ---
+
+struct phylip {
+    int n = 0, len = 0;
+    strings names, rows;
+};
+
+phylip parse_phylip(const std::string& text) {
+    phylip ph;
+    strings ls = lines_of(text);
+    std::istringstream head(ls.at(0));
+    head >> ph.n >> ph.len;
+    for (std::size_t i = 1; i < ls.size(); ++i) {
+        std::string name = ls[i].substr(0, 10);
+        name.erase(name.find_last_not_of(' ') + 1);
+        ph.names.push_back(name);
+        ph.rows.push_back(ls[i].substr(10));
+    }
+    return ph;
+}
+
+std::map<std::string, std::string> read_fasta(const std::string& text) {
+    std::map<std::string, std::string> m;
+    std::string cur;
+    for (auto& l : lines_of(text)) {
+        if (!l.empty() && l[0] == '>') {
+            cur = l.substr(1);
+            m[cur];
+        } else {
+            for (char c : l)
+                if (!std::isspace(static_cast<unsigned char>(c))) m[cur] += static_cast<char>(std::toupper(c));
+        }
+    }
+    return m;
+}
+
+std::string ungapped(const std::string& row) {
+    std::string s;
+    for (char c : row)
+        if (c != '-' && c != '_') s += c;
+    return s;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Command line
+
+TEST(CliArgs, WrongCountGivesUsageAndKeepsLog) {
+    const std::string usage =
+        "Please invoke quillmar with the name of the control file and the type of analysis as "
+        "arguments.\n";
+    const std::vector<strings> cases{{}, {"control.txt"}, {"control.txt", "0", "extra"}};
+    for (const auto& args : cases) {
+        std::string dir = setup(control("JC69", "maxsteps = 0\n"));
+        write_file(dir + "/run.log", "old log\n");
+        write_file(dir + "/Zufallszahl", "1\n");
+        ChildResult r = run(dir, args);
+        EXPECT_TRUE(r.exited);
+        EXPECT_EQ(r.status, 1) << args.size();
+        EXPECT_EQ(r.err, usage);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(count_lines(read_file(dir + "/Zufallszahl")), 2);
+        EXPECT_EQ(read_file(dir + "/run.log"), "old log\n");
+    }
+}
+
+TEST(CliArgs, UnknownAnalysisType) {
+    struct tcase {
+        std::string arg;
+        std::string err;
+    };
+    const std::vector<tcase> cases{{"", std::string("unknown option ") + '\0' + "\n"},
+                                   {"3", "unknown option 3\n"},
+                                   {"x1", "unknown option x\n"}};
+    for (const auto& c : cases) {
+        std::string dir = setup(control("JC69", "maxsteps = 0\n"));
+        ChildResult r = run(dir, {"control.txt", c.arg});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_FALSE(exists(dir + "/run.log"));
+    }
+}
+
+TEST(CliArgs, ControlFileErrorComesBeforeType) {
+    std::string dir = setup(control("JC69", "delta = -1\n"));
+    ChildResult r = run(dir, {"control.txt", "7"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Delta has to be positive!\n");
+}
+
+TEST(CliArgs, OnlyFirstCharacterOfTypeCounts) {
+    std::string dir = setup(control("JC69", "maxsteps = 0\n"));
+    ChildResult r = run(dir, {"control.txt", "2abc"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(starts_with(r.out, "Computing pairwise distances in an approximate EM step\n"));
+}
+
+// ---------------------------------------------------------------------------
+// Failures of a run
+
+TEST(CliFail, MissingSequenceFileLeavesLogTruncated) {
+    std::string dir = setup(control("JC69", "maxsteps = 0\n"));
+    std::remove((dir + "/seqs.fasta").c_str());
+    write_file(dir + "/run.log", "an older log\n");
+    ChildResult r = run(dir, {"control.txt", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Cannot open sequence file seqs.fasta\n");
+    EXPECT_TRUE(exists(dir + "/run.log"));
+    EXPECT_EQ(read_file(dir + "/run.log"), "");
+    for (const char* f : {"/result.phy", "/result.tree", "/result.param"}) EXPECT_FALSE(exists(dir + f)) << f;
+}
+
+TEST(CliFail, OneSequence) {
+    std::string dir = setup(control("JC69", "maxsteps = 0\n"), ">a\nACGT\n", "(a);\n");
+    ChildResult r = run(dir, {"control.txt", "1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "There are 1 sequences.\nThere is nothing to align.\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(CliFail, LogNamingAnInputIsRefused) {
+    struct tcase {
+        std::string logname;
+        std::string what;
+    };
+    const std::vector<tcase> cases{{"control.txt", "control file"},
+                                   {"seqs.fasta", "sequence file"},
+                                   {"./guide.tree", "guide tree file"}};
+    for (const auto& c : cases) {
+        std::string ctl = control("JC69", "maxsteps = 0\n", "logfile = " + c.logname + "\n");
+        std::string dir = setup(ctl);
+        ChildResult r = run(dir, {"control.txt", "0"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "The logfile " + c.logname + " is the " + c.what + "; it would be overwritten\n");
+        EXPECT_EQ(read_file(dir + "/control.txt"), ctl);
+        EXPECT_EQ(read_file(dir + "/seqs.fasta"), kSeqs);
+        EXPECT_EQ(read_file(dir + "/guide.tree"), kGuide);
+    }
+}
+
+TEST(CliFail, UnopenableResultFileKeepsEarlierFiles) {
+    struct tcase {
+        std::string line;
+        std::string name;
+        strings written;
+        strings absent;
+    };
+    const std::vector<tcase> cases{
+        {"outalign = nodir/a.phy\n", "nodir/a.phy", {}, {"result.tree", "result.param"}},
+        {"outtree = nodir/t.tree\n", "nodir/t.tree", {"result.phy"}, {"result.param"}},
+        {"outparam = nodir/p.txt\n", "nodir/p.txt", {"result.phy", "result.tree"}, {}}};
+    for (const auto& c : cases) {
+        std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
+        ChildResult r = run(dir, {"control.txt", "0"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "Cannot open output file " + c.name + "\n");
+        std::string log = read_file(dir + "/run.log");
+        EXPECT_TRUE(starts_with(log, "Step 0:\n"));
+        EXPECT_TRUE(starts_with(lines_of(log).back(), "Time: "));
+        for (auto& f : c.written) EXPECT_FALSE(read_file(dir + "/" + f).empty()) << f;
+        for (auto& f : c.absent) EXPECT_FALSE(exists(dir + "/" + f)) << f;
+    }
+}
+
+TEST(CliFail, FailedWriteIsNotSuccess) {
+    if (!exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    std::string dir = setup(control("JC69", "maxsteps = 0\n", "outparam = /dev/full\n"));
+    ChildResult r = run(dir, {"control.txt", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Cannot write output file /dev/full\n");
+}
+
+// ---------------------------------------------------------------------------
+// Runs without steps: exact output
+
+TEST(CliRun, NoStepsExactOutput) {
+    for (const char* type : {"0", "1", "2"}) {
+        std::string dir = setup(control("HKY", "maxsteps = 0\n"));
+        ChildResult r = run(dir, {"control.txt", type});
+        ASSERT_EQ(r.status, 0) << type << r.err;
+        EXPECT_EQ(r.err, "");
+        strings out = lines_of(r.out);
+        std::size_t k = 0;
+        if (type[0] != '0') {
+            const strings pairs{"a b", "a c", "a d", "b c", "b d", "c d"};
+            ASSERT_EQ(out.size(), 19u) << r.out;
+            EXPECT_EQ(out[k++], "Computing pairwise distances in an approximate EM step");
+            for (auto& p : pairs) {
+                const std::string& l = out[k++];
+                EXPECT_TRUE(starts_with(l, p + " distance=")) << l;
+                EXPECT_NE(l.find(" scale="), std::string::npos) << l;
+            }
+            EXPECT_EQ(out[k++], "Second round of EM algorithm.");
+            EXPECT_TRUE(starts_with(out[k++], "Insertion rate multiplied with "));
+            for (auto& p : pairs) {
+                const std::string& l = out[k++];
+                EXPECT_TRUE(starts_with(l, p + " distance=")) << l;
+                EXPECT_EQ(l.find(" scale="), std::string::npos) << l;
+            }
+            EXPECT_EQ(out[k++], "Building the initial NJ tree");
+        } else {
+            ASSERT_EQ(out.size(), 3u) << r.out;
+        }
+        EXPECT_EQ(out[k++], "Optimising branch lengths");
+        const std::string prefix = "final log likelihood (after 0 steps): ";
+        ASSERT_TRUE(starts_with(out[k], prefix)) << out[k];
+        const std::string L = out[k++].substr(prefix.size());
+        EXPECT_EQ(out[k++], "highest log likelihood: " + L);
+
+        std::string log = read_file(dir + "/run.log");
+        strings ll = lines_of(log);
+        EXPECT_EQ(ll.front(), "Step 0:");
+        EXPECT_EQ(ll[1], "log likelihood = " + L);
+        EXPECT_EQ(ll[2], "optimal delta = 1");
+        EXPECT_TRUE(starts_with(ll[3], "substitution model: "));
+        EXPECT_TRUE(starts_with(ll[4], "indel model: "));
+        EXPECT_TRUE(starts_with(ll[5], "tree : ("));
+        EXPECT_EQ(ll[6], "alignment :");
+        EXPECT_EQ(ll[ll.size() - 2], "");
+        EXPECT_TRUE(starts_with(ll.back(), "Time: "));
+        int entries = 0;
+        for (auto& l : ll) entries += starts_with(l, "Step ");
+        EXPECT_EQ(entries, 1);
+
+        std::string par = read_file(dir + "/result.param");
+        strings pl = lines_of(par);
+        ASSERT_EQ(pl.size(), 5u) << par;
+        EXPECT_TRUE(starts_with(pl[0], "substitution model: "));
+        EXPECT_TRUE(starts_with(pl[1], "indel model: "));
+        EXPECT_EQ(pl[2], "likelihood = " + L);
+        EXPECT_EQ(pl[3], "reached after 0 iterations");
+        EXPECT_EQ(pl[4], "and 0 NNIs");
+        if (type[0] == '0') {
+            EXPECT_EQ(pl[1], "indel model: 0.01 0.011 ");
+        }
+    }
+}
+
+TEST(CliRun, TwoRunsAppendTwoResults) {
+    std::string dir = setup(control("JC69", "maxsteps = 0\n"));
+    ChildResult r1 = run(dir, {"control.txt", "0"});
+    ASSERT_EQ(r1.status, 0) << r1.err;
+    const std::string ali1 = read_file(dir + "/result.phy");
+    const std::string tree1 = read_file(dir + "/result.tree");
+    const std::string par1 = read_file(dir + "/result.param");
+    ChildResult r2 = run(dir, {"control.txt", "0"});
+    ASSERT_EQ(r2.status, 0) << r2.err;
+    EXPECT_EQ(count_lines(read_file(dir + "/result.phy")), 2 * count_lines(ali1));
+    EXPECT_EQ(count_lines(read_file(dir + "/result.tree")), 2);
+    EXPECT_EQ(count_lines(read_file(dir + "/result.param")), 10);
+    EXPECT_TRUE(starts_with(read_file(dir + "/result.phy"), ali1));
+    EXPECT_TRUE(starts_with(read_file(dir + "/result.tree"), tree1));
+    EXPECT_TRUE(starts_with(read_file(dir + "/result.param"), par1));
+    int entries = 0;
+    for (auto& l : lines_of(read_file(dir + "/run.log"))) entries += starts_with(l, "Step ");
+    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(count_lines(read_file(dir + "/Zufallszahl")), 2);
+}
+
+TEST(CliRun, SameSeedSameResults) {
+    std::string out[2], files[2];
+    for (int k = 0; k < 2; ++k) {
+        std::string dir = setup(control("HKY", "maxsteps = 30\nreportafter = 10\nburnin = 10\n"));
+        ChildResult r = run_in_child(
+            [&] {
+                if (chdir(dir.c_str()) != 0) _exit(9);
+                seedrandom(2026);
+                std::string a0 = "quillmar", a1 = "control.txt", a2 = "2";
+                char* argv[] = {&a0[0], &a1[0], &a2[0], nullptr};
+                std::exit(quillmar_run(3, argv));
+            },
+            300);
+        ASSERT_EQ(r.status, 0) << r.err;
+        out[k] = r.out;
+        files[k] = read_file(dir + "/result.phy") + read_file(dir + "/result.tree") +
+                   read_file(dir + "/result.param");
+    }
+    EXPECT_EQ(out[0], out[1]);
+    EXPECT_EQ(files[0], files[1]);
+}
+
+TEST(CliRun, NonFiniteStartGetsOneWarning) {
+    // A frequency that swamps the others breaks the eigen system.
+    std::string ctl = control("FEL81\nfreqs = (1, 1e300, 1, 1)", "maxsteps = 0\n");
+    std::string dir = setup(ctl);
+    ChildResult r = run(dir, {"control.txt", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string warning = "WARNING: The log likelihood of the start state is not finite (";
+    const auto at = r.err.find(warning);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(warning, at + 1), std::string::npos);
+    EXPECT_NE(r.out.find("highest log likelihood: "), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// Output invariants on the bundled nucleotide example
+
+// Types 1 and 2 estimate all pairwise distances first: they run on the
+// example's first five sequences to keep the test short.
+std::string first_records(const std::string& fasta, int k) {
+    std::size_t at = 0;
+    for (int i = 0; i <= k && at != std::string::npos; ++i) at = fasta.find('>', at + (i > 0));
+    return at == std::string::npos ? fasta : fasta.substr(0, at);
+}
+
+TEST(CliExample, OutputInvariants) {
+    const std::string src = std::string(QUILLMAR_SOURCE_DIR) + "/examples/dna/";
+    for (const char* type : {"0", "1", "2"}) {
+        const bool full = type[0] == '0';
+        const std::string all = read_file(src + "seqs.fasta");
+        const std::string seqs = full ? all : first_records(all, 5);
+        const std::string guide = full ? read_file(src + "guide.tree") : "((s1,s2,s3),(s4,s5));\n";
+        const auto input = read_fasta(seqs);
+        ASSERT_EQ(input.size(), full ? 8u : 5u);
+        const tnode gtree = parse_newick(guide);
+        strings gleaves;
+        leaves(gtree, gleaves);
+        std::string dir = setup(control("HKY", "maxsteps = 20\nreportafter = 10\nburnin = 5\n"),
+                                seqs.c_str(), guide.c_str());
+        ChildResult r = run(dir, {"control.txt", type});
+        ASSERT_EQ(r.status, 0) << type << r.err;
+
+        phylip ph = parse_phylip(read_file(dir + "/result.phy"));
+        ASSERT_EQ(ph.n, static_cast<int>(input.size()));
+        ASSERT_EQ(ph.rows.size(), input.size());
+        for (std::size_t i = 0; i < ph.rows.size(); ++i) {
+            EXPECT_EQ(static_cast<int>(ph.rows[i].size()), ph.len);
+            ASSERT_TRUE(input.count(ph.names[i])) << ph.names[i];
+            EXPECT_EQ(ungapped(ph.rows[i]), input.at(ph.names[i])) << type << " " << ph.names[i];
+        }
+        for (int c = 0; c < ph.len; ++c) {
+            bool residue = false;
+            for (auto& row : ph.rows) residue = residue || row[c] != '-';
+            EXPECT_TRUE(residue) << "empty column " << c;
+        }
+
+        const std::string treetext = read_file(dir + "/result.tree");
+        ASSERT_EQ(count_lines(treetext), 1);
+        tnode t = parse_newick(treetext);
+        ASSERT_EQ(t.kids.size(), 2u);
+        EXPECT_TRUE(is_binary_below(t.kids[0]));
+        EXPECT_EQ(t.kids[0].len, t.kids[1].len);
+        strings tleaves;
+        leaves(t, tleaves);
+        EXPECT_EQ(std::set<std::string>(tleaves.begin(), tleaves.end()),
+                  std::set<std::string>(gleaves.begin(), gleaves.end()));
+        EXPECT_EQ(tleaves, ph.names) << "tree leaf order against alignment rows";
+        auto gs = splits(gtree, "s1");
+        auto ts = splits(t, "s1");
+        for (auto& s : gs) EXPECT_TRUE(ts.count(s)) << type << " lost a guide-tree split";
+
+        const std::string highest = value_after(r.out, "highest log likelihood: ");
+        EXPECT_EQ(value_after(read_file(dir + "/result.param"), "likelihood = "), highest);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Two sequences: the printed log likelihood against the TKF91 link formula
+// plus the JC69 terms of the printed alignment and tree.
+
+TEST(CliTwoSeq, LikelihoodFromPrintedResults) {
+    const char* seqs = ">a\nACGTTGCAACGTAGCTAGCTAGGA\n>b\nACGTTCAACGTTGGCTAGCAGGATT\n";
+    std::string dir = setup(control("JC69", "maxsteps = 30\nreportafter = 10\n", "", "indmod [ALL]\n"),
+                            seqs, "(a:0.3,b:0.2);\n");
+    ChildResult r = run(dir, {"control.txt", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    phylip ph = parse_phylip(read_file(dir + "/result.phy"));
+    ASSERT_EQ(ph.rows.size(), 2u);
+    const std::string& desc = ph.rows[0];  // the child
+    const std::string& anc = ph.rows[1];   // the root leaf, first sequence
+    tnode t = parse_newick(read_file(dir + "/result.tree"));
+    ASSERT_EQ(t.kids.size(), 2u);
+    EXPECT_EQ(t.kids[1].name, ph.names[1]);
+    const double time = t.kids[0].len + t.kids[1].len;
+
+    const double lam = 0.01, mu = 0.011, kap = lam / mu;
+    const double e = std::exp(-(mu - lam) * time);
+    const double alpha = std::exp(-mu * time);
+    const double beta = lam * (1 - e) / (mu - lam * e);
+    const double gamma = 1 - mu * (1 - e) / ((1 - alpha) * (mu - lam * e));
+
+    // Links: the immortal one, then one per ancestor residue with the
+    // insertions that follow it.
+    struct linkinfo {
+        bool survives;
+        int inserted;
+    };
+    std::vector<linkinfo> links{{true, 0}};
+    int m = 0;
+    double sub = 0.0;
+    const double pid = 0.25 + 0.75 * std::exp(-time / 75.0);
+    const double pdiff = 0.25 - 0.25 * std::exp(-time / 75.0);
+    for (std::size_t c = 0; c < anc.size(); ++c) {
+        const bool a = anc[c] != '-', b = desc[c] != '-';
+        if (a) {
+            ++m;
+            links.push_back({b, 0});
+        } else if (b) {
+            ++links.back().inserted;
+        }
+        if (a && b) sub += std::log(0.25) + std::log(anc[c] == desc[c] ? pid : pdiff);
+        else sub += std::log(0.25);
+    }
+    double ind = std::log(1 - kap) + m * std::log(kap);
+    ind += std::log(1 - beta) + links[0].inserted * std::log(beta);
+    for (std::size_t i = 1; i < links.size(); ++i) {
+        const int k = links[i].inserted;
+        if (links[i].survives) ind += std::log(alpha) + std::log(1 - beta) + k * std::log(beta);
+        else if (k == 0) ind += std::log(1 - alpha) + std::log(1 - gamma);
+        else ind += std::log(1 - alpha) + std::log(gamma) + (k - 1) * std::log(beta) + std::log(1 - beta);
+    }
+    const double expected = ind + sub;
+    const double printed = std::stod(value_after(read_file(dir + "/result.param"), "likelihood = "));
+    EXPECT_NEAR(printed, expected, 1e-5 * std::fabs(expected) + 1e-6);
+    EXPECT_EQ(value_after(read_file(dir + "/result.param"), "indel model: "), "0.01 0.011 ");
+}

@@ -813,3 +813,27 @@ TEST(StepNni, EmptySequenceNextToTheBranch) {
         delete s;
     }
 }
+
+TEST(StepSampParams, KeptSubstitutionPartGivesTheSameRun) {
+    // JC69 has no rate parameter: every proposal leaves the substitution
+    // model as it is, and its part is taken over while the tree stays.
+    const Data d = fiveseqs();
+    mult_alignment* a = startstate(d, "((A,B),C,D,E);", 1.0, 8);
+    mult_alignment* b = startstate(d, "((A,B),C,D,E);", 1.0, 8);
+    int kept = 0;
+    for (int k = 1; k <= 30; ++k) {
+        idum = -k;
+        a->maunewton();
+        kept += a->subkept;
+        a->sampparams();
+        idum = -k;
+        b->maunewton();
+        b->subkept = false;
+        b->sampparams();
+        ASSERT_TRUE(same_bits(a->loglik, b->loglik)) << k;
+        EXPECT_TRUE(same_bits(a->loglik, a->complik(a->pattern, a->told))) << k;
+    }
+    EXPECT_GT(kept, 0);
+    delete a;
+    delete b;
+}

@@ -1,6 +1,7 @@
 // The built program run from the command line in a scratch folder.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,13 +11,12 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "sampler/quillmar.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
-
-#include <unistd.h>
 
 namespace {
 

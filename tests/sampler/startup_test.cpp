@@ -1,6 +1,7 @@
 // Start-up of the sampler state, its log entry, writers and accessors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <iostream>
@@ -12,6 +13,8 @@
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
+
+#include <unistd.h>
 
 namespace {
 

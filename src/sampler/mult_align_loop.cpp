@@ -1,3 +1,5 @@
+// The annealing loop: periods of still cycles, interchange passes, reports,
+// the best state and the two stop rules.
 #include "sampler/mult_align.h"
 
 #include <cfloat>

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <tuple>
 #include <set>
 #include <sstream>
 #include <string>
@@ -836,4 +838,71 @@ TEST(StepSampParams, KeptSubstitutionPartGivesTheSameRun) {
     EXPECT_GT(kept, 0);
     delete a;
     delete b;
+}
+
+namespace {
+
+// Nodes with one residue 'A', every branch a match.
+baum* onenode(const std::string& name, int number) { return leafnode(name, number, "A"); }
+
+void matchlink(baum* parent, baum* child, bool fixed) {
+    neighbor down, up;
+    down.posmap = {0};
+    up.posmap = {0};
+    down.brl = up.brl = 2.0;
+    down.fixed = up.fixed = fixed;
+    down.node = child;
+    up.node = parent;
+    up.isparent = true;
+    parent->neighbors.push_back(down);
+    child->neighbors.push_back(up);
+}
+
+// A tree given as (parent, child, fixed) links over named nodes; names that
+// never occur as parents are leaves, numbered in order of appearance.
+baum* linked(const std::vector<std::tuple<std::string, std::string, bool>>& links) {
+    std::map<std::string, baum*> nodes;
+    std::set<std::string> parents;
+    for (auto& l : links) parents.insert(std::get<0>(l));
+    int leaves = 0;
+    auto get = [&](const std::string& n) {
+        if (!nodes.count(n)) {
+            const bool leaf = !parents.count(n) || n == "R";
+            nodes[n] = leaf ? onenode(n, leaves++) : onenode("", -1);
+        }
+        return nodes[n];
+    };
+    for (auto& l : links) matchlink(get(std::get<0>(l)), get(std::get<1>(l)), std::get<2>(l));
+    return nodes["R"];
+}
+
+}  // namespace
+
+TEST(StepNni, BranchesWithoutTwoSubtreesOnEachSide) {
+    using L = std::tuple<std::string, std::string, bool>;
+    struct Case {
+        const char* message;
+        std::vector<L> links;
+    } cases[] = {
+        {"Error I in NNI routine\n",
+         {L{"R", "X", true}, L{"X", "A", true}, L{"X", "Z", true}, L{"X", "Y", false},
+          L{"Y", "B", true}, L{"Y", "C", true}}},
+        {"Error II in NNI routine\n",
+         {L{"R", "X", true}, L{"X", "Y", false}, L{"Y", "B", true}, L{"Y", "W", true},
+          L{"W", "C", true}, L{"W", "D", true}}},
+        {"Error III in NNI routine\n",
+         {L{"R", "X", true}, L{"X", "A", true}, L{"X", "Y", false}, L{"Y", "B", true},
+          L{"Y", "C", true}, L{"Y", "D", true}}},
+        {"Error IV in NNI routine\n",
+         {L{"R", "X", true}, L{"X", "V", true}, L{"X", "Y", false}, L{"V", "E", true},
+          L{"V", "F", true}, L{"Y", "B", true}}},
+    };
+    for (const Case& c : cases) {
+        ChildResult r = run_in_child([&] {
+            mult_alignment s(jc69(), tkf1(), linked(c.links), keepfixed(), cooling());
+            s.nearestneighbor(10);
+        });
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.err, c.message);
+    }
 }

@@ -131,6 +131,19 @@ TEST_F(Options, SubstitutionModelsAndTheirDefaults) {
         {"list replaces list",
          subst("model = TAMNEI\nparameter = (1,2,3)\nparameter = (4, 5)\n"),
          subst_is(TAMNEI, {4, 5}), warn_subst_params},
+        {"GENREV defaults replace leftovers",
+         subst("model = GENREV\nparameter = (1, 2)\nparameter = default\n"),
+         subst_is(GENREV, V(6, 1.0)), warn_subst_params},
+        {"TAMNEI defaults replace leftovers",
+         subst("model = TAMNEI\nparameter = (3)\nparameter = default\n"),
+         subst_is(TAMNEI, {0.5, 1.0}), warn_subst_params},
+        {"MV2000 defaults replace leftovers",
+         subst("model = MV2000\nparameter = (1, 2)\nparameter = default\n"),
+         subst_is(MV2000, V(190, 1.0)), warn_subst_params},
+        {"FEL81 drops leftovers", subst("model = FEL81\nparameter = (1)\nparameter = default\n"),
+         subst_is(FEL81, {}), warn_subst_params},
+        {"JC69 drops leftovers", subst("model = JC69\nparameter = (1)\nparameter = default\n"),
+         subst_is(JC69, {}), warn_subst_params},
         {"empirical model keeps leftovers",
          subst("model = JTT\nparameter = (1, 2)\nparameter = default\n"), subst_is(JTT, {1, 2}),
          warn_subst_params},
@@ -296,6 +309,11 @@ TEST_F(Options, IndelModels) {
          indel_is(TKF2, {0.01, 0.011, 0.5}), warn_indel_model},
         {"list then default", indel("model = TKF2\nparameter = (1,2,0.5)\nparameter = default\n"),
          indel_is(TKF2, {0.01, 0.011, 0.5}), warn_indel_params},
+        {"no model drops leftovers", indel("parameter = (0.5, 0.6)\nparameter = default\n"),
+         indel_is(TKF1, {0.01, 0.011}), warn_indel_params},
+        {"TKF1 defaults replace leftovers",
+         indel("model = TKF1\nparameter = (1,2,0.5)\nparameter = default\n"),
+         indel_is(TKF1, {0.01, 0.011}), warn_indel_params},
         {"default then list", indel("model = TKF1\nparameter = default\nparameter = (1, 2)\n"),
          indel_is(TKF1, {1, 2}), ""},
     };
@@ -348,6 +366,8 @@ TEST_F(Options, KeepMasks) {
          flags_are({false, false, false, true, false, false}, {false, false}), ""},
         {"ALL then a list", genrev + "substmod [ALL]\nsubstmod [1]\n",
          flags_are({false, true, false, false, false, false}, {false, false}), ""},
+        {"a list then ALL", genrev + "substmod [1]\nsubstmod [ALL]\n",
+         flags_are(B(6, true), {false, false}), ""},
         {"indel ALL", "INDEL:\nmodel = TKF2\nKEEP:\nindmod [ALL]\n",
          flags_are({}, {true, true, true}), ""},
         {"indel list", "KEEP:\nINDMOD [1]\n", flags_are({}, {false, true}), ""},
@@ -412,6 +432,9 @@ TEST_F(Options, ScheduleValues) {
          cool_is(&cooling::coolali, 1.00000006), ""},
         {"coolali warning", cool("coolali = 1.002\n"), cool_is(&cooling::coolali, 1.002),
          "WARNING: coolali should only be slightly bigger than 1.0\n"},
+        {"coolali just above 1.001", cool("coolali = 1.0010000001\n"),
+         cool_is(&cooling::coolali, 1.0010000001),
+         "WARNING: coolali should only be slightly bigger than 1.0\n"},
         {"coolali default", cool("coolali = 2\ncoolali = default\n"),
          cool_is(&cooling::coolali, 1.00001),
          "WARNING: coolali should only be slightly bigger than 1.0\n"},
@@ -443,6 +466,25 @@ TEST_F(Options, ScheduleValues) {
         {"burnin", cool("burnin = 2\n"), cool_is(&cooling::burnin, 2u), ""},
         {"burnin -1", cool("burnin = -1\n"), cool_is(&cooling::burnin, 4294967295u), ""},
         {"repeated", cool("burnin = 5\nburnin = 7\n"), cool_is(&cooling::burnin, 7u), ""},
+        {"every default",
+         cool("delta = 2\ncoolali = 1.0001\nctree = 3\ncparam = 4\nalphatree = 5\n"
+              "alphaparam = 6\nmaxsteps = 7\nreportafter = 8\nresamprange = 9\nburnin = 10\n"
+              "delta = default\ncoolali = default\nctree = default\ncparam = default\n"
+              "alphatree = default\nalphaparam = default\nmaxsteps = default\n"
+              "reportafter = default\nresamprange = default\nburnin = default\n"),
+         [](const eingabe_parameter& p) {
+             EXPECT_EQ(p.cool.delta, 1.0);
+             EXPECT_EQ(p.cool.coolali, 1.00001);
+             EXPECT_EQ(p.cool.ctree, 0.5);
+             EXPECT_EQ(p.cool.cparam, 0.5);
+             EXPECT_EQ(p.cool.alphatree, 0.5);
+             EXPECT_EQ(p.cool.alphaparam, 0.5);
+             EXPECT_EQ(p.cool.maxsteps, 4294967295u);
+             EXPECT_EQ(p.cool.reportafter, 1000u);
+             EXPECT_EQ(p.cool.resamprange, 50u);
+             EXPECT_EQ(p.cool.burnin, 1000u);
+         },
+         ""},
     };
     RUN_READ_CASES(cases);
 

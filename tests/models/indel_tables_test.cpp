@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
@@ -867,6 +868,214 @@ TEST(IndelSampler, FirstStageOrderAndMarkerWeight) {
             const int r = m.nexthextet(hex_zus(cur), quart_zus(0));
             if (k < hid.size()) EXPECT_EQ(r, hid[k]) << cur << " " << u;
             else EXPECT_TRUE(r != 29 && r != 18 && r != 20) << cur << " " << u;
+        }
+    }
+}
+
+namespace {
+
+bool one_of(int v, std::initializer_list<int> s) { return std::find(s.begin(), s.end(), v) != s.end(); }
+
+// The candidate lists of the second stage, in their listed order.
+std::vector<int> listed_triplet(int cur, int outer) {
+    switch (outer) {
+    case MATCH: return {0};
+    case INSERTION:
+        if (one_of(cur, {0, 2, 4, 7})) return {1, 4};
+        if (one_of(cur, {1, 5, 6})) return {1, 5};
+        return {1};
+    case DELETION: return {2, 3};
+    default: return {8};
+    }
+}
+
+std::vector<int> listed_quartet(int cur, int outer) {
+    std::vector<int> v;
+    switch (outer) {
+    case 0: return {0};
+    case 1: return {1};
+    case 2: return {2};
+    case 3:
+        if (one_of(cur, {0, 1, 2, 4, 11, 12, 14})) v.push_back(14);
+        else if (cur != 7) v.push_back(13);
+        v.push_back(6);
+        return v;
+    case 4:
+    case 5:
+        if (one_of(cur, {0, 2, 11})) v.push_back(11);
+        else if (one_of(cur, {1, 4, 12})) v.push_back(12);
+        else if (one_of(cur, {5, 8, 10})) v.push_back(10);
+        else if (!one_of(cur, {7, 13, 14})) v.push_back(9);
+        v.push_back(5);
+        return v;
+    case 6: return {4, 7};
+    case 8: return {16};
+    default: return {3};
+    }
+}
+
+std::vector<int> listed_hextet(int cur, int outer) {
+    std::vector<int> v;
+    switch (outer) {
+    case 0: return {0};
+    case 1: return {4};
+    case 2: return {2};
+    case 3: return {11};
+    case 4: return {8, 6};
+    case 5: return {15};
+    case 6: return {13};
+    case 7: return {10, 9, 7};
+    case 8:
+        v = {19, 17};
+        if (one_of(cur, {0, 1, 11, 12, 21, 33})) v.push_back(21);
+        else if (one_of(cur, {2, 3, 13, 14, 22})) v.push_back(22);
+        else if (one_of(cur, {4, 5, 15, 16, 23})) v.push_back(23);
+        else if (one_of(cur, {6, 7, 17, 18, 24})) v.push_back(24);
+        else if (one_of(cur, {8, 9, 19, 20, 25})) v.push_back(25);
+        return v;
+    case 9:
+    case 10:
+    case 11:
+    case 12:
+        v = {16};
+        if (one_of(cur, {4, 5, 6, 7, 15, 16, 17, 18, 23, 24, 28, 29, 31})) {
+            v.push_back(28);
+            v.push_back(31);
+        } else if (one_of(cur, {8, 9, 19, 20, 25, 32})) {
+            v.push_back(28);
+        } else if (cur != 10) {
+            v.push_back(28);
+            v.push_back(30);
+        }
+        return v;
+    case 13:
+    case 14:
+        v = {14};
+        if (cur != 10) {
+            v.push_back(27);
+            if (!one_of(cur, {8, 9, 19, 20, 25})) v.push_back(32);
+        }
+        return v;
+    case 16: return {34};
+    case 18: return {1};
+    case 19: return {5};
+    case 20: return {3};
+    default:
+        v = {12};
+        if (cur != 10) v.push_back(26);
+        return v;
+    }
+}
+
+// A seed whose first uniform lies well inside the k-th of n equal bins.
+int seed_in_bin(int k, int n) {
+    for (int seed = 1; seed < 100000; ++seed) {
+        idum = -seed;
+        const double u = randomunitintervall() * n;
+        if (u > k + 0.1 && u < k + 0.9) return seed;
+    }
+    return 1;
+}
+
+}  // namespace
+
+TEST(IndelSampler, EverySecondStageListInItsOrder) {
+    // With equal weights the k-th of n candidates takes the k-th bin of the uniform.
+    int seeds[4][4];
+    for (int n = 1; n <= 3; ++n)
+        for (int k = 0; k < n; ++k) seeds[n][k] = seed_in_bin(k, n);
+    std::vector<int> (*const lists[3])(int, int) = {listed_triplet, listed_quartet, listed_hextet};
+    const indel m = sampler_model({0.01, 0.011}, TKF1, times_sets[2]);
+    int checked = 0;
+    for (int s = 0; s < 3; ++s) {
+        const sampler& sm = *samplers[s];
+        for (int cur = 0; cur <= sm.start; ++cur) {
+            indel flat = m;
+            sm.set_row(flat, cur, 0.0);
+            for (const auto& code : sm.codes) {
+                const std::vector<int> want = lists[s](cur, code.first);
+                // The list is the derived candidate set of the real table.
+                const std::set<int> as_set(want.begin(), want.end());
+                EXPECT_EQ(as_set, derived(sm, sm.table(m), cur, code.second))
+                    << "start " << sm.start << " cur " << cur << " code " << code.first;
+                const int n = static_cast<int>(want.size());
+                for (int k = 0; k < n; ++k) {
+                    idum = -seeds[n][k];
+                    EXPECT_EQ(sm.second(flat, cur, code.first), want[k])
+                        << "start " << sm.start << " cur " << cur << " code " << code.first
+                        << " place " << k;
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_GT(checked, 900);
+}
+
+TEST(IndelSampler, FirstStageHiddenStateComesBeforeTheMarker) {
+    // Triplet and quartet: candidates (hidden, marker) with weights (w, 1 - w).
+    const indel m = sampler_model({0.05, 0.1}, TKF1, long_times);
+    const int hidden[2] = {6, 8};
+    for (int k = 0; k < 2; ++k) {
+        const sampler& s = *samplers[k];
+        const Mat tab = s.table(m);
+        for (int cur = 0; cur <= s.start; ++cur) {
+            const double w = std::exp(tab[cur][hidden[k]]);
+            for (int seed = 1; seed <= 200; ++seed) {
+                idum = -seed;
+                const double u = randomunitintervall();
+                const bool hid = w >= u * (w + (1.0 - w)) - DBL_MIN;
+                idum = -seed;
+                const int r = s.first(m, cur, s.codes[0].first);
+                if (hid) EXPECT_EQ(r, hidden[k]) << "cur " << cur << " u " << u;
+                else EXPECT_NE(r, hidden[k]) << "cur " << cur << " u " << u;
+            }
+        }
+    }
+}
+
+TEST(IndelTables, WeightedSumsOfEveryEntryMatchExtendedPrecision) {
+    // Per table: the sum of every possible entry times 1 + (37 r + 11 c) mod 13,
+    // and the sum of (r * columns + c + 1)^2 over the impossible entries; from
+    // the composition rule evaluated with 400-digit arithmetic.
+    struct set_case {
+        std::vector<double> p;
+        idarch k;
+        double ts[5];
+        double sum[4];
+        long pattern[4];
+    };
+    const set_case cases[] = {
+        {{0.05, 0.1}, TKF1, {0.7, 1.3, 0.4, 2.1, 0.9},
+         {-266.57486608695258, -1231.5909692939674, -5642.8789151640063, -36811.186227844994},
+         {654, 31311, 2223494, 112629227}},
+        {{0.05, 0.1, 0.6}, TKF2, {0.7, 1.3, 0.4, 2.1, 0.9},
+         {-285.36258760129958, -1385.3847555437376, -6282.0320780706344, -41632.045870552578},
+         {654, 31311, 2223494, 112629227}},
+        {{0.05, 0.1, 0.3}, TKF2, {1e4, 300, 2000, 50, 800},
+         {-25402.118377727388, -29079.721346338554, -419866.00568292907, -2743514.8346505812},
+         {654, 31311, 2223494, 112629227}},
+    };
+    for (const auto& c : cases) {
+        indel m(c.p, c.k);
+        m.fillP(c.ts[0]);
+        m.fillT(c.ts[1], c.ts[2]);
+        m.fillQ(c.ts[0], c.ts[1], c.ts[2]);
+        m.fillH(c.ts[0], c.ts[1], c.ts[2], c.ts[3], c.ts[4]);
+        const auto tabs = all_tables(m);
+        for (int k = 0; k < 4; ++k) {
+            double s = 0;
+            long pat = 0;
+            const long cols = static_cast<long>(tabs[k][0].size());
+            for (size_t r = 0; r < tabs[k].size(); ++r)
+                for (size_t j = 0; j < tabs[k][r].size(); ++j) {
+                    const double v = tabs[k][r][j];
+                    if (possible(v)) s += v * (1 + (37 * r + 11 * j) % 13);
+                    else pat += (static_cast<long>(r) * cols + static_cast<long>(j) + 1) *
+                                (static_cast<long>(r) * cols + static_cast<long>(j) + 1);
+                }
+            EXPECT_NEAR(s, c.sum[k], 1e-12 * std::fabs(c.sum[k])) << "table " << k << " time " << c.ts[0];
+            EXPECT_EQ(pat, c.pattern[k]) << "table " << k;
         }
     }
 }

@@ -1,0 +1,620 @@
+// Exact order of the random draws: the inversion order of the residue
+// draws, the uniform drawn before any nested draw, and the sweep, the
+// centre step, the triplet step and the path writers replayed step by step
+// from their public parts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sampler/mult_align.h"
+#include "sequence/random.h"
+
+namespace {
+
+baum* node(const std::string& name, int number, const std::string& seq) {
+    identifier id;
+    id.name = name;
+    id.number = number;
+    baum* b = new baum(id);
+    b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), 4);
+    return b;
+}
+
+void join(baum* parent, baum* child, double t) {
+    neighbor down, up;
+    down.brl = up.brl = t;
+    down.node = child;
+    up.node = parent;
+    up.isparent = true;
+    parent->neighbors.push_back(down);
+    child->neighbors.push_back(up);
+}
+
+const std::vector<double> kFreqs{0.1, 0.2, 0.3, 0.4};
+
+substmodel f81(double t) {
+    substmodel m(NUC, FEL81, kFreqs, {});
+    m.settime(t);
+    return m;
+}
+
+// F81 in closed form, 0.01 expected substitutions per PAM.
+double f81_p(int from, int to, double t) {
+    double h = 1.0;
+    for (double f : kFreqs) h -= f * f;
+    const double e = std::exp(-0.01 / h * t);
+    return (from == to ? e : 0.0) + (1.0 - e) * kFreqs[static_cast<size_t>(to)];
+}
+
+double below(int i, int code, double t) {
+    double s = 0.0;
+    for (int k = 0; k < 4; ++k)
+        if (members_mask(code, 4) & (1u << k)) s += f81_p(i, k, t);
+    return s;
+}
+
+double above(int code, int i, double t) {
+    double s = 0.0;
+    for (int k = 0; k < 4; ++k)
+        if (members_mask(code, 4) & (1u << k)) s += kFreqs[static_cast<size_t>(k)] * f81_p(k, i, t);
+    return s;
+}
+
+mult_alignment& st() {
+    static mult_alignment* s = [] {
+        baum* r = node("R", 1, "A");
+        join(r, node("L", 0, "A"), 1.0);
+        r->neighbors[0].posmap = {0};
+        r->NB(0)->neighbors[0].posmap = {0};
+        return new mult_alignment(f81(1.0), indel(std::vector<double>{0.02, 0.021}, TKF1), r,
+                                  keepfixed(), cooling());
+    }();
+    return *s;
+}
+
+// The k-th uniform (from 0) after the generator state -seed.
+double uniform(int seed, int k) {
+    idum = -seed;
+    double u = 0.0;
+    for (int j = 0; j <= k; ++j) u = randomunitintervall();
+    return u;
+}
+
+// First index whose running sum of the normalised weights reaches u; -2
+// when u lies too near a boundary to decide against rounding.
+int inverted(const std::vector<double>& w, double u) {
+    double z = 0.0;
+    for (double v : w) z += v;
+    double sum = 0.0;
+    for (size_t i = 0; i < w.size(); ++i) {
+        sum += w[i] / z;
+        if (std::fabs(sum - u) < 1e-9) return -2;
+        if (sum >= u) return static_cast<int>(i);
+    }
+    return -2;
+}
+
+std::vector<double> single(const std::function<double(int)>& f) {
+    std::vector<double> w;
+    for (int i = 0; i < 4; ++i) w.push_back(f(i));
+    return w;
+}
+
+std::vector<double> pair(const std::function<double(int, int)>& f) {
+    std::vector<double> w;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) w.push_back(f(i, j));
+    return w;
+}
+
+const double ta = 6.0, tb = 25.0, tc = 3.0, te = 40.0, txy = 11.0;
+
+}  // namespace
+
+// The candidate drawn by a given uniform, in index order (a chi-square
+// test cannot tell the order apart).
+TEST(ReviewDraws, SingleDrawsInvertInIndexOrder) {
+    mult_alignment& s = st();
+    const substmodel Ma = f81(ta), Mb = f81(tb), Mc = f81(tc);
+    const int a = 5, b = 4, c = 3;
+    struct form {
+        std::function<int()> draw;
+        std::vector<double> w;
+    };
+    const std::vector<form> forms{
+        {[&] { return s.infer_base(a, Ma, b, Mb, c, Mc); },
+         single([&](int i) { return above(a, i, ta) * below(i, b, tb) * below(i, c, tc); })},
+        {[&] { return s.infer_base(a, Ma, b, Mb); },
+         single([&](int i) { return above(a, i, ta) * below(i, b, tb); })},
+        {[&] { return s.infer_base(0, Ma); }, single([&](int i) { return above(0, i, ta); })},
+    };
+    for (size_t f = 0; f < forms.size(); ++f) {
+        int checked = 0;
+        for (int seed = 1; seed <= 200; ++seed) {
+            const int want = inverted(forms[f].w, uniform(seed, 0));
+            if (want == -2) continue;
+            idum = -seed;
+            EXPECT_EQ(forms[f].draw(), want) << "form " << f << " seed " << seed;
+            ++checked;
+        }
+        EXPECT_GT(checked, 190);
+    }
+}
+
+TEST(ReviewDraws, PairDrawsInvertRowByRow) {
+    mult_alignment& s = st();
+    const substmodel Mxy = f81(txy), Ma = f81(ta), Mb = f81(tb), Mc = f81(tc), Me = f81(te);
+    const int a = 4, b = 1, c = 3, e = 5;
+    auto pi = [](int i) { return kFreqs[static_cast<size_t>(i)]; };
+    struct form {
+        const char* name;
+        std::function<void(int&, int&)> draw;
+        std::vector<double> w;
+    };
+    const std::vector<form> forms{
+        {"six", [&](int& x, int& y) { s.infer_six(x, y, Mxy, a, Ma, b, Mb, c, Mc, e, Me); },
+         pair([&](int i, int j) {
+             return above(a, i, ta) * below(i, b, tb) * f81_p(i, j, txy) * below(j, c, tc) *
+                    below(j, e, te);
+         })},
+        {"five", [&](int& x, int& y) { s.infer_five(x, y, Mxy, a, Ma, b, Mb, c, Mc); },
+         pair([&](int i, int j) {
+             return above(a, i, ta) * f81_p(i, j, txy) * below(j, b, tb) * below(j, c, tc);
+         })},
+        {"line", [&](int& x, int& y) { s.infer_line(x, y, Mxy, a, Ma, b, Mb); },
+         pair([&](int i, int j) { return above(a, i, ta) * f81_p(i, j, txy) * below(j, b, tb); })},
+        {"star", [&](int& x, int& y) { s.infer_star(x, y, Mxy, a, Ma, b, Mb); },
+         pair([&](int i, int j) {
+             return pi(i) * f81_p(i, j, txy) * below(j, a, ta) * below(j, b, tb);
+         })},
+        {"three", [&](int& x, int& y) { s.infer_three(x, y, Mxy, a, Ma); },
+         pair([&](int i, int j) { return pi(i) * f81_p(i, j, txy) * below(j, a, ta); })},
+    };
+    for (const form& f : forms) {
+        int checked = 0;
+        for (int seed = 1; seed <= 200; ++seed) {
+            const int want = inverted(f.w, uniform(seed, 0));
+            if (want == -2) continue;
+            idum = -seed;
+            int x = -1, y = -1;
+            f.draw(x, y);
+            EXPECT_EQ(4 * x + y, want) << f.name << " seed " << seed;
+            // Exactly one uniform.
+            const double next = randomunitintervall();
+            EXPECT_EQ(next, uniform(seed, 1)) << f.name;
+            ++checked;
+        }
+        EXPECT_GT(checked, 190) << f.name;
+    }
+}
+
+// A shortcut's nested single draw uses the uniform after the pair draw's
+// own first one, and a second nested draw the one after that.
+TEST(ReviewDraws, NestedDrawsFollowTheFirstUniform) {
+    mult_alignment& s = st();
+    const substmodel Z = f81(0.0), Mxy = f81(txy), Ma = f81(ta), Mb = f81(tb), Mc = f81(tc),
+                     Me = f81(te);
+    const int a = 4, b = 1, c = 3, e = 2;
+    struct nested {
+        const char* name;
+        std::function<void(int&, int&)> draw;
+        int fixed_x, fixed_y;  // -1: drawn
+        std::function<std::vector<double>(int)> w;  // of the drawn one, from the coin's u
+        int uniforms;
+    };
+    const std::vector<nested> cases{
+        {"five_b", [&](int& x, int& y) { s.infer_five(x, y, Mxy, a, Ma, b, Z, c, Mc); }, -1, b,
+         [&](int) { return single([&](int i) { return above(a, i, ta) * below(i, b, txy); }); }, 2},
+        {"five_c", [&](int& x, int& y) { s.infer_five(x, y, Mxy, a, Ma, b, Mb, c, Z); }, -1, c,
+         [&](int) { return single([&](int i) { return above(a, i, ta) * below(i, c, txy); }); }, 2},
+        {"five_a", [&](int& x, int& y) { s.infer_five(x, y, Mxy, a, Z, b, Mb, c, Mc); }, a, -1,
+         [&](int) {
+             return single([&](int i) { return above(a, i, txy) * below(i, b, tb) * below(i, c, tc); });
+         }, 2},
+        {"five_xy", [&](int& x, int& y) { s.infer_five(x, y, Z, a, Ma, b, Mb, c, Mc); }, -3, -3,
+         [&](int) {
+             return single([&](int i) { return above(a, i, ta) * below(i, b, tb) * below(i, c, tc); });
+         }, 2},
+        {"six_a", [&](int& x, int& y) { s.infer_six(x, y, Mxy, a, Z, b, Mb, c, Mc, e, Me); }, a, -1,
+         [&](int) {
+             return single([&](int i) { return above(a, i, txy) * below(i, c, tc) * below(i, e, te); });
+         }, 2},
+        {"six_c", [&](int& x, int& y) { s.infer_six(x, y, Mxy, a, Ma, b, Mb, c, Z, e, Me); }, -1, c,
+         [&](int) {
+             return single([&](int i) { return above(a, i, ta) * below(i, b, tb) * below(i, c, txy); });
+         }, 2},
+        {"six_xy", [&](int& x, int& y) { s.infer_six(x, y, Z, a, Ma, b, Mb, c, Mc, e, Me); }, -3, -3,
+         [&](int seed) {
+             if (single_precision(uniform(seed, 0)) < 0.5)
+                 return single([&](int i) { return above(a, i, ta) * below(i, b, tb); });
+             return single([&](int i) { return above(c, i, tc) * below(i, e, te); });
+         }, 2},
+        {"line_b", [&](int& x, int& y) { s.infer_line(x, y, Mxy, a, Ma, b, Z); }, -1, b,
+         [&](int) { return single([&](int i) { return above(a, i, ta) * below(i, b, txy); }); }, 2},
+        {"line_a", [&](int& x, int& y) { s.infer_line(x, y, Mxy, a, Z, b, Mb); }, a, -1,
+         [&](int) { return single([&](int i) { return above(a, i, txy) * below(i, b, tb); }); }, 2},
+        {"line_xy", [&](int& x, int& y) { s.infer_line(x, y, Z, a, Ma, b, Mb); }, -3, -3,
+         [&](int) { return single([&](int i) { return above(a, i, ta) * below(i, b, tb); }); }, 2},
+        {"star_b", [&](int& x, int& y) { s.infer_star(x, y, Mxy, a, Ma, b, Z); }, -1, b,
+         [&](int) { return single([&](int i) { return above(b, i, txy); }); }, 2},
+        {"star_a", [&](int& x, int& y) { s.infer_star(x, y, Mxy, a, Z, b, Mb); }, -1, a,
+         [&](int) { return single([&](int i) { return above(a, i, txy); }); }, 2},
+        {"star_xy", [&](int& x, int& y) { s.infer_star(x, y, Z, a, Ma, b, Mb); }, -3, -3,
+         [&](int) { return single([&](int i) { return above(a, i, ta) * below(i, b, tb); }); }, 3},
+        {"three_a", [&](int& x, int& y) { s.infer_three(x, y, Mxy, a, Z); }, -1, a,
+         [&](int) { return single([&](int i) { return above(a, i, txy); }); }, 2},
+        {"three_xy", [&](int& x, int& y) { s.infer_three(x, y, Z, a, Ma); }, -3, -3,
+         [&](int) { return single([&](int i) { return above(a, i, ta); }); }, 3},
+    };
+    for (const nested& c : cases) {
+        int checked = 0;
+        for (int seed = 1; seed <= 120; ++seed) {
+            const int want = inverted(c.w(seed), uniform(seed, 1));
+            if (want == -2) continue;
+            idum = -seed;
+            int x = -1, y = -1;
+            c.draw(x, y);
+            const double next = randomunitintervall();
+            EXPECT_EQ(next, uniform(seed, c.uniforms)) << c.name;
+            if (c.fixed_x == -3) {
+                EXPECT_EQ(x, want) << c.name << " seed " << seed;
+                EXPECT_EQ(y, want) << c.name << " seed " << seed;
+            } else if (c.fixed_x >= 0) {
+                EXPECT_EQ(x, c.fixed_x) << c.name;
+                EXPECT_EQ(y, want) << c.name << " seed " << seed;
+            } else {
+                EXPECT_EQ(y, c.fixed_y) << c.name;
+                EXPECT_EQ(x, want) << c.name << " seed " << seed;
+            }
+            ++checked;
+        }
+        EXPECT_GT(checked, 110) << c.name;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Replays of the tree operations
+
+namespace {
+
+// A root leaf, bifurcating below, neighbour lists in mixed order; the same
+// seed gives the same tree.
+struct randtree {
+    std::mt19937 g;
+    baum* root = nullptr;
+    explicit randtree(unsigned seed, int leaves) : g(seed) {
+        root = node("R", leaves - 1, seq());
+        std::vector<int> rest;
+        for (int i = 0; i < leaves - 1; ++i) rest.push_back(i);
+        grow(root, rest);
+    }
+    ~randtree() { delete root; }
+    randtree(const randtree&) = delete;
+    randtree& operator=(const randtree&) = delete;
+    std::string seq() {
+        const int len = 3 + static_cast<int>(g() % 18);
+        std::string s;
+        for (int i = 0; i < len; ++i) s += "ACGT"[g() % 4];
+        return s;
+    }
+    double length() { return 1.0 + (g() % 4000) / 100.0; }
+    void grow(baum* parent, std::vector<int> ids) {
+        baum* x = ids.size() == 1 ? node("L" + std::to_string(ids[0]), ids[0], seq())
+                                  : node("", -1, "");
+        const bool parentfirst = g() % 2 == 0;
+        if (parentfirst) join(parent, x, length());
+        if (ids.size() > 1) {
+            std::shuffle(ids.begin(), ids.end(), g);
+            const size_t cut = 1 + g() % (ids.size() - 1);
+            grow(x, std::vector<int>(ids.begin(), ids.begin() + cut));
+            grow(x, std::vector<int>(ids.begin() + cut, ids.end()));
+        }
+        if (!parentfirst) join(parent, x, length());
+    }
+};
+
+void all_nodes(baum* x, baum* from, std::vector<baum*>& out) {
+    out.push_back(x);
+    for (neighbor& r : x->neighbors)
+        if (r.node != from) all_nodes(r.node, x, out);
+}
+
+// Every sequence and every map, in a fixed order.
+std::string snapshot(baum* root) {
+    std::vector<baum*> nodes;
+    all_nodes(root, nullptr, nodes);
+    std::string s;
+    for (baum* x : nodes) {
+        for (int c : x->seq) s += std::to_string(c) + ",";
+        s += "|";
+        for (neighbor& r : x->neighbors) {
+            for (int v : r.posmap) s += std::to_string(v) + ",";
+            s += ";";
+        }
+        s += "\n";
+    }
+    return s;
+}
+
+// The triplet step as the text gives it.
+void midseq_replay(baum* x, std::vector<unsigned>& nbs) {
+    mult_alignment& s = st();
+    baum* B = x->NB(static_cast<int>(nbs[0]));
+    baum* C = x->NB(static_cast<int>(nbs[1]));
+    const double b = x->neighbors[nbs[0]].brl, c = x->neighbors[nbs[1]].brl;
+    alignment al(C->seq, B->seq, b + c, s.submodel, s.indmodel, s.cool.coolali, 2147483647);
+    s.indmodel.fillT(b, c);
+    std::vector<zustand> pairpath;
+    int i = -1, j = -1;
+    for (;;) {
+        pairpath.push_back(al.iter_zust(&i, &j));
+        if (pairpath.back() == END) break;
+    }
+    std::vector<triplet_zus> path{triplet_zus(7)};
+    size_t k = 0;
+    while (path.back() != 8 && k < pairpath.size()) {
+        if (path.back() != 6) ++k;
+        path.push_back(s.indmodel.nexttriplet(path.back(), pairpath[k]));
+    }
+    s.write_midseq_to_tree(path, x, nbs);
+}
+
+void construct_replay(baum* x) {
+    mult_alignment& s = st();
+    if (x->isLeaf() && !x->isRoot()) return;
+    std::vector<unsigned> kids;
+    for (size_t k = 0; k < x->neighbors.size(); ++k)
+        if (!x->neighbors[k].isparent) {
+            construct_replay(x->neighbors[k].node);
+            kids.push_back(static_cast<unsigned>(k));
+        }
+    if (x->neighbors.size() == 3) {
+        midseq_replay(x, kids);
+    } else {
+        baum* y = x->neighbors[0].node;
+        alignment al(x->seq, y->seq, x->neighbors[0].brl, s.submodel, s.indmodel, s.cool.coolali,
+                     2147483647);
+        al.zurueck(x, y);
+    }
+}
+
+void centre_replay(baum* x, std::vector<unsigned>& fam) {
+    mult_alignment& s = st();
+    std::vector<quart_zus> old;
+    s.quartali(old, x, fam);
+    std::vector<triplet_zus> tri;
+    s.quart_to_tri(old, tri);
+    s.indmodel.fillQ(x->neighbors[fam[0]].brl, x->neighbors[fam[1]].brl, x->neighbors[fam[2]].brl);
+    std::vector<quart_zus> path{quart_zus(15)};
+    size_t k = 1;
+    while (path.back() != 16 && k < tri.size()) {
+        path.push_back(s.indmodel.nextquartet(path.back(), tri[k]));
+        if (path.back() != 8) ++k;
+    }
+    s.write_centseq(path, x, fam, s.submodel);
+}
+
+}  // namespace
+
+TEST(ReviewReplay, ConstructAlignAndMidseq) {
+    for (unsigned seed = 1; seed <= 10; ++seed) {
+        const int leaves = 2 + static_cast<int>(seed % 6);
+        randtree t1(300 + seed, leaves), t2(300 + seed, leaves);
+        ASSERT_EQ(snapshot(t1.root), snapshot(t2.root));
+        seedrandom(seed);
+        st().construct_align(t1.root);
+        const double after1 = randomunitintervall();
+        seedrandom(seed);
+        construct_replay(t2.root);
+        const double after2 = randomunitintervall();
+        EXPECT_EQ(snapshot(t1.root), snapshot(t2.root)) << seed;
+        EXPECT_EQ(after1, after2) << seed;
+    }
+}
+
+TEST(ReviewReplay, CentreStep) {
+    for (unsigned seed = 1; seed <= 10; ++seed) {
+        const int leaves = 3 + static_cast<int>(seed % 5);
+        randtree t1(400 + seed, leaves), t2(400 + seed, leaves);
+        seedrandom(seed);
+        st().construct_align(t1.root);
+        seedrandom(seed);
+        st().construct_align(t2.root);
+        ASSERT_EQ(snapshot(t1.root), snapshot(t2.root));
+        std::vector<baum*> in1, in2;
+        t1.root->intnodes(in1);
+        t2.root->intnodes(in2);
+        for (size_t k = 0; k < in1.size(); ++k) {
+            std::vector<unsigned> fam;
+            st().familie(fam, in1[k]);
+            seedrandom(1000 * seed + static_cast<unsigned>(k));
+            st().samp_centseq(in1[k], fam, st().submodel, st().indmodel);
+            seedrandom(1000 * seed + static_cast<unsigned>(k));
+            centre_replay(in2[k], fam);
+            EXPECT_EQ(snapshot(t1.root), snapshot(t2.root)) << seed << " " << k;
+        }
+    }
+}
+
+// The sweep: one permutation of inner nodes (first) and branches (after),
+// a centre step per inner node, a window per branch.
+TEST(ReviewReplay, SweepVisitsInPermutationOrder) {
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        const int leaves = 3 + static_cast<int>(seed % 5);
+        randtree t1(500 + seed, leaves), t2(500 + seed, leaves);
+        seedrandom(seed);
+        st().construct_align(t1.root);
+        seedrandom(seed);
+        st().construct_align(t2.root);
+        ASSERT_EQ(snapshot(t1.root), snapshot(t2.root));
+
+        seedrandom(77 + seed);
+        const bool ok = st().uphill(t1.root);
+        const double after1 = randomunitintervall();
+        const int rand1 = std::rand();
+
+        seedrandom(77 + seed);
+        mult_alignment& s = st();
+        std::vector<baum*> en, in;
+        std::vector<unsigned> ei;
+        t2.root->edges(en, ei);
+        t2.root->intnodes(in);
+        std::vector<int> order;
+        rndorder(order, static_cast<unsigned>(in.size() + en.size()));
+        bool ok2 = true;
+        for (int k : order) {
+            if (static_cast<size_t>(k) < in.size()) {
+                baum* x = in[static_cast<size_t>(k)];
+                std::vector<unsigned> fam;
+                s.familie(fam, x);
+                centre_replay(x, fam);
+                long most = 0;
+                for (neighbor& r : x->neighbors) most = std::max<long>(most, r.node->seq.laen());
+                if (x->seq.laen() == 0 || x->seq.laen() >= 10 * most) {
+                    ok2 = false;
+                    break;
+                }
+            } else {
+                baum* p = en[static_cast<size_t>(k) - in.size()];
+                baum* q = p->NB(static_cast<int>(ei[static_cast<size_t>(k) - in.size()]));
+                alignment al(*p, *q, s.submodel, s.indmodel, s.cool.coolali, 2147483647);
+                al.teilsample(static_cast<int>(s.cool.resamprange));
+                al.zurueck(p, q);
+            }
+        }
+        EXPECT_EQ(ok, ok2) << seed;
+        EXPECT_EQ(snapshot(t1.root), snapshot(t2.root)) << seed;
+        const double after2 = randomunitintervall();
+        const int rand2 = std::rand();
+        EXPECT_EQ(after1, after2) << seed;
+        EXPECT_EQ(rand1, rand2) << seed;
+    }
+}
+
+// The path writers: one draw per centre residue, in column order, with the
+// neighbours present in the column at their own branch times.
+TEST(ReviewReplay, WritersDrawPerColumnAtTheBranchTimes) {
+    mult_alignment& s = st();
+    auto make = [](baum*& r, baum*& x) {
+        r = node("R", 2, "ACGTA");
+        x = node("", -1, "");
+        join(x, node("B", 0, "TTGA"), 17.0);
+        join(x, node("C", 1, "GACT"), 4.0);
+        join(r, x, 31.0);
+    };
+    // U N B C, U, N B, C, U N, N C, N, U N C, B, U N B.
+    const std::vector<int> q{15, 0, 7, 5, 13, 4, 6, 8, 2, 9, 1, 16};
+    for (int seed = 1; seed <= 30; ++seed) {
+        baum *r, *x;
+        make(r, x);
+        std::vector<quart_zus> path;
+        for (int v : q) path.push_back(quart_zus(v));
+        std::vector<unsigned> fam{2, 0, 1};
+        seedrandom(static_cast<unsigned>(seed));
+        s.write_centseq(path, x, fam, s.submodel);
+        std::vector<int> got(x->seq.begin(), x->seq.end());
+
+        seedrandom(static_cast<unsigned>(seed));
+        substmodel Mu = f81(31.0), Mb = f81(17.0), Mc = f81(4.0);
+        const bioseq &U = r->seq, &B = x->NB(0)->seq, &C = x->NB(1)->seq;
+        std::vector<int> want{
+            s.infer_base(U[0], Mu, B[0], Mb, C[0], Mc), s.infer_base(B[1], Mb),
+            s.infer_base(U[2], Mu),  s.infer_base(C[2], Mc), s.submodel.choosebase(),
+            s.infer_base(U[3], Mu, C[3], Mc), s.infer_base(U[4], Mu, B[3], Mb)};
+        EXPECT_EQ(got, want) << seed;
+        delete r;
+
+        make(r, x);
+        std::vector<triplet_zus> t;
+        // N B C, B, N C, C, N, N B, B, C.
+        for (int v : {7, 0, 4, 2, 3, 6, 1, 5, 3, 8}) t.push_back(triplet_zus(v));
+        std::vector<unsigned> nbs{1, 0};  // B's role for C, C's for B
+        seedrandom(static_cast<unsigned>(seed));
+        s.write_midseq_to_tree(t, x, nbs);
+        got.assign(x->seq.begin(), x->seq.end());
+        seedrandom(static_cast<unsigned>(seed));
+        const bioseq &Bm = x->NB(1)->seq, &Cm = x->NB(0)->seq;
+        substmodel Mbm = f81(4.0), Mcm = f81(17.0);
+        want = {s.infer_base(Bm[0], Mbm, Cm[0], Mcm), s.infer_base(Cm[1], Mcm),
+                s.submodel.choosebase(), s.infer_base(Bm[2], Mbm)};
+        EXPECT_EQ(got, want) << seed;
+        delete r;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The indel part, bit for bit in its order of accumulation: the running sum
+// of each node takes its branch terms one by one, the length term once per
+// child branch, then the child's own sum.
+
+namespace {
+
+void join_path(baum* parent, baum* child, double t, const std::string& path) {
+    join(parent, child, t);
+    std::vector<int>& a = parent->neighbors.back().posmap;
+    std::vector<int>& b = child->neighbors.back().posmap;
+    int p = -1, q = -1;
+    for (char c : path) {
+        if (c == 'M') {
+            ++p, ++q;
+            a.push_back(q);
+            b.push_back(p);
+        } else if (c == 'I') {
+            ++q;
+            b.push_back(p);
+        } else {
+            ++p;
+            a.push_back(q);
+        }
+    }
+}
+
+}  // namespace
+
+TEST(ReviewIndel, RunningSumInTheGivenOrder) {
+    baum* r = node("R", 3, "ACGT");
+    baum* x = node("", -1, "AGT");
+    baum* y = node("", -1, "GT");
+    join_path(y, node("D", 0, "GT"), 4.0, "MM");
+    join_path(y, node("E", 1, "AG"), 1.0, "IMD");
+    join_path(x, y, 2.0, "DMM");
+    join_path(x, node("C", 2, "ACGT"), 0.5, "MIMM");
+    join_path(r, x, 1.5, "MDMM");
+    indel im(std::vector<double>{0.013, 0.0137}, TKF1), ref = im;
+    auto terms = [&](double& L, double t, const std::string& p) {
+        ref.fillP(t);
+        int prev = START;
+        for (char c : p + "E") {
+            const int e = c == 'M' ? MATCH : c == 'I' ? INSERTION : c == 'D' ? DELETION : END;
+            L += ref.retlnprob(prev, e);
+            prev = e;
+        }
+    };
+    double LY = 0.0;
+    terms(LY, 4.0, "MM");
+    LY -= ref.logprob_of_seqlen(2);
+    LY += 0.0;
+    terms(LY, 1.0, "IMD");
+    LY -= ref.logprob_of_seqlen(2);
+    LY += 0.0;
+    double LX = 0.0;
+    terms(LX, 2.0, "DMM");
+    LX -= ref.logprob_of_seqlen(3);
+    LX += LY;
+    terms(LX, 0.5, "MIMM");
+    LX -= ref.logprob_of_seqlen(3);
+    LX += 0.0;
+    double LR = 0.0;
+    terms(LR, 1.5, "MDMM");
+    LR += LX;
+    const double got = st().indlik(r, im);
+    EXPECT_EQ(std::memcmp(&got, &LR, sizeof got), 0) << got << " " << LR;
+    delete r;
+}

@@ -165,6 +165,30 @@ TEST(SubstSample, ChoosebaseTakesFirstCumulativeAboveU) {
     for (int k = 0; k < 4; ++k) EXPECT_GT(seen[k], 0);
 }
 
+// A running sum equal to u does not stop the walk: the next state is drawn.
+TEST(SubstSample, RunningSumEqualToUIsNotGreater) {
+    int seed = 1;
+    while (seed < 1000 && !(first_uniform(seed) >= 0.25 && first_uniform(seed) < 0.5)) ++seed;
+    const double u = first_uniform(seed);
+    ASSERT_LT(u, 0.5);
+    std::vector<double> f = {u, 0.5 - u, 0.25, 0.25}, none;
+    ASSERT_EQ(((f[0] + f[1]) + f[2]) + f[3], 1.0);
+    substmodel m(NUC, FEL81, f, none);
+    ASSERT_EQ(m.freqs[0], u);
+    idum = -seed;
+    EXPECT_EQ(m.choosebase(), 1);
+
+    // Pairs: the weight of (0, 0) is exactly u under equal frequencies.
+    substmodel jc;
+    jc.probmat[0][0] = 4.0 * u;
+    jc.probmat[0][1] = 0.5;
+    idum = -seed;
+    int i = -1, j = -1;
+    EXPECT_EQ(jc.choosepair(i, j), 1);
+    EXPECT_EQ(i, 0);
+    EXPECT_EQ(j, 1);
+}
+
 // Chi-square statistic; cells expecting fewer than 5 draws are pooled.
 double chi_square(const std::vector<double>& expect, const std::vector<long>& count, int& dof) {
     double stat = 0.0, pe = 0.0;

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -873,6 +875,164 @@ TEST(SubstEigen, SinglePrecisionZeroThresholds) {
         EXPECT_EQ(sp_iszero(x), static_cast<float>(x) == 0.0f) << x;
         EXPECT_EQ(sp_isnegative(-x), static_cast<float>(-x) < 0.0f) << x;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Bit patterns of doubles, folded with FNV-1a (bytes from the lowest up).
+struct bithash {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    void add(double x) {
+        std::uint64_t b;
+        std::memcpy(&b, &x, sizeof b);
+        for (int k = 0; k < 8; ++k) {
+            h ^= (b >> (8 * k)) & 0xffu;
+            h *= 0x100000001b3ull;
+        }
+    }
+    void add(const sqmatrix& m) {
+        for (int i = 0; i < m.size() * m.size(); ++i) add(m.data()[i]);
+    }
+};
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Expected values below come from a separate transliteration of the
+// published EISPACK routines and of Crout's inversion, run in IEEE double
+// arithmetic without fused operations.
+TEST(SubstBits, GenrevDecompositionAndProbabilities) {
+    const double evals[4] = {
+        0x0.0p+0, -0x1.cd863942ef825p-8, -0x1.1ae078d913b4ep-6, -0x1.bac96683ae488p-7};
+    const double evecs[16] = {
+        0x1.46cefa8d9df4ep-1, 0x1.26178c6465ec2p+0, 0x1.65a9ec2803006p-4, 0x1.9748a66140a59p-4,
+        0x1.46cefa8d9df4fp-1, -0x1.9aa269872a8c2p-3, 0x1.a3638eda6666ap-3, 0x1.75245f56b8458p-1,
+        0x1.46cefa8d9df4cp-1, -0x1.02b48b808a6c6p-3, 0x1.40389bc173507p-1, -0x1.58c0e98073ef8p-2,
+        0x1.46cefa8d9df4ep-1, -0x1.79acf6c99d838p-4, -0x1.2fc4360da361ep-1, -0x1.18107538eaba0p-3};
+    const double ievecs[16] = {
+        0x1.40da740da741ap-3, 0x1.40da740da741ap-2, 0x1.e147ae147ae1bp-2, 0x1.40da740da740bp-1,
+        0x1.8ce16faa60e03p-1, -0x1.1513f7fe2dec2p-2, -0x1.05d82728efe58p-2, -0x1.fdad805b47dd9p-3,
+        0x1.0b9d40532f300p-5, 0x1.39cc7cbe7eb21p-3, 0x1.6765de0c3ce9fp-1, -0x1.c692d1410f895p-1,
+        0x1.11e4b995ecebep-4, 0x1.f5ddfc8fe5b8dp-1, -0x1.5bc391fccadadp-1, -0x1.78ae038bb0f79p-2};
+    const double p7[16] = {
+        0x1.e9987c29d4dc4p-1, 0x1.2f91d56b8ef20p-8, 0x1.b219ede38d330p-7, 0x1.a7ff0e78ba232p-6,
+        0x1.2f91d56b8ef30p-9, 0x1.dbd2f87291c5ep-1, 0x1.a77984c4a89b0p-6, 0x1.5c1a991dd6658p-5,
+        0x1.21669e97b378cp-8, 0x1.1a51032dc5be0p-6, 0x1.db0c67b883fa6p-1, 0x1.9de42f0de70c6p-5,
+        0x1.a7ff0e78ba21ep-8, 0x1.5c1a991dd6658p-6, 0x1.366b234a6d47ep-5, 0x1.de687ae579041p-1};
+    std::vector<double> f = {0.1, 0.2, 0.3, 0.4}, p = {1, 2, 3, 4, 5, 6};
+    substmodel m(NUC, GENREV, f, p);
+    m.settime(7.0);
+    for (int k = 0; k < 4; ++k) EXPECT_TRUE(same_bits(m.evals[k], evals[k])) << k;
+    for (int k = 0; k < 16; ++k) {
+        EXPECT_TRUE(same_bits(m.evecs.data()[k], evecs[k])) << k;
+        EXPECT_TRUE(same_bits(m.ievecs.data()[k], ievecs[k])) << k;
+        EXPECT_TRUE(same_bits(m.probmat.data()[k], p7[k])) << k;
+    }
+}
+
+// Q, the decomposition, P(13), the log table of all code pairs and the log
+// frequencies of all codes, hashed.
+TEST(SubstBits, WholeModelsHashed) {
+    struct Case {
+        alphsize a;
+        subarch m;
+        std::vector<double> f, p;
+        double t;
+        std::uint64_t hash;
+    };
+    const std::vector<Case> cases = {
+        {AA, JTT, aa_freqs(), {}, 13.0, 0x2219226126a21e4bull},
+        {AA, DAYHOFF, aa_freqs(), {}, 13.0, 0xc64d309c473c642full},
+        {AA, MTREV24, aa_freqs(), {}, 13.0, 0x79a0dd0103edc455ull},
+        {AA, BLOSUM62, aa_freqs(), {}, 13.0, 0x8ad265b178629bb4ull},
+        {AA, MV2000, aa_freqs(), lcg_values(190, 11, 0.01, 50.0), 13.0, 0xc482d82b47658f59ull},
+        {NUC, HKY, {0.4, 0.2, 0.2, 0.2}, {2.0}, 3.0, 0x490705b1ad2464eaull},
+    };
+    for (const Case& c : cases) {
+        std::vector<double> f = c.f, p = c.p;
+        substmodel m(c.a, c.m, f, p);
+        m.settime(c.t);
+        bithash h;
+        h.add(m.ratemat);
+        for (double x : m.evals) h.add(x);
+        h.add(m.evecs);
+        h.add(m.ievecs);
+        h.add(m.probmat);
+        for (int i = 0; i < m.logalf; ++i)
+            for (int j = 0; j < m.logalf; ++j) h.add(m.logProb_ij(i, j));
+        for (int i = 0; i < m.logalf; ++i) h.add(m.logfreqofstate(i));
+        EXPECT_EQ(h.h, c.hash) << c.m;
+    }
+}
+
+// elmhes, eltran and hqr2 on general matrices: one needing both exceptional
+// shifts (29 iterations for one eigenvalue), one with ties in the pivot
+// search, a cyclic permutation, a dense 20 x 20 matrix and two defective ones.
+TEST(SubstBits, GeneralEigenproblemsHashed) {
+    struct Case {
+        const char* name;
+        int n;
+        std::vector<double> v;
+        std::uint64_t hash;
+    };
+    const std::vector<Case> cases = {
+        {"two exceptional shifts", 4, {0, 1, 1, 1, 2, 0, -1, 0, 0, 0, 1, 1, -1, 0, 0, -1}, 0x2675931d99396d12ull},
+        {"pivot ties", 4, {2, 1, 3, 1, 1, 4, 1, 2, -1, 2, 5, 1, 1, 1, 2, 3}, 0x59678ac2a2fa803dull},
+        {"cyclic", 4, {0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0, 0}, 0xa9491a39c17b2afdull},
+        {"dense", 20, lcg_values(400, 8, -1.0, 1.0), 0x37a1a97b78cdc180ull},
+        // Zero denominators in the back-substitution, with overflow control:
+        // a triangular matrix with a repeated real eigenvalue and a
+        // non-diagonalisable pair of repeated complex eigenvalues.
+        {"repeated real", 4, {1, 2, 3, 4, 0, 1, 5, 1, 0, 0, 1, 3, 0, 0, 0, 1}, 0xd15756d549ebcb19ull},
+        {"repeated complex", 4, {0, -1, 1, 0, 1, 0, 0, 1, 0, 0, 0, -1, 0, 0, 1, 0}, 0x0ee868665a4e23c5ull},
+        // Entries far below the single-precision range count as zero and
+        // as non-negative.
+        {"tiny entries, zero tests", 4,
+         {1e-47, 1e-47, 1e-47, -1, 1, 1e-47, 1, 0, 1e-47, 2, 1, 0, 0, -1e-50, 1e-47, 1},
+         0x662e662d7b784209ull},
+        {"tiny entries, sign tests", 4,
+         {1e-50, 1, 1e-47, 1e-50, 1, 0, 0, 1e-47, 1e-50, 2, 0, 0, 0, 1e-47, 0, 2},
+         0x3f166dd1de179224ull},
+        {"tiny diagonal sum", 4,
+         {-1, 1e-47, 2, 0, 1e-50, 0, 2, -1e-50, 0, -1e-50, -1e-47, 1, 1e-50, 0, -1e-47, 0},
+         0x7fbaadf1a13acc70ull},
+        {"tiny 3 x 3", 3, {1e-50, -1e-50, 0, 1e-50, 0, 1e-47, 0, -1e-47, 1e-47}, 0x9f0f04c07116b0faull},
+    };
+    for (const Case& c : cases) {
+        const int n = c.n;
+        substmodel m(n == 4 ? NUC : AA);
+        double** a = new_dmatrix(n, n);
+        double* wi = new_dvector(n);
+        int* perm = new_ivector(n);
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) a[i][j] = c.v[i * n + j];
+        m.elmhes(a, perm, n);
+        m.eltran(a, perm, n);
+        m.hqr2(n, 1, n, a, wi);
+        bithash h;
+        for (int k = 0; k < n; ++k) h.add(m.evals[k]);
+        for (int k = 0; k < n; ++k) h.add(wi[k]);
+        h.add(m.evecs);
+        EXPECT_EQ(h.h, c.hash) << c.name;
+        free_ivector(perm);
+        free_dvector(wi);
+        free_dmatrix(a);
+    }
+}
+
+// Equal scaled pivot candidates: the later row is taken.
+TEST(SubstBits, LuInversePivotTieGoesToTheLaterRow) {
+    const double v[16] = {-3, -2, -2, 2, -1, 1, 1, 0, -3, -1, 3, 3, 2, 5, 1, -3};
+    const double inv[16] = {
+        -0x0.0p+0, -0x1.5555555555558p+0, 0x1.5555555555555p-2, 0x1.5555555555558p-2,
+        0x1.8000000000003p-2, -0x1.0000000000002p+0, 0x1.8000000000003p-2, 0x1.4000000000001p-1,
+        -0x1.8000000000002p-2, 0x1.5555555555556p-1, -0x1.555555555555ap-5, -0x1.2aaaaaaaaaaabp-2,
+        0x1.0000000000002p-1, -0x1.2aaaaaaaaaaacp+1, 0x1.aaaaaaaaaaaacp-1, 0x1.aaaaaaaaaaaacp-1};
+    substmodel m;
+    for (int k = 0; k < 16; ++k) m.evecs.data()[k] = v[k];
+    m.luinverse();
+    for (int k = 0; k < 16; ++k) EXPECT_TRUE(same_bits(m.ievecs.data()[k], inv[k])) << k;
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ mult_alignment* rb_pairstate(const cooling& c) {
 // ---------------------------------------------------------------------------
 // Parameter proposal: acceptance with prior and proposal terms
 
-TEST(ReviewSampParams, AcceptanceFollowsTheAnnealedRuleWithTheTerms) {
+TEST(ReplaySampParams, AcceptanceFollowsTheAnnealedRuleWithTheTerms) {
     cooling c;
     c.burnin = 1000;
     mult_alignment* s = rb_pairstate(c);
@@ -186,7 +186,7 @@ mult_alignment* rb_genrev_state(int seed) {
 
 }  // namespace
 
-TEST(ReviewSampParams, KeptSubstitutionPartWithRateParameters) {
+TEST(ReplaySampParams, KeptSubstitutionPartWithRateParameters) {
     mult_alignment* a = rb_genrev_state(21);
     mult_alignment* b = rb_genrev_state(21);
     int kept = 0, changed = 0;
@@ -285,7 +285,7 @@ unsigned rb_holders(int s) {
 
 }  // namespace
 
-TEST(ReviewWriteCentpair, EveryColumnDrawsWithTheModelsOfItsBranches) {
+TEST(ReplayWriteCentpair, EveryColumnDrawsWithTheModelsOfItsBranches) {
     mult_alignment& st = rb_state();
     const double tP = 1.3, tS = 2.1, tc = 3.7, tR1 = 4.4, tR2 = 5.9;
     const int K = 12;
@@ -405,7 +405,7 @@ std::string rb_tree(mult_alignment* s) {
 
 }  // namespace
 
-TEST(ReviewStep, MaunewtonDrawsInTheOrderOfItsMoves) {
+TEST(ReplayStep, MaunewtonDrawsInTheOrderOfItsMoves) {
     mult_alignment* a = rb_start(9);
     mult_alignment* b = rb_start(9);
     ASSERT_EQ(rb_tree(a), rb_tree(b));

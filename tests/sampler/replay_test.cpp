@@ -120,7 +120,7 @@ const double ta = 6.0, tb = 25.0, tc = 3.0, te = 40.0, txy = 11.0;
 
 // The candidate drawn by a given uniform, in index order (a chi-square
 // test cannot tell the order apart).
-TEST(ReviewDraws, SingleDrawsInvertInIndexOrder) {
+TEST(ReplayDraws, SingleDrawsInvertInIndexOrder) {
     mult_alignment& s = st();
     const substmodel Ma = f81(ta), Mb = f81(tb), Mc = f81(tc);
     const int a = 5, b = 4, c = 3;
@@ -148,7 +148,7 @@ TEST(ReviewDraws, SingleDrawsInvertInIndexOrder) {
     }
 }
 
-TEST(ReviewDraws, PairDrawsInvertRowByRow) {
+TEST(ReplayDraws, PairDrawsInvertRowByRow) {
     mult_alignment& s = st();
     const substmodel Mxy = f81(txy), Ma = f81(ta), Mb = f81(tb), Mc = f81(tc), Me = f81(te);
     const int a = 4, b = 1, c = 3, e = 5;
@@ -197,7 +197,7 @@ TEST(ReviewDraws, PairDrawsInvertRowByRow) {
 
 // A shortcut's nested single draw uses the uniform after the pair draw's
 // own first one, and a second nested draw the one after that.
-TEST(ReviewDraws, NestedDrawsFollowTheFirstUniform) {
+TEST(ReplayDraws, NestedDrawsFollowTheFirstUniform) {
     mult_alignment& s = st();
     const substmodel Z = f81(0.0), Mxy = f81(txy), Ma = f81(ta), Mb = f81(tb), Mc = f81(tc),
                      Me = f81(te);
@@ -403,7 +403,7 @@ void centre_replay(baum* x, std::vector<unsigned>& fam) {
 
 }  // namespace
 
-TEST(ReviewReplay, ConstructAlignAndMidseq) {
+TEST(ReplayReplay, ConstructAlignAndMidseq) {
     for (unsigned seed = 1; seed <= 10; ++seed) {
         const int leaves = 2 + static_cast<int>(seed % 6);
         randtree t1(300 + seed, leaves), t2(300 + seed, leaves);
@@ -419,7 +419,7 @@ TEST(ReviewReplay, ConstructAlignAndMidseq) {
     }
 }
 
-TEST(ReviewReplay, CentreStep) {
+TEST(ReplayReplay, CentreStep) {
     for (unsigned seed = 1; seed <= 10; ++seed) {
         const int leaves = 3 + static_cast<int>(seed % 5);
         randtree t1(400 + seed, leaves), t2(400 + seed, leaves);
@@ -445,7 +445,7 @@ TEST(ReviewReplay, CentreStep) {
 
 // The sweep: one permutation of inner nodes (first) and branches (after),
 // a centre step per inner node, a window per branch.
-TEST(ReviewReplay, SweepVisitsInPermutationOrder) {
+TEST(ReplayReplay, SweepVisitsInPermutationOrder) {
     for (unsigned seed = 1; seed <= 8; ++seed) {
         const int leaves = 3 + static_cast<int>(seed % 5);
         randtree t1(500 + seed, leaves), t2(500 + seed, leaves);
@@ -500,7 +500,7 @@ TEST(ReviewReplay, SweepVisitsInPermutationOrder) {
 
 // The path writers: one draw per centre residue, in column order, with the
 // neighbours present in the column at their own branch times.
-TEST(ReviewReplay, WritersDrawPerColumnAtTheBranchTimes) {
+TEST(ReplayReplay, WritersDrawPerColumnAtTheBranchTimes) {
     mult_alignment& s = st();
     auto make = [](baum*& r, baum*& x) {
         r = node("R", 2, "ACGTA");
@@ -578,7 +578,7 @@ void join_path(baum* parent, baum* child, double t, const std::string& path) {
 
 }  // namespace
 
-TEST(ReviewIndel, RunningSumInTheGivenOrder) {
+TEST(ReplayIndel, RunningSumInTheGivenOrder) {
     baum* r = node("R", 3, "ACGT");
     baum* x = node("", -1, "AGT");
     baum* y = node("", -1, "GT");

@@ -1,0 +1,310 @@
+// Start-up replayed step by step from the library calls, and the result
+// files of a run without steps against its log entry.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sampler/mult_align.h"
+#include "sequence/random.h"
+#include "support/subprocess.h"
+
+namespace {
+
+const char* const kSeqs =
+    ">a\nACGTTGCAACGTAGCTAGCTAGGA\n"
+    ">b\nACGTTGCAACGTTGCTAGCAGGA\n"
+    ">c\nACTTTGCAACGAAGCTAGCTAGGCA\n"
+    ">d\nACGATGCAAGGTAGCTTGCTAGGA\n"
+    ">e\nACGATGCAGGGTAGCTTGCAAGGA\n";
+
+std::string folder(const char* guide, const std::string& extra = "") {
+    std::string dir = make_temp_dir();
+    write_file(dir + "/seqs.fasta", kSeqs);
+    write_file(dir + "/guide.tree", guide);
+    write_file(dir + "/control.txt",
+               "SUBST:\nmodel = HKY\nparameter = (2.5)\nINDEL:\nmodel = TKF1\n"
+               "parameter = (0.02, 0.022)\nFILES:\ninfile = " + dir + "/seqs.fasta\nguidetree = " +
+                   dir + "/guide.tree\n" + extra);
+    return dir;
+}
+
+std::string capture_out(const std::function<void()>& fn) {
+    std::ostringstream buf;
+    std::streambuf* old = std::cout.rdbuf(buf.rdbuf());
+    fn();
+    std::cout.rdbuf(old);
+    return buf.str();
+}
+
+std::string name(const dataset& ds, int i) {
+    return std::string(ds.names[i].begin(), ds.names[i].end());
+}
+
+// Every branch below node := best time of its stored alignment, pre-order.
+void branch_times(baum* node, const substmodel& sm, const indel& im, double coolali) {
+    for (auto& nb : node->neighbors) {
+        if (nb.isparent) continue;
+        baum* child = nb.node;
+        alignment al(*node, *child, sm, im, coolali, 2147483647);
+        const double t = al.opt_for_giv();
+        nb.brl = t;
+        child->neighbors[child->whichone(node)].brl = t;
+        branch_times(child, sm, im, coolali);
+    }
+}
+
+baum* leaf(const std::string& nm, int number, const std::string& seq) {
+    identifier id;
+    id.name = nm;
+    id.text = nm;
+    id.number = number;
+    baum* b = new baum(id);
+    b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), 4);
+    return b;
+}
+
+// Two matched residues: a complete tree for a helper state.
+baum* pair_tree() {
+    baum* a = leaf("x", 0, "AC");
+    baum* b = leaf("y", 1, "AC");
+    neighbor down, up;
+    down.posmap = {0, 1};
+    up.posmap = {0, 1};
+    down.brl = up.brl = 1.0;
+    down.node = b;
+    up.node = a;
+    up.isparent = true;
+    a->neighbors.push_back(down);
+    b->neighbors.push_back(up);
+    return a;
+}
+
+// The start state built from the library calls in the documented order;
+// returns what the start-up writes on standard output.
+std::string replay(const eingabe_parameter& P, int type, mult_alignment*& state) {
+    std::ostringstream out;
+    std::ifstream in(P.files.infile);
+    dataset ds(in, P.files.format);
+    std::vector<double> freqs;
+    ds.getfreqs(freqs);
+    substmodel sm(static_cast<alphsize>(ds.type), P.subst.model, freqs, P.subst.params);
+    indel im(P.indelp.params, P.indelp.model);
+
+    const int n = ds.spez();
+    std::vector<std::vector<double>> D(n, std::vector<double>(n, 0.0));
+    if (type != 0) {
+        out << "Computing pairwise distances in an approximate EM step\n";
+        std::vector<double> scales;
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j) {
+                const bioseq si(ds.seqs[i], ds.type), sj(ds.seqs[j], ds.type);
+                double d = 10.0, s = 1.0;
+                alignment al(si, sj, d, sm, im);
+                al.optimal_time(d, s);
+                D[i][j] = D[j][i] = d;
+                scales.push_back(s);
+                out << name(ds, i) << " " << name(ds, j) << " distance=" << d << " scale=" << s
+                    << "\n";
+            }
+        std::sort(scales.begin(), scales.end());
+        const std::size_t c = scales.size();
+        const double med = c % 2 ? scales[c / 2] : (scales[c / 2 - 1] + scales[c / 2]) / 2.0;
+        im.rescale(med);
+        out << "Second round of EM algorithm.\nInsertion rate multiplied with " << med << "\n";
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j) {
+                const bioseq si(ds.seqs[i], ds.type), sj(ds.seqs[j], ds.type);
+                double d = D[i][j];
+                alignment al(si, sj, d, sm, im);
+                al.optimal_time(d);
+                D[i][j] = D[j][i] = d;
+                out << name(ds, i) << " " << name(ds, j) << " distance=" << d << "\n";
+            }
+    }
+
+    baum* tree;
+    {
+        clustal text(P.files.guidetree.c_str());
+        tree = new baum(text, true, ds);
+    }
+    baum* root = tree->reroot();
+    root->fuseblindnodes(true);
+    if (type != 0) {
+        out << "Building the initial NJ tree\n";
+        unsigned rows = static_cast<unsigned>(D.size());
+        root->NeighborJoining(D, rows);
+    } else {
+        root->bifurcate(true);
+    }
+
+    // A helper state lends its members; its own tree is replaced.
+    state = new mult_alignment(sm, im, pair_tree(), P.fix, P.cool);
+    delete state->told;
+    state->told = root;
+    state->construct_align(root);
+    state->uphill(root);
+    out << "Optimising branch lengths\n";
+    branch_times(root, sm, im, P.cool.coolali);
+    state->malign = mdataset(root, sm.retalf());
+    state->pattern = compact_subst_pattern(state->malign);
+    state->loglik = state->complik(state->pattern, root);
+    return out.str();
+}
+
+}  // namespace
+
+// The start-up's order of steps and of random draws: sequences, distances
+// (two passes, the rates rescaled between them), guide tree, re-rooting at
+// a random leaf, fusion, neighbour joining or random splitting, inner
+// sequences, one sweep, branch times; standard output and state exactly.
+TEST(ReplayDriverStartup, ReplayOfEveryStep) {
+    const char* guide = "((a:2,b:3):1,c:4,(d:2,e:1):2);";
+    const std::pair<int, unsigned> runs[] = {{0, 3u}, {0, 41u}, {1, 3u}, {2, 41u}};
+    for (const auto& [type, seed] : runs) {
+        std::string dir = folder(guide);
+        eingabe_parameter P;
+        P.from_file((dir + "/control.txt").c_str());
+
+        seedrandom(seed);
+        mult_alignment* want = nullptr;
+        const std::string want_out = replay(P, type, want);
+        const double want_next = randomunitintervall();
+
+        seedrandom(seed);
+        mult_alignment* got = nullptr;
+        const std::string got_out = capture_out([&] { got = new mult_alignment(P, type); });
+        const double got_next = randomunitintervall();
+
+        EXPECT_EQ(got_out, want_out) << type << " " << seed;
+        std::ostringstream a, b;
+        got->bericht(a);
+        want->bericht(b);
+        EXPECT_EQ(a.str(), b.str()) << type << " " << seed;
+        EXPECT_EQ(std::memcmp(&got->loglik, &want->loglik, sizeof(double)), 0);
+        // The generator stands at the same place afterwards.
+        EXPECT_EQ(got_next, want_next) << type << " " << seed;
+        delete got;
+        delete want;
+    }
+}
+
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// The log's entries: each from its "Step " line up to its empty line.
+std::vector<std::string> entries_of(const std::string& log) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while ((at = log.find("Step ", at)) != std::string::npos) {
+        const std::size_t end = log.find("\n\n", at);
+        out.push_back(log.substr(at, end + 2 - at));
+        at = end + 2;
+    }
+    return out;
+}
+
+std::string between(const std::string& text, const std::string& from, const std::string& to) {
+    const std::size_t a = text.find(from);
+    if (a == std::string::npos) return "<missing " + from + ">";
+    const std::size_t b = text.find(to, a + from.size());
+    return text.substr(a + from.size(), b - a - from.size());
+}
+
+}  // namespace
+
+// A run without steps: the best state is the start state, so the result
+// files repeat the parts of the log's only entry byte for byte.
+TEST(ReplayDriverRun, ResultFilesRepeatTheStartEntry) {
+    std::string dir = folder("((a:2,b:3):1,c:4,(d:2,e:1):2);",
+                             "outtree = t.tree\noutalign = a.phy\noutparam = p.txt\n"
+                             "logfile = run.log\nCOOL:\nmaxsteps = 0\ndelta = 0.25\n");
+    const long long before = static_cast<long long>(std::time(nullptr));
+    ChildResult r = run_program({QUILLMAR_BINARY, "control.txt", "0"}, dir, 120);
+    const long long after = static_cast<long long>(std::time(nullptr));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    // The seed: one line with the wall-clock second of the start.
+    const std::string seed = read_file(dir + "/Zufallszahl");
+    ASSERT_TRUE(std::regex_match(seed, std::regex("[0-9]+\n"))) << seed;
+    EXPECT_GE(std::stoll(seed), before);
+    EXPECT_LE(std::stoll(seed), after);
+    const std::string log = read_file(dir + "/run.log");
+    // The processor time in whole seconds, not more than the run lasted.
+    EXPECT_LE(std::stoll(log.substr(log.rfind("Time: ") + 6)), after - before + 1);
+    const auto entries = entries_of(log);
+    ASSERT_EQ(entries.size(), 1u) << log;
+    const std::string& e = entries[0];
+    const std::string L = between(e, "log likelihood = ", "\n");
+    EXPECT_EQ(r.out, "Optimising branch lengths\nfinal log likelihood (after 0 steps): " + L +
+                         "\nhighest log likelihood: " + L + "\n");
+    EXPECT_EQ(e.substr(0, 8), "Step 0:\n");
+    EXPECT_EQ(between(e, "\noptimal delta = ", "\n"), "0.25");
+    EXPECT_EQ(read_file(dir + "/a.phy") + "\n", between(e, "alignment :\n", "\nStep "));
+    EXPECT_EQ(read_file(dir + "/t.tree"), between(e, "tree : ", "alignment :\n"));
+    EXPECT_EQ(read_file(dir + "/p.txt"),
+              between(e, "optimal delta = 0.25\n", "tree : ") + "likelihood = " + L +
+                  "\nreached after 0 iterations\nand 0 NNIs\n");
+    EXPECT_TRUE(std::regex_search(between(e, "\nindel model: ", "\n"),
+                                  std::regex("^0\\.02 0\\.022 $")));
+    EXPECT_TRUE(std::regex_search(log, std::regex("\n\nTime: [0-9]+\n$"))) << log;
+    EXPECT_EQ(log.size(), e.size() + log.substr(log.rfind("Time: ")).size());
+}
+
+// A run with steps: a progress line per log entry with the same values,
+// entries at 0, R, 2R, ... below the limit, then the final one.
+TEST(ReplayDriverRun, ProgressLinesMatchTheLog) {
+    std::string dir = folder("((a:2,b:3):1,c:4,(d:2,e:1):2);",
+                             "logfile = run.log\noutparam = p.txt\nCOOL:\nmaxsteps = 25\n"
+                             "reportafter = 10\nburnin = 5\nresamprange = 5\n");
+    ChildResult r = run_program({QUILLMAR_BINARY, "control.txt", "0"}, dir, 120);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto entries = entries_of(read_file(dir + "/run.log"));
+    ASSERT_EQ(entries.size(), 4u);
+    const unsigned steps[] = {0, 10, 20, 25};
+    std::string want = "Optimising branch lengths\n";
+    for (int k = 0; k < 3; ++k)
+        want += "log likelihood after " + std::to_string(steps[k]) +
+                " steps: " + between(entries[k], "log likelihood = ", "\n") + "\n";
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(between(entries[k], "Step ", ":\n"), std::to_string(steps[k]));
+    const std::string fin = between(entries[3], "log likelihood = ", "\n");
+    want += "final log likelihood (after 25 steps): " + fin + "\n";
+    const auto out = lines_of(r.out);
+    ASSERT_EQ(out.size(), 6u) << r.out;
+    const std::string high = out[5].substr(std::string("highest log likelihood: ").size());
+    want += "highest log likelihood: " + high + "\n";
+    EXPECT_EQ(r.out, want);
+    EXPECT_GE(std::stod(high), std::stod(fin));
+    const std::string par = read_file(dir + "/p.txt");
+    EXPECT_EQ(between(par, "likelihood = ", "\n"), high);
+    // Doubles in the default notation of six significant digits.
+    auto g6 = [](const std::string& v) {
+        std::ostringstream os;
+        os << std::stod(v);
+        return os.str();
+    };
+    for (const auto& e : entries) {
+        const std::string L = between(e, "log likelihood = ", "\n");
+        EXPECT_EQ(g6(L), L);
+        EXPECT_EQ(g6(between(e, "optimal delta = ", "\n")), between(e, "optimal delta = ", "\n"));
+    }
+    EXPECT_EQ(g6(high), high);
+    const unsigned reached = std::stoul(between(par, "reached after ", " iterations"));
+    EXPECT_LE(reached, 25u);
+    EXPECT_NE(par.find(" iterations\nand 0 NNIs\n"), std::string::npos);
+}

@@ -2,10 +2,12 @@
 // maximum-likelihood time of a fixed path.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <random>
 
 #include "fixtures.h"
+#include "sequence/logspace.h"
 #include "sequence/random.h"
 
 namespace {
@@ -258,6 +260,146 @@ TEST(OptimalTime, SmallFirstEstimateStopsAfterOneIteration) {
     idum = -13;
     for (int k = 0; k < 200 * 12; ++k) randomunitintervall();
     EXPECT_EQ(randomunitintervall(), next);
+}
+
+}  // namespace
+
+namespace {
+
+// The 200 sampled walks replayed from the forward values: one uniform per
+// interior step, drawn before the weights, counts [new][standing].
+void replay_paths(const alignment& al, const align_graph& g, std::vector<std::vector<double>>& tc,
+                  std::vector<std::vector<double>>& sc) {
+    const bioseq& A = *al.seq1;
+    const bioseq& B = *al.seq2;
+    const substmodel& sm = *al.smodel;
+    const indel& im = *al.imodel;
+    tc.assign(4, std::vector<double>(5, 0.0));
+    sc.assign(4, std::vector<double>(4, 0.0));
+    for (int it = 0; it < 200; ++it) {
+        int a = A.laen(), b = B.laen(), ca = -1, cb = -1, st = END;
+        while (a > 0 || b > 0) {
+            int nw;
+            if (a == 0) {
+                nw = INSERTION;
+            } else if (b == 0) {
+                nw = DELETION;
+            } else {
+                const double u = randomunitintervall();
+                double e = 0.0;
+                if (st == MATCH) e = sm.logfreqofstate(ca) + sm.logProb_ij(ca, cb);
+                if (st == INSERTION) e = sm.logfreqofstate(cb);
+                if (st == DELETION) e = sm.logfreqofstate(ca);
+                const double cM = g.mat(a - 1, b - 1) + im.retlnprob(MATCH, st) + e;
+                const double cI = g.ins(a - 1, b - 1) + im.retlnprob(INSERTION, st) + e;
+                const double cD = g.del(a - 1, b - 1) + im.retlnprob(DELETION, st) + e;
+                const double z = addlog(cM, cI, cD);
+                double w[3] = {std::exp(cM - z), std::exp(cI - z), std::exp(cD - z)};
+                const double sum = w[0] + w[1] + w[2];
+                for (double& x : w) x /= sum;
+                nw = w[0] > u ? MATCH : (w[0] + w[1] > u ? INSERTION : DELETION);
+            }
+            tc[nw][st] += 1.0;
+            if (nw != INSERTION) --a;
+            if (nw != DELETION) --b;
+            ca = nw != INSERTION ? A[a] : -1;
+            cb = nw != DELETION ? B[b] : -1;
+            if (nw == MATCH) sc[ca][cb] += 1.0;
+            st = nw;
+        }
+        tc[START][st] += 1.0;
+    }
+    for (auto& row : tc)
+        for (double& v : row) v /= 200.0;
+    for (auto& row : sc)
+        for (double& v : row) v /= 200.0;
+}
+
+TEST(SamplePaths, ReplaysTheDrawsOfTwoHundredWalks) {
+    bioseq a = dna("ACGTTGCAAG"), b = dna("AGTTCGAAC");
+    indel im(std::vector<double>{0.05, 0.1}, TKF1);
+    alignment al(a, b, 20.0, jc69(), im);
+    std::vector<std::vector<double>> tc, sc;
+    idum = -7;
+    {
+        align_graph g(al, -1, -1, a.laen(), b.laen());
+        replay_paths(al, g, tc, sc);
+    }
+    const double next = randomunitintervall();
+    idum = -7;
+    al.sample_paths();
+    EXPECT_EQ(al.transcounts, tc);
+    EXPECT_EQ(al.substcounts, sc);
+    EXPECT_EQ(randomunitintervall(), next);
+}
+
+TEST(OptimalTime, ReplaysTheIterations) {
+    // Pairs and seeds whose iterations end by the rule on the estimate
+    // before last; each E-step at the models as the minimiser left them.
+    indel im(std::vector<double>{0.01, 0.02}, TKF1);
+    bioseq a = dna("GCTAGGGACTTTCCCGATAGACAT"), b = dna("GCTAGTACAGTCCGGTAGAAT");
+    alignment al(a, b, 3.0, jc69(), im);
+    alignment twin(a, b, 3.0, jc69(), im);
+    twin.transcounts.assign(4, std::vector<double>(5, 0.0));
+    twin.substcounts.assign(4, std::vector<double>(4, 0.0));
+    idum = -344;
+    double t = 3.0, last = 0.0, before = DBL_MIN;
+    bool by_before = false;
+    for (int it = 0; it < 100; ++it) {
+        if (it > 0) before = last;
+        last = t;
+        twin.sample_paths();
+        double fmin, curv;
+        twin.onedimenmin(1e-6, last, 1000.0, t, 1e-6, &fmin, &curv, 1.0, false);
+        if (std::fabs(t - last) < 0.01) break;
+        if (std::fabs(t - before) < 0.01) {
+            by_before = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(by_before);
+    const double next = randomunitintervall();
+    idum = -344;
+    double got = 3.0;
+    al.optimal_time(got);
+    EXPECT_EQ(got, t);
+    EXPECT_EQ(al.smodel->timeOf(), twin.smodel->timeOf());
+    EXPECT_EQ(randomunitintervall(), next);
+
+    // Time and indel factor together.
+    bioseq c = dna("CGATAAACAACACCTGTGAGCACC"), d = dna("TGATCAATAACATGGAGCAC");
+    alignment al2(c, d, 3.0, jc69(), im);
+    alignment twin2(c, d, 3.0, jc69(), im);
+    twin2.transcounts.assign(4, std::vector<double>(5, 0.0));
+    twin2.substcounts.assign(4, std::vector<double>(4, 0.0));
+    idum = -877;
+    double pt = 3.0, ps = 1.0, bt = 0.0, bs = 0.0, x = 3.0, y = 1.0;
+    by_before = false;
+    for (int it = 0; it < 100; ++it) {
+        if (it > 0) {
+            bt = pt;
+            bs = ps;
+            pt = x;
+            ps = y;
+        }
+        twin2.sample_paths();
+        double se1, se2;
+        twin2.twodimenmin(1e-6, 1, 1e-6, x, 1000.0, &se1, 1, 1e-6, y, 1000.0, &se2);
+        if (std::fabs(x - pt) < 0.01 && std::fabs(y - ps) < 0.01) break;
+        if (std::fabs(x - bt) < 0.01 && std::fabs(y - bs) < 0.01) {
+            by_before = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(by_before);
+    const double next2 = randomunitintervall();
+    idum = -877;
+    double t2 = 3.0, s2 = 1.0;
+    al2.optimal_time(t2, s2);
+    EXPECT_EQ(t2, x);
+    EXPECT_EQ(s2, y);
+    EXPECT_EQ(al2.imodel->tP, twin2.imodel->tP);
+    EXPECT_EQ(randomunitintervall(), next2);
 }
 
 }  // namespace

@@ -449,3 +449,141 @@ TEST(Sample, SwitchesToLinearSpaceAbove1500Squared) {
 }
 
 }  // namespace
+
+namespace {
+
+// A pair whose linear-space route splits sub-windows ending in a match or a
+// deletion; the maps were computed by a separate script of the same steps.
+struct DeepPair {
+    bioseq a = dna("AGTCGGAGACACGCTGTATACGGAGACCACCATTTA");
+    bioseq b = dna("ACTCTGGAGGGACCGTTCCTAACGGAGACTACCATTTA");
+    indel im{std::vector<double>{0.03, 0.08}, TKF1};
+    const std::vector<int> lin1 = {0,  1,  2,  4,  5,  6,  7,  8,  11, 12, 13, 13,
+                                   14, 18, 19, 19, 19, 20, 20, 21, 22, 23, 24, 25,
+                                   26, 27, 27, 28, 30, 31, 32, 33, 34, 35, 36, 37};
+    const std::vector<int> lin2 = {0,  0,  2,  2,  2,  4,  5,  6,  7,  7,  7,  7,  9,
+                                   9,  12, 12, 12, 12, 13, 14, 17, 19, 20, 21, 22, 22,
+                                   24, 25, 27, 27, 27, 29, 30, 31, 32, 32, 34, 35};
+};
+
+TEST(Hirschberg, DeepRecursionMatchesAnIndependentTrace) {
+    DeepPair d;
+    alignment al(d.a, d.b, 25.0, jc69(), d.im);
+    al.hirschberg(false);
+    EXPECT_EQ(al.map1, d.lin1);
+    EXPECT_EQ(al.map2, d.lin2);
+    alignment tab(d.a, d.b, 25.0, jc69(), d.im, 1.0, 0);
+    const std::vector<int> tab1 = {0,  2,  2,  3,  5,  6,  7,  8,  11, 12, 13, 13,
+                                   14, 17, 18, 18, 19, 20, 20, 21, 22, 23, 26, 27,
+                                   30, 30, 31, 32, 33, 33, 33, 33, 34, 36, 36, 37};
+    EXPECT_EQ(tab.map1, tab1);
+
+    // Here the sub-windows' last columns decide: no end transition is added
+    // for a sub-window that ends before the end of the pair.
+    bioseq c = dna("CCAATGCTCGTCTTCCCCTGGAAGAAGGTGCAGTTTAC");
+    bioseq e = dna("CCATGCTCTTCATCCTCCTGGAAACAGGGTGGCAGATTTAA");
+    indel im2(std::vector<double>{0.03, 0.09}, TKF1);
+    alignment al2(c, e, 25.0, jc69(), im2);
+    al2.hirschberg(false);
+    EXPECT_EQ(al2.map1, (std::vector<int>{0,  1,  2,  2,  3,  4,  5,  6,  7,  11, 12, 13, 15,
+                                          15, 15, 16, 17, 17, 18, 19, 20, 21, 22, 24, 24, 25,
+                                          26, 28, 29, 34, 34, 35, 35, 36, 37, 38, 39, 40}));
+    EXPECT_EQ(al2.map2, (std::vector<int>{0,  1,  1,  4,  5,  6,  6,  8,  8,  8,  8,  8,  10, 11,
+                                          11, 11, 15, 15, 18, 18, 20, 20, 22, 22, 22, 25, 26, 26,
+                                          26, 28, 28, 28, 28, 28, 28, 31, 33, 33, 35, 36, 36}));
+
+    // Here the left walk passes insertions on the row before the middle row.
+    bioseq f = dna("CCTTAATTGATTG"), g = dna("CTCACAAATTTGACGG");
+    indel im3(std::vector<double>{0.02, 0.07}, TKF1);
+    alignment al3(f, g, 32.0, jc69(), im3);
+    al3.hirschberg(false);
+    EXPECT_EQ(al3.map1, (std::vector<int>{0, 2, 2, 2, 3, 5, 8, 10, 11, 12, 13, 13, 14}));
+    EXPECT_EQ(al3.map2, (std::vector<int>{0, 0, 0, 4, 4, 5, 5, 5, 6, 6, 6, 8, 9, 9, 12, 12}));
+}
+
+TEST(Teilsample, WindowsMatchAnIndependentTrace) {
+    DeepPair d;
+    alignment base(d.a, d.b, 25.0, jc69(), d.im);
+    base.map1 = d.lin1;
+    base.map2 = d.lin2;
+    // Inner window between the matches of A[5] and A[12]: B[11] moves.
+    alignment inner(base);
+    inner.teilsample(5, 12);
+    std::vector<int> e2 = d.lin2;
+    e2[11] = 8;
+    EXPECT_EQ(inner.map1, d.lin1);
+    EXPECT_EQ(inner.map2, e2);
+    // From the match of A[30] to the end.
+    alignment tail(base);
+    tail.teilsample(30, 32, 36, 38);
+    e2 = d.lin2;
+    e2[35] = 33;
+    e2[36] = 33;
+    EXPECT_EQ(tail.map1, d.lin1);
+    EXPECT_EQ(tail.map2, e2);
+    // From the start to the match of A[6].
+    alignment head(base);
+    head.teilsample(-1, -1, 6, 7);
+    std::vector<int> e1 = d.lin1;
+    e1[1] = 2;
+    e1[3] = 3;
+    e2 = d.lin2;
+    e2[2] = 0;
+    e2[3] = 3;
+    e2[4] = 3;
+    e2[6] = 4;
+    EXPECT_EQ(head.map1, e1);
+    EXPECT_EQ(head.map2, e2);
+}
+
+TEST(Teilsample, EndWindowsWithoutResiduesOfBRealignTheWholePair) {
+    // A[0..4] before any residue of B, all of B before A[7]: with w = 4 both
+    // end windows hold no residue of B.
+    bioseq a = dna("ACGTACGTACGT"), b = dna("CGTACG");
+    const std::vector<int> start = {DELETION, DELETION,  DELETION,  DELETION,  DELETION,
+                                    MATCH,    MATCH,     INSERTION, INSERTION, INSERTION,
+                                    INSERTION, DELETION, DELETION,  DELETION,  DELETION, DELETION};
+    alignment base(a, b, 10.0, jc69(), indel());
+    path_to_maps(start, 12, 6, base.map1, base.map2);
+    ASSERT_EQ(base.map1[4], -1);
+    ASSERT_EQ(base.map1[8], 5);
+    alignment whole(base);
+    whole.sample();
+    ASSERT_NE(whole.map1, base.map1);
+    const int w = 4, m = 12;
+    bool seen[2] = {false, false};
+    for (unsigned seed = 1; seed < 400 && !(seen[0] && seen[1]); ++seed) {
+        std::srand(seed);
+        const int x = std::rand() % (w + m);
+        const int following = std::rand();
+        if (x < m - w) continue;
+        const int kind = x >= m ? 0 : 1;
+        if (seen[kind]) continue;
+        seen[kind] = true;
+        alignment al(base);
+        std::srand(seed);
+        al.teilsample(w);
+        EXPECT_EQ(std::rand(), following);
+        EXPECT_EQ(al.map1, whole.map1) << kind;
+        EXPECT_EQ(al.map2, whole.map2) << kind;
+    }
+    EXPECT_TRUE(seen[0] && seen[1]);
+}
+
+TEST(Teilsample, WindowWithOneStepOfBChangesNothing) {
+    // The window from A[0]'s deletion to A[4]'s deletion holds B[0] (placed
+    // after A[0]); d - b = 1, so the window is left as it is.
+    bioseq a = dna("ACGTAC"), b = dna("G");
+    alignment al(a, b, 10.0, jc69(), indel());
+    path_to_maps({DELETION, INSERTION, DELETION, DELETION, DELETION, DELETION, DELETION}, 6, 1, al.map1,
+                 al.map2);
+    const std::vector<int> m1 = al.map1, m2 = al.map2;
+    alignment whole(al);
+    whole.sample();
+    ASSERT_NE(whole.map2, m2);
+    al.teilsample(0, -1, 4, 0);
+    EXPECT_EQ(al.map1, m1);
+    EXPECT_EQ(al.map2, m2);
+}
+
+}  // namespace

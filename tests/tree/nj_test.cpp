@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "support/subprocess.h"
 #include "tree_helpers.h"
@@ -97,6 +98,8 @@ TEST(NeighborJoining, LengthFallbacks) {
         {1, 10, 2, 0.2, 1.8, 4.5},  // g = -3.5: 10 percent to B
         {10, 1, 2, 1.8, 0.2, 4.5},  // o = -3.5: 10 percent to C
         {1, 1, 0, 0, 0, 1},         // zero distance: two zero branches
+        {1, 3, 2, 0.2, 1.8, 1},     // g exactly 0 counts as too short
+        {3, 1, 2, 1.8, 0.2, 1},     // o exactly 0 likewise
     };
     for (const Case& k : cases) {
         dataset ds = make_ds({"A", "B", "C"});
@@ -180,6 +183,65 @@ TEST(NeighborJoining, ResolvesRandomGuideTrees) {
         EXPECT_EQ(r->numleaves() + r->NB(0)->numleaves(), static_cast<unsigned>(L));
         delete r;
     }
+}
+
+// Every node in pre-order: name, number, then its records in list order
+// (P for the parent record, F or f for the fixed flag, the length).
+std::string nj_desc(const baum* x) {
+    std::string s = x->id.name + "#" + std::to_string(x->id.number) + "[";
+    for (size_t i = 0; i < x->neighbors.size(); ++i) {
+        const neighbor& r = x->neighbors[i];
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.17g", r.brl);
+        if (i) s += ",";
+        s += std::string(r.isparent ? "P" : "") + (r.fixed ? "F" : "f") + buf;
+    }
+    s += "]";
+    for (const neighbor& r : x->neighbors)
+        if (!r.isparent) s += nj_desc(r.node);
+    return s;
+}
+
+// Three unresolved nodes resolved in post-order on one growing matrix; the
+// expected values come from a separate literal transcription of the joins
+// (row sums over the whole matrix, first smallest pair, both fallbacks, the
+// 0.00001 floor).
+TEST(NeighborJoining, NestedNodesAgainstIndependentTranscription) {
+    dataset ds = make_ds({"A", "B", "C", "D", "E", "F", "G", "H"});
+    baum* a = start_tree("(A,(B,C,D,E),(F,G,H));", ds, "A");
+    Matrix D(8, std::vector<double>(8, 0.0));
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 8; ++j)
+            if (i != j) D[i][j] = ((i + 1) * (j + 1) * 7 + i + j) % 11 + 2;
+    unsigned n = 8;
+    a->NeighborJoining(D, n);
+    check_tree(a);
+    EXPECT_EQ(n, 2u);
+    ASSERT_EQ(D.size(), 14u);
+    EXPECT_EQ(nj_desc(a),
+              "A#0[F1.5625]#13[PF1.5625,F9.0000000000000002e-06,F1.0000000000000002e-06]"
+              "#10[PF9.0000000000000002e-06,F3.8125,f0.68749500000000019]B#1[PF3.8125]"
+              "#9[F1.0000000000000002e-06,f9.0000000000000002e-06,Pf0.68749500000000019]"
+              "C#2[PF1.0000000000000002e-06]"
+              "#8[F2.3333333333333335,F3.6666666666666665,Pf9.0000000000000002e-06]"
+              "D#3[PF2.3333333333333335]E#4[PF3.6666666666666665]"
+              "#12[PF1.0000000000000002e-06,F1.3437325000000007,f4.6562674999999993]"
+              "G#6[PF1.3437325000000007]#11[F2.875,F6.125,Pf4.6562674999999993]"
+              "F#5[PF2.875]H#7[PF6.125]");
+    std::string sums;
+    for (const auto& row : D) {
+        double s = 0.0;
+        for (double v : row) s += v;
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.17g", s);
+        sums += std::string(sums.empty() ? "" : " ") + buf;
+    }
+    EXPECT_EQ(sums,
+              "1.5625 1.90625 5.0000000000000004e-06 5.0000000000000004e-06 5.0000000000000004e-06 "
+              "1.0000000000000001e-05 0.6718612500000003 0.031244999999999998 5.0000000000000004e-06 "
+              "0.34374750000000009 9.0000000000000002e-06 2.3281287499999999 1.0000000000000002e-06 "
+              "6.8437725000000009");
+    delete a;
 }
 
 TEST(NeighborJoining, Failures) {

@@ -114,6 +114,25 @@ TEST(Reroot, PickRandLeafIsUniformWithOneDrawPerLevel) {
     delete a;
 }
 
+// Weights in list order, the root leaf's own weight last: at A the child
+// weighs 2 and A itself 1; at X the parent record 0, B 1 and C 1.
+TEST(Reroot, PickRandLeafWeightsInListOrder) {
+    baum* a = start_tree("(A,(B,C));", "A");
+    std::map<std::string, int> count;
+    for (int seed = 1; seed <= 60; ++seed) {
+        idum = -seed;
+        const double u0 = randomunitintervall();
+        const double u1 = randomunitintervall();
+        const std::string expect = 3 * u0 > 2 ? "A" : 2 * u1 <= 1 ? "B" : "C";
+        idum = -seed;
+        const std::string got = a->pickrandleaf()->id.name;
+        EXPECT_EQ(got, expect) << seed;
+        count[got]++;
+    }
+    EXPECT_EQ(count.size(), 3u);
+    delete a;
+}
+
 TEST(Fusion, OldRootAfterRerooting) {
     baum* t = new baum("(A:1,(B:2,C:3):4);", true);
     baum* a = leaf_named(t, "A");
@@ -245,6 +264,32 @@ TEST(Split, OneDrawPerChildAndGroupOrder) {
     delete p;
 }
 
+// The coin compares u rounded to single precision: after idum = -8374958
+// the first draw is 0.49999999138526585, which rounds to 0.5 and sends the
+// first child to group 2 (in double precision it would go to group 1).
+TEST(Split, CoinInSinglePrecision) {
+    idum = -8374958;
+    std::vector<double> u;
+    for (int i = 0; i < 6; ++i) u.push_back(randomunitintervall());
+    ASSERT_LT(u[0], 0.5);
+    ASSERT_EQ(static_cast<float>(u[0]), 0.5f);
+    // the other draws: 1 1 1 1 2
+    for (int i = 1; i < 5; ++i) ASSERT_LT(u[i], 0.5);
+    ASSERT_GT(u[5], 0.5);
+    baum* p = start_tree("(P:1,(A:1,B:2,C:3,D:4,E:5,F:6):1);", "P");
+    baum* x = p->NB(0);
+    idum = -8374958;
+    x->splitnode();
+    check_tree(p);
+    ASSERT_EQ(x->neighbors.size(), 3u);
+    EXPECT_TRUE(x->neighbors[0].isparent);
+    EXPECT_EQ(shape(x->NB(1)), "(B:1,C:2,D:3,E:4)");
+    EXPECT_EQ(shape(x->NB(2)), "(A:0.5,F:5.5)");
+    EXPECT_EQ(x->neighbors[1].brl, 1.0);
+    EXPECT_EQ(x->neighbors[2].brl, 0.5);
+    delete p;
+}
+
 // Path lengths from the root leaf to every leaf.
 std::map<std::string, double> root_paths(baum* r) {
     std::map<std::string, double> out;
@@ -289,6 +334,22 @@ TEST(Bifurcate, RandomTreesBecomeBinaryWithRootPathsKept) {
         delete r;
         delete copy;
     }
+}
+
+// Top-down order of the draws, worked by hand: after idum = -56 the coins in
+// single precision give sides 1 1 1 2 | 2 1 2 | 2 1 1. X splits first
+// (A B C | Y, Y alone goes back), then the new group (B | A C), then Y
+// (E F | D). P's branch is 1 + 1 after the fusion of the old root.
+TEST(Bifurcate, DrawOrderTopDown) {
+    idum = -56;
+    std::vector<int> side;
+    for (int i = 0; i < 10; ++i) side.push_back(static_cast<float>(randomunitintervall()) < 0.5f ? 1 : 2);
+    ASSERT_EQ(side, (std::vector<int>{1, 1, 1, 2, 2, 1, 2, 2, 1, 1}));
+    baum* p = start_tree("(P:1,(A:1,B:1,C:1,(D:1,E:1,F:1):1):1);", "P");
+    EXPECT_EQ(draws_of([&] { p->bifurcate(true); }, 56), 10);
+    check_tree(p);
+    EXPECT_EQ(shape(p), "(((B:0.5,(A:0.25,C:0.25):0.25):0.5,((E:0.5,F:0.5):0.5,D:1):1):2)P");
+    delete p;
 }
 
 TEST(Allebisauf, Weights) {
@@ -357,6 +418,9 @@ TEST(Swap, AllFourParentConfigurations) {
         else { self = n.U; u = n.T; x = n.Z; y = n.X; }
         const int a = self->whichone(u), b = self->whichone(x), c = u->whichone(y);
         const int d = x->whichone(self), e = y->whichone(u);
+        // X's branch unfixed, Y's fixed: the flags travel with the subtrees
+        self->neighbors[b].fixed = false;
+        x->neighbors[d].fixed = false;
         const double xb = x->neighbors[d].brl, yb = y->neighbors[e].brl;
         const bool xf = x->neighbors[d].fixed, yf = y->neighbors[e].fixed;
         self->neighbors[b].posmap = {1};
@@ -373,6 +437,11 @@ TEST(Swap, AllFourParentConfigurations) {
         EXPECT_EQ(u->neighbors[c].brl, xb);
         EXPECT_EQ(self->neighbors[b].fixed, yf);
         EXPECT_EQ(u->neighbors[c].fixed, xf);
+        EXPECT_TRUE(self->neighbors[b].fixed);
+        EXPECT_FALSE(u->neighbors[c].fixed);
+        EXPECT_FALSE(x->neighbors[d].fixed);
+        EXPECT_EQ(x->NB(d), u);
+        EXPECT_EQ(y->NB(e), self);
         EXPECT_EQ(self->neighbors[b].posmap, std::vector<int>{1});
         EXPECT_EQ(y->neighbors[e].posmap, std::vector<int>{2});
         EXPECT_EQ(u->neighbors[c].posmap, std::vector<int>{3});
@@ -484,6 +553,16 @@ TEST(BranchLength, FixedBranchNearZero) {
     EXPECT_EQ(draws_of([&] { x.rndbrl(0.3, 0.5, false); }), 1);
     // the boundary x - d = 0 is the two-draw case; the result never below 0
     EXPECT_EQ(draws_of([&] { EXPECT_GE(x.rndbrl(0.5, 0.5, true), 0.0); }), 2);
+    // u1 weighs (d - s)^2, u2 weighs 2 s^2, in this draw order
+    idum = -6;
+    const double v1 = randomunitintervall();
+    const double v2 = randomunitintervall();
+    ASSERT_NE(v1, v2);
+    idum = -6;
+    const double s3 = 0.3, d5 = 0.5;
+    EXPECT_EQ(x.rndbrl(0.3, 0.5, true),
+              0.0 + ((d5 - s3) * (d5 - s3) * v1 + 2 * s3 * s3 * v2 + s3 * (d5 - s3)) / d5);
+    EXPECT_NE(x.rndbrl(0.3, 0.5, true), 0.0);
     // s = 0 gives exactly d * u1
     idum = -5;
     const double u1 = randomunitintervall();
@@ -559,6 +638,17 @@ TEST(Rndchild, UniformOverOtherRecords) {
     }
     EXPECT_NEAR(c1, N / 2.0, 5 * std::sqrt(N / 4.0));
     EXPECT_EQ(draws_of([&] { x->rndchild(2); }), 1);
+    // the excluded index is the argument, whichever it is
+    for (int ex : {1, 2}) {
+        int seen[3] = {0, 0, 0};
+        for (int i = 0; i < 400; ++i) seen[x->rndchild(ex)]++;
+        EXPECT_EQ(seen[ex], 0);
+        for (int k = 0; k < 3; ++k) {
+            if (k != ex) {
+                EXPECT_GT(seen[k], 100);
+            }
+        }
+    }
     for (int i : {-1, 3}) expect_fatal([&] { x->rndchild(i); }, "Argument to function rndchild out of range\n");
     expect_fatal([&] { r->rndchild(0); }, "Argument to function rndchild out of range\n");
     delete r;

@@ -440,14 +440,21 @@ void align_graph::candidates(zustand st, int a, int b, int ca, int cb, double& c
     cD = c[2] + T[DELETION][st] + e;
 }
 
-zustand align_graph::maxwk_schritt(zustand st, int a, int b, int ca, int cb) const {
-    const int u = a - i0 - 1, v = b - j0 - 1;
+// The step forced on the window's first row or column (u, v: cells from
+// its corner), or NOSTATE inside the window.
+static zustand border_step(int u, int v) {
     if (u < 0 || v < 0) fatal("Fehler: zu kleine Parameter in align_graph::zufallsschritt!!!\n");
     if (u <= 0) {
         if (v <= 0) fatal("Fehler: a,b<=0 in  align_graph::zufallsschritt !!!\n");
         return INSERTION;
     }
     if (v == 0) return DELETION;
+    return NOSTATE;
+}
+
+zustand align_graph::maxwk_schritt(zustand st, int a, int b, int ca, int cb) const {
+    const zustand forced = border_step(a - i0 - 1, b - j0 - 1);
+    if (forced != NOSTATE) return forced;
     double cM, cI, cD;
     candidates(st, a, b, ca, cb, cM, cI, cD);
     if (cI > cD) return cI > cM ? INSERTION : MATCH;
@@ -456,13 +463,8 @@ zustand align_graph::maxwk_schritt(zustand st, int a, int b, int ca, int cb) con
 
 zustand align_graph::zufallsschritt(zustand st, int a, int b, int ca, int cb, double x,
                                     unsigned long n) const {
-    const int u = a - i0 - 1, v = b - j0 - 1;
-    if (u < 0 || v < 0) fatal("Fehler: zu kleine Parameter in align_graph::zufallsschritt!!!\n");
-    if (u <= 0) {
-        if (v <= 0) fatal("Fehler: a,b<=0 in  align_graph::zufallsschritt !!!\n");
-        return INSERTION;
-    }
-    if (v == 0) return DELETION;
+    const zustand forced = border_step(a - i0 - 1, b - j0 - 1);
+    if (forced != NOSTATE) return forced;
     if (st != MATCH && st != INSERTION && st != DELETION && st != END)
         fatal("Unreasonable state nextstep\n");
     const double uu = randomunitintervall();

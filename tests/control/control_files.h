@@ -1,5 +1,5 @@
 // Control files written to a scratch folder and read in process or in a
-// child process.
+// child process, and fatal-exit checks.
 #ifndef QUILLMAR_TESTS_CONTROL_FILES_H
 #define QUILLMAR_TESTS_CONTROL_FILES_H
 
@@ -17,6 +17,15 @@
 #include <functional>
 #include <iostream>
 #include <string>
+
+// Runs fn in a child and expects exit status 1 with exactly this message.
+inline void expect_fatal(const std::function<void()>& fn, const std::string& err) {
+    ChildResult r = run_in_child(fn, 10);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, err);
+}
 
 class ControlFile : public ::testing::Test {
 protected:

@@ -1,6 +1,6 @@
 #include "control/parser.h"
 
-#include "support/subprocess.h"
+#include "control_files.h"
 
 #include <gtest/gtest.h>
 
@@ -9,18 +9,6 @@
 #include <list>
 #include <string>
 #include <vector>
-
-namespace {
-
-void expect_fatal(const std::function<void()>& fn, const std::string& err) {
-    ChildResult r = run_in_child(fn, 10);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, err);
-}
-
-} // namespace
 
 TEST(Findanycase, UpperCasedSubstring) {
     EXPECT_TRUE(findanycase("Model", "model"));

@@ -14,8 +14,11 @@
 #include "models/indel.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
+#include "model_helpers.h"
 
 namespace {
+
+using modeltest::expect_fatal;
 
 using Mat = std::vector<std::vector<double>>;
 
@@ -625,13 +628,6 @@ double chi_square(const std::vector<int>& obs, const std::vector<double>& p, int
 // Critical values of chi-square at 1e-4 by degrees of freedom 1 to 4.
 const double chi_crit[5] = {0, 15.14, 18.42, 21.11, 23.51};
 
-void expect_fatal_msg(const std::function<void()>& fn, const std::string& msg) {
-    const ChildResult r = run_in_child(fn, 30);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, msg);
-}
-
 }  // namespace
 
 TEST(IndelSampler, SecondStageSupportIsTheDerivedCandidateSet) {
@@ -840,7 +836,7 @@ TEST(IndelSampler, UnreasonableStatesAreFatal) {
         {[&] { m.nexthextet_wint(hex_zus(0), quart_zus(22)); }, "Unreasonable state 22" + h},
         {[&] { m.nexthextet_wint(hex_zus(0), quart_zus(-1)); }, "Unreasonable state -1" + h},
     };
-    for (const auto& c : cases) expect_fatal_msg(c.fn, c.msg);
+    for (const auto& c : cases) expect_fatal(c.fn, c.msg);
 }
 
 TEST(IndelSampler, FirstStageOrderAndMarkerWeight) {

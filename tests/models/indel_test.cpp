@@ -9,8 +9,11 @@
 
 #include "models/indel.h"
 #include "support/subprocess.h"
+#include "model_helpers.h"
 
 namespace {
+
+using modeltest::expect_fatal;
 
 const std::string count_msg =
     "The number of parameters needed by the indel model\n"
@@ -28,13 +31,6 @@ const std::string frag_msg =
 const std::string range_msg =
     "At least one of the states that was passed\n"
     "to retprob is out of range.\n";
-
-void expect_fatal(const std::function<void()>& fn, const std::string& msg) {
-    const ChildResult r = run_in_child(fn, 30);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, msg);
-}
 
 void expect_ok(const std::function<void()>& fn) {
     const ChildResult r = run_in_child(fn, 30);

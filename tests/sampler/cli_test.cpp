@@ -17,8 +17,11 @@
 #include "sampler/quillmar.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
+#include "sampler_fixtures.h"
 
 namespace {
+
+using samplertest::lines_of;
 
 using strings = std::vector<std::string>;
 
@@ -67,14 +70,6 @@ int count_lines(const std::string& text) {
     int n = 0;
     for (char c : text) n += c == '\n';
     return n;
-}
-
-strings lines_of(const std::string& text) {
-    strings out;
-    std::istringstream in(text);
-    std::string l;
-    while (std::getline(in, l)) out.push_back(l);
-    return out;
 }
 
 bool starts_with(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }

@@ -16,8 +16,14 @@
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
+#include "sampler_fixtures.h"
 
 namespace {
+
+using samplertest::mkleaf;
+using samplertest::link;
+using samplertest::capture_out;
+using samplertest::lines_of;
 
 const char* const kSeqs =
     ">a\nACGTTGCAACGTAGCTAGCTAGGA\n"
@@ -37,14 +43,6 @@ std::string folder(const char* guide, const std::string& extra = "") {
     return dir;
 }
 
-std::string capture_out(const std::function<void()>& fn) {
-    std::ostringstream buf;
-    std::streambuf* old = std::cout.rdbuf(buf.rdbuf());
-    fn();
-    std::cout.rdbuf(old);
-    return buf.str();
-}
-
 std::string name(const dataset& ds, int i) {
     return std::string(ds.names[i].begin(), ds.names[i].end());
 }
@@ -62,29 +60,10 @@ void branch_times(baum* node, const substmodel& sm, const indel& im, double cool
     }
 }
 
-baum* leaf(const std::string& nm, int number, const std::string& seq) {
-    identifier id;
-    id.name = nm;
-    id.text = nm;
-    id.number = number;
-    baum* b = new baum(id);
-    b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), 4);
-    return b;
-}
-
 // Two matched residues: a complete tree for a helper state.
 baum* pair_tree() {
-    baum* a = leaf("x", 0, "AC");
-    baum* b = leaf("y", 1, "AC");
-    neighbor down, up;
-    down.posmap = {0, 1};
-    up.posmap = {0, 1};
-    down.brl = up.brl = 1.0;
-    down.node = b;
-    up.node = a;
-    up.isparent = true;
-    a->neighbors.push_back(down);
-    b->neighbors.push_back(up);
+    baum* a = mkleaf("x", 0, "AC");
+    link(a, mkleaf("y", 1, "AC"), 1.0, "MM");
     return a;
 }
 
@@ -198,13 +177,6 @@ TEST(ReplayDriverStartup, ReplayOfEveryStep) {
 }
 
 namespace {
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
 
 // The log's entries: each from its "Step " line up to its empty line.
 std::vector<std::string> entries_of(const std::string& log) {

@@ -16,84 +16,23 @@
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
+#include "sampler_fixtures.h"
 
 namespace {
 
-baum* node(const std::string& name, int number, const std::string& seq) {
-    identifier id;
-    id.name = name;
-    id.number = number;
-    baum* b = new baum(id);
-    b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), 4);
-    return b;
-}
-
-// Maps of a pair path of M, I, D columns, the first sequence's map in a.
-void maps_of(const std::string& path, std::vector<int>& a, std::vector<int>& b) {
-    int p = -1, q = -1;
-    for (char c : path) {
-        if (c == 'M') {
-            ++p, ++q;
-            a.push_back(q);
-            b.push_back(p);
-        } else if (c == 'I') {
-            ++q;
-            b.push_back(p);
-        } else {
-            ++p;
-            a.push_back(q);
-        }
-    }
-}
-
-// Branch parent - child; path read with the parent as the first sequence.
-void join(baum* parent, baum* child, double t, const std::string& path = "") {
-    neighbor down, up;
-    maps_of(path, down.posmap, up.posmap);
-    down.brl = up.brl = t;
-    down.node = child;
-    up.node = parent;
-    up.isparent = true;
-    parent->neighbors.push_back(down);
-    child->neighbors.push_back(up);
-}
-
-const std::vector<double> kFreqs{0.1, 0.2, 0.3, 0.4};
-
-substmodel f81(double t) {
-    substmodel m(NUC, FEL81, kFreqs, {});
-    m.settime(t);
-    return m;
-}
-
-// F81 in closed form: rate scaled to 0.01 expected substitutions per PAM.
-double f81_p(int from, int to, double t) {
-    double h = 1.0;
-    for (double f : kFreqs) h -= f * f;
-    const double e = std::exp(-0.01 / h * t);
-    return (from == to ? e : 0.0) + (1.0 - e) * kFreqs[static_cast<size_t>(to)];
-}
-
-// Probability of a code seen below state i (sum over the code's members).
-double below(int i, int code, double t) {
-    double s = 0.0;
-    for (int k = 0; k < 4; ++k)
-        if (members_mask(code, 4) & (1u << k)) s += f81_p(i, k, t);
-    return s;
-}
-
-// pi_a P(a -> i) for a code a at the root of the local tree.
-double above(int code, int i, double t) {
-    double s = 0.0;
-    for (int k = 0; k < 4; ++k)
-        if (members_mask(code, 4) & (1u << k)) s += kFreqs[static_cast<size_t>(k)] * f81_p(k, i, t);
-    return s;
-}
+using samplertest::mknode;
+using samplertest::link;
+using samplertest::kFreqs;
+using samplertest::f81;
+using samplertest::f81_p;
+using samplertest::below;
+using samplertest::above;
+using samplertest::all_nodes;
 
 mult_alignment& st() {
     static mult_alignment* s = [] {
-        baum* r = node("R", 1, "A");
-        join(r, node("L", 0, "A"), 1.0, "M");
+        baum* r = mknode("R", 1, "A");
+        link(r, mknode("L", 0, "A"), 1.0, "M");
         return new mult_alignment(f81(1.0), indel(std::vector<double>{0.02, 0.021}, TKF1), r,
                                   keepfixed(), cooling());
     }();
@@ -119,7 +58,7 @@ struct randtree {
     baum* root = nullptr;
 
     randtree(unsigned seed, int leaves, bool empties = false) : g(seed) {
-        root = node("R", leaves - 1, seq(empties));
+        root = mknode("R", leaves - 1, seq(empties));
         std::vector<int> rest;
         for (int i = 0; i < leaves - 1; ++i) rest.push_back(i);
         grow(root, rest, empties);
@@ -135,25 +74,19 @@ struct randtree {
     }
     double length() { return 1.0 + (g() % 3000) / 100.0; }
     void grow(baum* parent, std::vector<int> ids, bool empties) {
-        baum* x = ids.size() == 1 ? node("L" + std::to_string(ids[0]), ids[0], seq(empties))
-                                  : node("", -1, "");
+        baum* x = ids.size() == 1 ? mknode("L" + std::to_string(ids[0]), ids[0], seq(empties))
+                                  : mknode("", -1, "");
         const bool parentfirst = g() % 2 == 0;
-        if (parentfirst) join(parent, x, length());
+        if (parentfirst) link(parent, x, length());
         if (ids.size() > 1) {
             std::shuffle(ids.begin(), ids.end(), g);
             const size_t cut = 1 + g() % (ids.size() - 1);
             grow(x, std::vector<int>(ids.begin(), ids.begin() + cut), empties);
             grow(x, std::vector<int>(ids.begin() + cut, ids.end()), empties);
         }
-        if (!parentfirst) join(parent, x, length());
+        if (!parentfirst) link(parent, x, length());
     }
 };
-
-void all_nodes(baum* x, baum* from, std::vector<baum*>& out) {
-    out.push_back(x);
-    for (neighbor& r : x->neighbors)
-        if (r.node != from) all_nodes(r.node, x, out);
-}
 
 // Every branch: maps as long as the sequences, a walk from start to end
 // that uses every residue of both sides.
@@ -342,11 +275,11 @@ struct star {
     std::vector<unsigned> fam{2, 0, 1};
     star(const std::string& xs, const std::string& rs, const std::string& bs, const std::string& cs,
          const std::string& rx = "", const std::string& xb = "", const std::string& xc = "") {
-        r = node("R", 2, rs);
-        x = node("", -1, xs);
-        join(x, node("B", 0, bs), 5.0, xb);
-        join(x, node("C", 1, cs), 7.0, xc);
-        join(r, x, 3.0, rx);
+        r = mknode("R", 2, rs);
+        x = mknode("", -1, xs);
+        link(x, mknode("B", 0, bs), 5.0, xb);
+        link(x, mknode("C", 1, cs), 7.0, xc);
+        link(r, x, 3.0, rx);
     }
     ~star() { delete r; }
 };
@@ -778,9 +711,9 @@ TEST(InnerTree, MidseqOnTheParentSide) {
 }
 
 TEST(InnerTree, TwoLeavesAlignOnlyTheRootBranch) {
-    baum* r = node("R", 1, "ACGTTA");
-    baum* l = node("L", 0, "ACTA");
-    join(r, l, 5.0);
+    baum* r = mknode("R", 1, "ACGTTA");
+    baum* l = mknode("L", 0, "ACTA");
+    link(r, l, 5.0);
     seedrandom(3);
     st().construct_align(r);
     expect_consistent(r);
@@ -876,14 +809,14 @@ INSTANTIATE_TEST_SUITE_P(
 namespace {
 // Root leaf R - X; X with the given number of children (leaves).
 baum* fan(int children, bool rootstar = false) {
-    baum* r = node("R", children, "AC");
+    baum* r = mknode("R", children, "AC");
     if (rootstar) {
-        for (int k = 0; k < children; ++k) join(r, node("L" + std::to_string(k), k, "A"), 1.0);
+        for (int k = 0; k < children; ++k) link(r, mknode("L" + std::to_string(k), k, "A"), 1.0);
         return r;
     }
-    baum* x = node("", -1, "");
-    for (int k = 0; k < children; ++k) join(x, node("L" + std::to_string(k), k, "A"), 1.0);
-    join(r, x, 1.0);
+    baum* x = mknode("", -1, "");
+    for (int k = 0; k < children; ++k) link(x, mknode("L" + std::to_string(k), k, "A"), 1.0);
+    link(r, x, 1.0);
     return r;
 }
 }  // namespace

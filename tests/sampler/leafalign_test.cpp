@@ -10,52 +10,13 @@
 
 #include "sampler/mult_align.h"
 #include "support/subprocess.h"
+#include "sampler_fixtures.h"
 
 namespace {
 
-baum* mknode(const std::string& name, int number, const std::string& seq) {
-    identifier id;
-    id.name = name;
-    id.number = number;
-    baum* b = new baum(id);
-    b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), 4);
-    return b;
-}
-
-// Position maps of a path of 'M', 'I', 'D' (first sequence = a).
-void path_maps(const std::string& path, std::vector<int>& a, std::vector<int>& b) {
-    a.clear();
-    b.clear();
-    int p = -1, q = -1;
-    for (char c : path) {
-        if (c == 'M') {
-            ++p, ++q;
-            a.push_back(q);
-            b.push_back(p);
-        } else if (c == 'I') {
-            ++q;
-            b.push_back(p);
-        } else {
-            ++p;
-            a.push_back(q);
-        }
-    }
-}
-
-// Appends the branch to both lists: a record for child in parent's list
-// and a parent record in child's list.
-void link(baum* parent, baum* child, double t, const std::string& path) {
-    neighbor down, up;
-    path_maps(path, down.posmap, up.posmap);
-    down.brl = up.brl = t;
-    down.node = child;
-    up.node = parent;
-    up.isparent = true;
-    parent->neighbors.push_back(down);
-    child->neighbors.push_back(up);
-}
-
-std::string str(const std::vector<char>& v) { return std::string(v.begin(), v.end()); }
+using samplertest::mknode;
+using samplertest::link;
+using samplertest::str;
 
 std::vector<std::string> rows_of(const mdataset& m) {
     std::vector<std::string> out;

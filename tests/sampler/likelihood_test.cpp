@@ -10,45 +10,15 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
+#include "sampler_fixtures.h"
 
 namespace {
 
-baum* mknode(const std::string& name, int number, const std::string& seq, int alph = 4) {
-    identifier id;
-    id.name = name;
-    id.number = number;
-    baum* b = new baum(id);
-    b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), alph);
-    return b;
-}
-
-void path_maps(const std::string& path, std::vector<int>& a, std::vector<int>& b) {
-    int p = -1, q = -1;
-    for (char c : path) {
-        if (c == 'M') {
-            ++p, ++q;
-            a.push_back(q);
-            b.push_back(p);
-        } else if (c == 'I') {
-            ++q;
-            b.push_back(p);
-        } else {
-            ++p;
-            a.push_back(q);
-        }
-    }
-}
-
-void link(baum* parent, baum* child, double t, const std::string& path = "") {
-    neighbor down, up;
-    path_maps(path, down.posmap, up.posmap);
-    down.brl = up.brl = t;
-    down.node = child;
-    up.node = parent;
-    up.isparent = true;
-    parent->neighbors.push_back(down);
-    child->neighbors.push_back(up);
-}
+using samplertest::mknode;
+using samplertest::link;
+using samplertest::four_leaf_tree;
+using samplertest::tkf;
+using samplertest::bits_equal;
 
 std::string residues(const std::string& path, const char* kinds) {
     std::string s;
@@ -56,8 +26,6 @@ std::string residues(const std::string& path, const char* kinds) {
         if (std::string(kinds).find(c) != std::string::npos) s += 'A';
     return s;
 }
-
-indel tkf(double lam = 0.01, double mu = 0.011) { return indel(std::vector<double>{lam, mu}, TKF1); }
 
 // Any state will do to call the likelihood members on other trees.
 mult_alignment& state() {
@@ -78,8 +46,6 @@ compact_subst_pattern patterns(const std::vector<std::string>& names,
     p.counts = counts;
     return p;
 }
-
-bool bits_equal(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // The five-leaf tree R - X, X - (Y, W), Y - (D, E), W - (F, G); rows of the
 // leaf alignment D, E, F, G, R. Branch lengths all different.
@@ -195,14 +161,7 @@ TEST(IndelTree, ThreeLeavesLengthTermOncePerChildBranch) {
 }
 
 TEST(IndelTree, FourLeavesWithInnerChild) {
-    baum* r = mknode("R", 3, "ACGT");
-    baum* x = mknode("", -1, "AGT");
-    baum* y = mknode("", -1, "GT");
-    link(y, mknode("D", 0, "GT"), 4.0, "MM");
-    link(y, mknode("E", 1, "AG"), 1.0, "IMD");
-    link(x, y, 2.0, "DMM");
-    link(x, mknode("C", 2, "ACGT"), 0.5, "MIMM");
-    link(r, x, 1.5, "MDMM");
+    baum* r = four_leaf_tree();
     indel im = tkf();
     EXPECT_NEAR(state().indlik(r, im), -25.661255407141915, 1e-12 * 26);
     delete r;

@@ -8,8 +8,12 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
+#include "sampler_fixtures.h"
 
 namespace {
+
+using samplertest::mknode;
+using samplertest::link;
 
 // The scripted run: the step sets the log likelihood that the script gives
 // for the new step counter; the pass records when it ran.
@@ -35,30 +39,12 @@ bool pass(mult_alignment& s, unsigned n) {
     return false;
 }
 
-baum* leaf(const std::string& name, int number) {
-    identifier id;
-    id.name = name;
-    id.number = number;
-    baum* b = new baum(id);
-    b->seq = bioseq(std::vector<char>{'A'}, 4);
-    return b;
-}
-
 // Two leaves with one matched residue: spez() is 2, so a period is 200
 // still cycles, passes run while fewer than 40 periods are counted, and
 // the 41st ends the run.
 mult_alignment* twoleaf(std::uint32_t maxsteps, std::uint32_t burnin, std::uint32_t reportafter) {
-    baum* r = leaf("R", 1);
-    baum* l = leaf("L", 0);
-    neighbor down, up;
-    down.posmap = {0};
-    up.posmap = {0};
-    down.brl = up.brl = 1.0;
-    down.node = l;
-    up.node = r;
-    up.isparent = true;
-    r->neighbors.push_back(down);
-    l->neighbors.push_back(up);
+    baum* r = mknode("R", 1, "A");
+    link(r, mknode("L", 0, "A"), 1.0, "M");
     cooling c;
     c.maxsteps = maxsteps;
     c.burnin = burnin;

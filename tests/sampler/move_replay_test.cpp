@@ -14,50 +14,13 @@
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
+#include "sampler_fixtures.h"
 
 namespace {
 
-bool bits_equal(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-baum* rb_node(const std::string& name, int number, const std::string& seq = "") {
-    identifier id;
-    id.name = name;
-    id.number = number;
-    baum* b = new baum(id);
-    if (!seq.empty()) b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), 4);
-    return b;
-}
-
-// Maps of a path over 'M', 'I', 'D' between a (first) and b.
-void rb_maps(const std::string& path, std::vector<int>& a, std::vector<int>& b) {
-    a.clear();
-    b.clear();
-    int p = -1, q = -1;
-    for (char c : path) {
-        if (c == 'M') {
-            ++p, ++q;
-            a.push_back(q);
-            b.push_back(p);
-        } else if (c == 'I') {
-            ++q;
-            b.push_back(p);
-        } else {
-            ++p;
-            a.push_back(q);
-        }
-    }
-}
-
-void rb_link(baum* parent, baum* child, double t, const std::string& path = "") {
-    neighbor down, up;
-    rb_maps(path, down.posmap, up.posmap);
-    down.brl = up.brl = t;
-    down.node = child;
-    up.node = parent;
-    up.isparent = true;
-    parent->neighbors.push_back(down);
-    child->neighbors.push_back(up);
-}
+using samplertest::mknode;
+using samplertest::link;
+using samplertest::bits_equal;
 
 substmodel rb_hky() {
     return substmodel(NUC, HKY, std::vector<double>{0.1, 0.2, 0.3, 0.4}, std::vector<double>{2.0});
@@ -65,9 +28,9 @@ substmodel rb_hky() {
 
 // A two-leaf state under HKY and TKF1, every parameter free.
 mult_alignment* rb_pairstate(const cooling& c) {
-    baum* r = rb_node("R", 1, "ACGTTGCA");
-    baum* l = rb_node("L", 0, "ACTTGGCA");
-    rb_link(r, l, 4.0, "MMMMMMMM");
+    baum* r = mknode("R", 1, "ACGTTGCA");
+    baum* l = mknode("L", 0, "ACTTGGCA");
+    link(r, l, 4.0, "MMMMMMMM");
     keepfixed f;
     f.subfix = {false};
     f.indfix = {false, false};
@@ -291,17 +254,17 @@ TEST(ReplayWriteCentpair, EveryColumnDrawsWithTheModelsOfItsBranches) {
     const int K = 12;
     for (int f = 1; f <= 4; ++f)
         for (int s = 0; s <= 32; ++s) {
-            baum* P = rb_node("P", 0);
-            baum* A = rb_node("", -1);
-            baum* S = rb_node("S", 1);
-            baum* R = rb_node("", -1);
-            baum* R1 = rb_node("R1", 2);
-            baum* R2 = rb_node("R2", 3);
-            rb_link(P, A, tP);
-            rb_link(A, S, tS);
-            rb_link(A, R, tc);
-            rb_link(R, R1, tR1);
-            rb_link(R, R2, tR2);
+            baum* P = mknode("P", 0);
+            baum* A = mknode("", -1);
+            baum* S = mknode("S", 1);
+            baum* R = mknode("", -1);
+            baum* R1 = mknode("R1", 2);
+            baum* R2 = mknode("R2", 3);
+            link(P, A, tP);
+            link(A, S, tS);
+            link(A, R, tc);
+            link(R, R1, tR1);
+            link(R, R2, tR2);
             // Roles U, N, B, M, D, E after exchange f, and their branch times.
             baum* role[6];
             double t[6];

@@ -15,62 +15,24 @@
 
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
+#include "sampler_fixtures.h"
 
 namespace {
 
-baum* node(const std::string& name, int number, const std::string& seq) {
-    identifier id;
-    id.name = name;
-    id.number = number;
-    baum* b = new baum(id);
-    b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), 4);
-    return b;
-}
-
-void join(baum* parent, baum* child, double t) {
-    neighbor down, up;
-    down.brl = up.brl = t;
-    down.node = child;
-    up.node = parent;
-    up.isparent = true;
-    parent->neighbors.push_back(down);
-    child->neighbors.push_back(up);
-}
-
-const std::vector<double> kFreqs{0.1, 0.2, 0.3, 0.4};
-
-substmodel f81(double t) {
-    substmodel m(NUC, FEL81, kFreqs, {});
-    m.settime(t);
-    return m;
-}
-
-// F81 in closed form, 0.01 expected substitutions per PAM.
-double f81_p(int from, int to, double t) {
-    double h = 1.0;
-    for (double f : kFreqs) h -= f * f;
-    const double e = std::exp(-0.01 / h * t);
-    return (from == to ? e : 0.0) + (1.0 - e) * kFreqs[static_cast<size_t>(to)];
-}
-
-double below(int i, int code, double t) {
-    double s = 0.0;
-    for (int k = 0; k < 4; ++k)
-        if (members_mask(code, 4) & (1u << k)) s += f81_p(i, k, t);
-    return s;
-}
-
-double above(int code, int i, double t) {
-    double s = 0.0;
-    for (int k = 0; k < 4; ++k)
-        if (members_mask(code, 4) & (1u << k)) s += kFreqs[static_cast<size_t>(k)] * f81_p(k, i, t);
-    return s;
-}
+using samplertest::mknode;
+using samplertest::link;
+using samplertest::four_leaf_tree;
+using samplertest::kFreqs;
+using samplertest::f81;
+using samplertest::f81_p;
+using samplertest::below;
+using samplertest::above;
+using samplertest::all_nodes;
 
 mult_alignment& st() {
     static mult_alignment* s = [] {
-        baum* r = node("R", 1, "A");
-        join(r, node("L", 0, "A"), 1.0);
+        baum* r = mknode("R", 1, "A");
+        link(r, mknode("L", 0, "A"), 1.0);
         r->neighbors[0].posmap = {0};
         r->NB(0)->neighbors[0].posmap = {0};
         return new mult_alignment(f81(1.0), indel(std::vector<double>{0.02, 0.021}, TKF1), r,
@@ -290,7 +252,7 @@ struct randtree {
     std::mt19937 g;
     baum* root = nullptr;
     explicit randtree(unsigned seed, int leaves) : g(seed) {
-        root = node("R", leaves - 1, seq());
+        root = mknode("R", leaves - 1, seq());
         std::vector<int> rest;
         for (int i = 0; i < leaves - 1; ++i) rest.push_back(i);
         grow(root, rest);
@@ -306,25 +268,19 @@ struct randtree {
     }
     double length() { return 1.0 + (g() % 4000) / 100.0; }
     void grow(baum* parent, std::vector<int> ids) {
-        baum* x = ids.size() == 1 ? node("L" + std::to_string(ids[0]), ids[0], seq())
-                                  : node("", -1, "");
+        baum* x = ids.size() == 1 ? mknode("L" + std::to_string(ids[0]), ids[0], seq())
+                                  : mknode("", -1, "");
         const bool parentfirst = g() % 2 == 0;
-        if (parentfirst) join(parent, x, length());
+        if (parentfirst) link(parent, x, length());
         if (ids.size() > 1) {
             std::shuffle(ids.begin(), ids.end(), g);
             const size_t cut = 1 + g() % (ids.size() - 1);
             grow(x, std::vector<int>(ids.begin(), ids.begin() + cut));
             grow(x, std::vector<int>(ids.begin() + cut, ids.end()));
         }
-        if (!parentfirst) join(parent, x, length());
+        if (!parentfirst) link(parent, x, length());
     }
 };
-
-void all_nodes(baum* x, baum* from, std::vector<baum*>& out) {
-    out.push_back(x);
-    for (neighbor& r : x->neighbors)
-        if (r.node != from) all_nodes(r.node, x, out);
-}
 
 // Every sequence and every map, in a fixed order.
 std::string snapshot(baum* root) {
@@ -503,11 +459,11 @@ TEST(ReplayReplay, SweepVisitsInPermutationOrder) {
 TEST(ReplayReplay, WritersDrawPerColumnAtTheBranchTimes) {
     mult_alignment& s = st();
     auto make = [](baum*& r, baum*& x) {
-        r = node("R", 2, "ACGTA");
-        x = node("", -1, "");
-        join(x, node("B", 0, "TTGA"), 17.0);
-        join(x, node("C", 1, "GACT"), 4.0);
-        join(r, x, 31.0);
+        r = mknode("R", 2, "ACGTA");
+        x = mknode("", -1, "");
+        link(x, mknode("B", 0, "TTGA"), 17.0);
+        link(x, mknode("C", 1, "GACT"), 4.0);
+        link(r, x, 31.0);
     };
     // U N B C, U, N B, C, U N, N C, N, U N C, B, U N B.
     const std::vector<int> q{15, 0, 7, 5, 13, 4, 6, 8, 2, 9, 1, 16};
@@ -554,39 +510,8 @@ TEST(ReplayReplay, WritersDrawPerColumnAtTheBranchTimes) {
 // of each node takes its branch terms one by one, the length term once per
 // child branch, then the child's own sum.
 
-namespace {
-
-void join_path(baum* parent, baum* child, double t, const std::string& path) {
-    join(parent, child, t);
-    std::vector<int>& a = parent->neighbors.back().posmap;
-    std::vector<int>& b = child->neighbors.back().posmap;
-    int p = -1, q = -1;
-    for (char c : path) {
-        if (c == 'M') {
-            ++p, ++q;
-            a.push_back(q);
-            b.push_back(p);
-        } else if (c == 'I') {
-            ++q;
-            b.push_back(p);
-        } else {
-            ++p;
-            a.push_back(q);
-        }
-    }
-}
-
-}  // namespace
-
 TEST(ReplayIndel, RunningSumInTheGivenOrder) {
-    baum* r = node("R", 3, "ACGT");
-    baum* x = node("", -1, "AGT");
-    baum* y = node("", -1, "GT");
-    join_path(y, node("D", 0, "GT"), 4.0, "MM");
-    join_path(y, node("E", 1, "AG"), 1.0, "IMD");
-    join_path(x, y, 2.0, "DMM");
-    join_path(x, node("C", 2, "ACGT"), 0.5, "MIMM");
-    join_path(r, x, 1.5, "MDMM");
+    baum* r = four_leaf_tree();
     indel im(std::vector<double>{0.013, 0.0137}, TKF1), ref = im;
     auto terms = [&](double& L, double t, const std::string& p) {
         ref.fillP(t);

@@ -13,61 +13,34 @@
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
+#include "sampler_fixtures.h"
 
 #include <unistd.h>
 
 namespace {
 
+using samplertest::mkleaf;
+using samplertest::link;
+using samplertest::capture_out;
+using samplertest::lines_of;
+using samplertest::all_nodes;
+using samplertest::str;
+
 using strings = std::vector<std::string>;
-
-baum* leaf(const std::string& name, int number, const std::string& seq) {
-    identifier id;
-    id.name = name;
-    id.text = name;
-    id.number = number;
-    baum* b = new baum(id);
-    b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), 4);
-    return b;
-}
-
-// Position maps of a path of 'M', 'I', 'D' (first sequence = parent).
-void link(baum* parent, baum* child, double t, const std::string& path) {
-    neighbor down, up;
-    int p = -1, q = -1;
-    for (char c : path) {
-        if (c == 'M') {
-            ++p, ++q;
-            down.posmap.push_back(q);
-            up.posmap.push_back(p);
-        } else if (c == 'I') {
-            ++q;
-            up.posmap.push_back(p);
-        } else {
-            ++p;
-            down.posmap.push_back(q);
-        }
-    }
-    down.brl = up.brl = t;
-    down.node = child;
-    up.node = parent;
-    up.isparent = true;
-    parent->neighbors.push_back(down);
-    child->neighbors.push_back(up);
-}
 
 // Root leaf a (ACGT) over leaf b (ACT), 1 PAM apart.
 baum* pair_tree() {
-    baum* a = leaf("a", 0, "ACGT");
-    link(a, leaf("b", 1, "ACT"), 1.0, "MMDM");
+    baum* a = mkleaf("a", 0, "ACGT");
+    link(a, mkleaf("b", 1, "ACT"), 1.0, "MMDM");
     return a;
 }
 
 // Root leaf r - x - (b, c).
 baum* three_tree() {
-    baum* r = leaf("r", 2, "ACGT");
-    baum* x = leaf("", -1, "ACGT");
-    link(x, leaf("b", 0, "ACT"), 2.0, "MMDM");
-    link(x, leaf("c", 1, "AGGT"), 3.0, "MIMDM");
+    baum* r = mkleaf("r", 2, "ACGT");
+    baum* x = mkleaf("", -1, "ACGT");
+    link(x, mkleaf("b", 0, "ACT"), 2.0, "MMDM");
+    link(x, mkleaf("c", 1, "AGGT"), 3.0, "MIMDM");
     link(r, x, 1.5, "MMMM");
     return r;
 }
@@ -79,30 +52,11 @@ mult_alignment* state_of(baum* tree, const substmodel& sm = substmodel(NUC, JC69
     return new mult_alignment(sm, im, tree, f, c);
 }
 
-std::string str(const std::vector<char>& v) { return std::string(v.begin(), v.end()); }
-
 std::string ungapped(const std::vector<char>& row) {
     std::string s;
     for (char c : row)
         if (c != '_' && c != '-') s += c;
     return s;
-}
-
-// Standard output of a piece of code run in this process.
-std::string capture_out(const std::function<void()>& fn) {
-    std::ostringstream buf;
-    std::streambuf* old = std::cout.rdbuf(buf.rdbuf());
-    fn();
-    std::cout.rdbuf(old);
-    return buf.str();
-}
-
-strings lines_of(const std::string& text) {
-    strings out;
-    std::istringstream in(text);
-    std::string l;
-    while (std::getline(in, l)) out.push_back(l);
-    return out;
 }
 
 const char* const kSeqs =
@@ -127,12 +81,6 @@ eingabe_parameter params_of(const std::string& dir) {
     eingabe_parameter P;
     P.from_file((dir + "/control.txt").c_str());
     return P;
-}
-
-void collect(baum* node, baum* from, std::vector<baum*>& out) {
-    out.push_back(node);
-    for (auto& nb : node->neighbors)
-        if (nb.node != from) collect(nb.node, node, out);
 }
 
 }  // namespace
@@ -269,7 +217,7 @@ TEST(StartupState, CompleteStateForEveryType) {
         ASSERT_TRUE(s->told->isRoot());
         ASSERT_EQ(s->told->neighbors.size(), 1u);
         std::vector<baum*> nodes;
-        collect(s->told, nullptr, nodes);
+        all_nodes(s->told, nullptr, nodes);
         EXPECT_EQ(nodes.size(), 8u);
         for (baum* n : nodes) {
             EXPECT_TRUE(n->neighbors.size() == 1 || n->neighbors.size() == 3);

@@ -18,43 +18,19 @@
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
+#include "sampler_fixtures.h"
 
 namespace {
 
-baum* leafnode(const std::string& name, int number, const std::string& seq) {
-    identifier id;
-    id.name = name;
-    id.number = number;
-    baum* b = new baum(id);
-    b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), 4);
-    return b;
-}
+using samplertest::mknode;
+using samplertest::link;
+using samplertest::tkf;
+using samplertest::bits_equal;
 
 // Two leaves R (root) and L on one branch, aligned by the path over M, I, D.
 baum* pairtree(const std::string& r, const std::string& l, const std::string& path, double t) {
-    baum* root = leafnode("R", 1, r);
-    baum* leaf = leafnode("L", 0, l);
-    neighbor down, up;
-    int p = -1, q = -1;
-    for (char c : path) {
-        if (c == 'M') {
-            ++p, ++q;
-            down.posmap.push_back(q);
-            up.posmap.push_back(p);
-        } else if (c == 'I') {
-            ++q;
-            up.posmap.push_back(p);
-        } else {
-            ++p;
-            down.posmap.push_back(q);
-        }
-    }
-    down.brl = up.brl = t;
-    down.node = leaf;
-    up.node = root;
-    up.isparent = true;
-    root->neighbors.push_back(down);
-    leaf->neighbors.push_back(up);
+    baum* root = mknode("R", 1, r);
+    link(root, mknode("L", 0, l), t, path);
     return root;
 }
 
@@ -62,13 +38,9 @@ substmodel jc69() {
     return substmodel(NUC, JC69, std::vector<double>{0.25, 0.25, 0.25, 0.25}, std::vector<double>{});
 }
 
-indel tkf1(double lam = 0.01, double mu = 0.011) {
-    return indel(std::vector<double>{lam, mu}, TKF1);
-}
-
 // A two-leaf state with four alignment columns (three matches, one deletion).
 mult_alignment* pairstate(const cooling& c = cooling(), const substmodel& sm = jc69(),
-                          const indel& im = tkf1(), const keepfixed& f = keepfixed()) {
+                          const indel& im = tkf(), const keepfixed& f = keepfixed()) {
     keepfixed fx = f;
     if (fx.subfix.empty() && fx.indfix.empty()) {
         std::vector<double> p;
@@ -80,8 +52,6 @@ mult_alignment* pairstate(const cooling& c = cooling(), const substmodel& sm = j
     }
     return new mult_alignment(sm, im, pairtree("ACGT", "ACT", "MMDM", 5.0), fx, c);
 }
-
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // The state of the generator after n uniforms from seed k.
 int idum_after(int k, int n) {
@@ -157,7 +127,7 @@ TEST_F(StepTreeAcceptance, DrawsOneUniformAndTakesTheTree) {
     idum = -77;
     EXPECT_TRUE(s->alteroderneuerbaum());
     EXPECT_EQ(idum, idum_after(77, 1));
-    EXPECT_TRUE(same_bits(s->loglik, L0));
+    EXPECT_TRUE(bits_equal(s->loglik, L0));
     EXPECT_EQ(s->tempali, 1.0);  // a gain of 0.5 is below the temperature
 }
 
@@ -336,7 +306,7 @@ TEST(StepWidth, SecondPeriodNarrowsTowardsDelta) {
 
 TEST(StepProposal, EverythingFixedRepeatsTheValuesWithoutDraws) {
     substmodel sm = jc69();  // no rate parameters
-    indel im = tkf1(0.02, 0.03);
+    indel im = tkf(0.02, 0.03);
     keepfixed f;
     f.indfix = {true, true};
     idum = -9;
@@ -350,7 +320,7 @@ TEST(StepProposal, EverythingFixedRepeatsTheValuesWithoutDraws) {
 
 TEST(StepProposal, Tkf1InsertionRateByTheExponentialRule) {
     substmodel sm = jc69();
-    indel im = tkf1(0.02, 0.03);
+    indel im = tkf(0.02, 0.03);
     keepfixed f;
     f.indfix = {false, true};
     idum = -31;
@@ -368,7 +338,7 @@ TEST(StepProposal, Tkf1InsertionRateByTheExponentialRule) {
 
 TEST(StepProposal, Tkf1DeletionRateThroughZ) {
     substmodel sm = jc69();
-    indel im = tkf1(0.02, 0.03);  // z = 0.02 / 0.01 = 2
+    indel im = tkf(0.02, 0.03);  // z = 0.02 / 0.01 = 2
     for (bool lamfree : {false, true}) {
         keepfixed f;
         f.indfix = {!lamfree, false};
@@ -447,7 +417,7 @@ TEST(StepProposal, FragmentAtTheBoundIsHeldWithOneWarning) {
 TEST(StepProposal, GenrevChangesTheThreeDrawnIndices) {
     const std::vector<double> rates{1.5, 2.0, 0.5, 0.8, 3.0, 1.2};
     substmodel sm(NUC, GENREV, std::vector<double>{0.1, 0.2, 0.3, 0.4}, rates);
-    indel im = tkf1();
+    indel im = tkf();
     for (int seed : {1, 2, 3, 4, 5, 6, 7, 8}) {
         keepfixed f;
         f.subfix = {false, true, false, false, false, false};
@@ -485,7 +455,7 @@ TEST(StepProposal, FatalConditions) {
          [] {
              substmodel sm(NUC, HKY, std::vector<double>{0.25, 0.25, 0.25, 0.25},
                            std::vector<double>{2.0});
-             indel im = tkf1();
+             indel im = tkf();
              keepfixed f;
              f.indfix = {false, false};
              mult_alignment::proposal p(sm, im, f);
@@ -494,7 +464,7 @@ TEST(StepProposal, FatalConditions) {
         {"indfix size",
          [] {
              substmodel sm = jc69();
-             indel im = tkf1();
+             indel im = tkf();
              keepfixed f;
              f.indfix = {false, false, false};
              mult_alignment::proposal p(sm, im, f);
@@ -503,7 +473,7 @@ TEST(StepProposal, FatalConditions) {
         {"unknown kind",
          [] {
              substmodel sm = jc69();
-             indel im = tkf1();
+             indel im = tkf();
              im.model = static_cast<idarch>(2);
              keepfixed f;
              f.indfix = {false, false};
@@ -522,7 +492,7 @@ TEST(StepProposal, FatalConditions) {
 TEST(StepSampParams, FixedModelsAreAlwaysTakenAgain) {
     keepfixed f;
     f.indfix = {true, true};
-    mult_alignment* s = pairstate(cooling(), jc69(), tkf1(), f);
+    mult_alignment* s = pairstate(cooling(), jc69(), tkf(), f);
     const double L0 = s->loglik;
     s->counter = 5000;  // after burn-in, any temperature
     s->rateparam = 0.3;
@@ -530,7 +500,7 @@ TEST(StepSampParams, FixedModelsAreAlwaysTakenAgain) {
         idum = -(k + 1);
         s->sampparams();
         EXPECT_EQ(idum, idum_after(k + 1, 1));
-        EXPECT_TRUE(same_bits(s->loglik, L0));
+        EXPECT_TRUE(bits_equal(s->loglik, L0));
     }
     delete s;
 }
@@ -540,7 +510,7 @@ TEST(StepSampParams, StateStaysConsistentAndRateIsSetAtBurnin) {
     c.burnin = 30;
     substmodel sm(NUC, HKY, std::vector<double>{0.1, 0.2, 0.3, 0.4},
                   std::vector<double>{2.0});
-    mult_alignment* s = pairstate(c, sm, tkf1(), keepfixed());
+    mult_alignment* s = pairstate(c, sm, tkf(), keepfixed());
     idum = -123;
     int taken = 0;
     for (std::uint32_t k = 1; k <= 40; ++k) {
@@ -557,7 +527,7 @@ TEST(StepSampParams, StateStaysConsistentAndRateIsSetAtBurnin) {
         } else {
             EXPECT_EQ(s->loglik, before);
         }
-        EXPECT_TRUE(same_bits(s->loglik, s->complik(s->pattern, s->told)));
+        EXPECT_TRUE(bits_equal(s->loglik, s->complik(s->pattern, s->told)));
         if (k < 30) {
             EXPECT_EQ(s->rateparam, 0.0);
         }
@@ -700,7 +670,7 @@ std::string newick(mult_alignment* s) {
 void expect_consistent(mult_alignment* s, const Data& d) {
     mdataset m(s->told, 4);
     compact_subst_pattern p(m);
-    EXPECT_TRUE(same_bits(s->loglik, s->complik(p, s->told)));
+    EXPECT_TRUE(bits_equal(s->loglik, s->complik(p, s->told)));
     ASSERT_EQ(s->malign.seqs.size(), d.names.size());
     for (size_t r = 0; r < s->malign.seqs.size(); ++r) {
         std::string row;
@@ -832,8 +802,8 @@ TEST(StepSampParams, KeptSubstitutionPartGivesTheSameRun) {
         b->maunewton();
         b->subkept = false;
         b->sampparams();
-        ASSERT_TRUE(same_bits(a->loglik, b->loglik)) << k;
-        EXPECT_TRUE(same_bits(a->loglik, a->complik(a->pattern, a->told))) << k;
+        ASSERT_TRUE(bits_equal(a->loglik, b->loglik)) << k;
+        EXPECT_TRUE(bits_equal(a->loglik, a->complik(a->pattern, a->told))) << k;
     }
     EXPECT_GT(kept, 0);
     delete a;
@@ -843,7 +813,7 @@ TEST(StepSampParams, KeptSubstitutionPartGivesTheSameRun) {
 namespace {
 
 // Nodes with one residue 'A', every branch a match.
-baum* onenode(const std::string& name, int number) { return leafnode(name, number, "A"); }
+baum* onenode(const std::string& name, int number) { return mknode(name, number, "A"); }
 
 void matchlink(baum* parent, baum* child, bool fixed) {
     neighbor down, up;
@@ -899,7 +869,7 @@ TEST(StepNni, BranchesWithoutTwoSubtreesOnEachSide) {
     };
     for (const Case& c : cases) {
         ChildResult r = run_in_child([&] {
-            mult_alignment s(jc69(), tkf1(), linked(c.links), keepfixed(), cooling());
+            mult_alignment s(jc69(), tkf(), linked(c.links), keepfixed(), cooling());
             s.nearestneighbor(10);
         });
         EXPECT_EQ(r.status, 1) << c.message;

@@ -15,8 +15,13 @@
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
+#include "sampler_fixtures.h"
 
 namespace {
+
+using samplertest::path_maps;
+using samplertest::link;
+using samplertest::tkf;
 
 using star = mult_alignment::mercedes_stern;
 using swapflag = mult_alignment::swapflag;
@@ -90,42 +95,6 @@ baum* mknode(const std::string& name, int number, const std::vector<int>& seq = 
     b->seq.assign(seq.begin(), seq.end());
     return b;
 }
-
-// Position maps of a path of 'M', 'I', 'D' (first sequence = a).
-void path_maps(const std::string& path, std::vector<int>& a, std::vector<int>& b) {
-    a.clear();
-    b.clear();
-    int p = -1, q = -1;
-    for (char c : path) {
-        if (c == 'M') {
-            ++p, ++q;
-            a.push_back(q);
-            b.push_back(p);
-        } else if (c == 'I') {
-            ++q;
-            b.push_back(p);
-        } else {
-            ++p;
-            a.push_back(q);
-        }
-    }
-}
-
-// A branch from parent to child; the child's parent record goes to slot
-// pos of its list (or last).
-void link(baum* parent, baum* child, double t, const std::string& path = "", int pos = -1) {
-    neighbor down, up;
-    path_maps(path, down.posmap, up.posmap);
-    down.brl = up.brl = t;
-    down.node = child;
-    up.node = parent;
-    up.isparent = true;
-    parent->neighbors.push_back(down);
-    if (pos < 0 || pos > static_cast<int>(child->neighbors.size())) pos = child->neighbors.size();
-    child->neighbors.insert(child->neighbors.begin() + pos, up);
-}
-
-indel tkf() { return indel(std::vector<double>{0.01, 0.011}, TKF1); }
 
 // Any state will do to call the members on other trees.
 mult_alignment& state() {

@@ -1,25 +1,11 @@
 // Records, copies, queries, the Newick writer and the star tree.
 #include <gtest/gtest.h>
 
-#include "support/subprocess.h"
 #include "tree_helpers.h"
 
 using namespace treetest;
 
 namespace {
-
-void expect_fatal(const std::function<void()>& fn, const std::string& msg) {
-    ChildResult r = run_in_child(fn, 20);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, msg);
-}
-
-baum* leaf_named(baum* root, const std::string& name) {
-    identifier x;
-    x.name = name;
-    return root->findLeaf(x);
-}
 
 // The guide tree (A:1,(B:2,C:3):4) rooted at A with the old root fused away:
 // A - X(B, C), X's list [A (parent), B, C], the branch A-X 5 long.

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "support/subprocess.h"
 #include "tree_helpers.h"
 
 using namespace treetest;
@@ -12,19 +11,6 @@ using namespace treetest;
 namespace {
 
 using Matrix = std::vector<std::vector<double>>;
-
-void expect_fatal(const std::function<void()>& fn, const std::string& msg) {
-    ChildResult r = run_in_child(fn, 20);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, msg);
-}
-
-baum* leaf_named(baum* root, const std::string& name) {
-    identifier x;
-    x.name = name;
-    return root->findLeaf(x);
-}
 
 // Reads the text over the data set, roots it at the named leaf and fuses
 // the old root away, as the start-up does.

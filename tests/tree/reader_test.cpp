@@ -1,7 +1,6 @@
 // Guide-tree reader: the clustal text, Newick levels, the tree constructor.
 #include <gtest/gtest.h>
 
-#include "support/subprocess.h"
 #include "tree_helpers.h"
 
 using namespace treetest;
@@ -14,14 +13,6 @@ std::string clustal_of(const std::string& content) {
     write_file(path, content);
     clustal c(path.c_str());
     return std::string(c);
-}
-
-// Runs fn in a child and expects exit status 1 with exactly this message.
-void expect_fatal(const std::function<void()>& fn, const std::string& msg) {
-    ChildResult r = run_in_child(fn, 20);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, msg);
 }
 
 struct ClustalCase {

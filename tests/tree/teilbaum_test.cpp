@@ -3,33 +3,11 @@
 
 #include <algorithm>
 
-#include "support/subprocess.h"
 #include "tree_helpers.h"
 
 using namespace treetest;
 
 namespace {
-
-void expect_fatal(const std::function<void()>& fn, const std::string& msg) {
-    ChildResult r = run_in_child(fn, 20);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, msg);
-}
-
-baum* leaf_named(baum* root, const std::string& name) {
-    identifier x;
-    x.name = name;
-    return root->findLeaf(x);
-}
-
-baum* start_tree(const std::string& text, const std::string& rootname) {
-    baum* t = new baum(text, true);
-    baum* r = leaf_named(t, rootname);
-    r->reroot(nullptr);
-    r->fuseblindnodes(true);
-    return r;
-}
 
 std::vector<char> col(const std::string& s) { return std::vector<char>(s.begin(), s.end()); }
 

@@ -1,11 +1,12 @@
 // Shared fixtures for the tree tests: data sets, random trees, the invariant
-// checker and compact descriptions of trees.
+// checker, compact descriptions of trees, leaf look-up and fatal-exit checks.
 #ifndef QUILLMAR_TESTS_TREE_HELPERS_H
 #define QUILLMAR_TESTS_TREE_HELPERS_H
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -13,10 +14,34 @@
 #include <vector>
 
 #include "sequence/data.h"
+#include "support/subprocess.h"
 #include "sequence/random.h"
 #include "tree/treespec.h"
 
 namespace treetest {
+
+// Runs fn in a child and expects exit status 1 with exactly this message.
+inline void expect_fatal(const std::function<void()>& fn, const std::string& msg) {
+    ChildResult r = run_in_child(fn, 20);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, msg);
+}
+
+inline baum* leaf_named(baum* root, const std::string& name) {
+    identifier x;
+    x.name = name;
+    return root->findLeaf(x);
+}
+
+// Reads the text, roots it at the named leaf and fuses the old root away.
+inline baum* start_tree(const std::string& text, const std::string& rootname) {
+    baum* t = new baum(text, true);
+    baum* r = leaf_named(t, rootname);
+    r->reroot(nullptr);
+    r->fuseblindnodes(true);
+    return r;
+}
 
 inline std::vector<char> chars(const std::string& s) { return std::vector<char>(s.begin(), s.end()); }
 

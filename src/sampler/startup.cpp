@@ -1,0 +1,309 @@
+// The sampler state: construction, copies and the two trees; the start-up
+// from the control file with the pairwise distances and the branch-length
+// optimisation; log entries, result-file writers and accessors.
+#include "sampler/mult_align.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "sequence/logspace.h"
+#include "sequence/random.h"
+#include "sequence/util.h"
+#include "sampler/mult_align_internal.h"
+
+using namespace mult_align_detail;
+
+// ---------------------------------------------------------------------------
+// Sampler state
+
+mult_alignment::mult_alignment() {
+    fatal("You tried to construct an uninitialized object of the class mult_alignment.\n");
+}
+
+mult_alignment::mult_alignment(const substmodel& sm, const indel& im, baum* tree,
+                               const keepfixed& f, const cooling& c)
+    : submodel(sm), indmodel(im), told(tree), tnew(nullptr), fix(f), cool(c) {
+    malign = mdataset(told, submodel.retalf());
+    pattern = compact_subst_pattern(malign);
+    loglik = complik(pattern, told);
+}
+
+mult_alignment::mult_alignment(const mult_alignment& o)
+    : submodel(o.submodel),
+      indmodel(o.indmodel),
+      told(o.told != nullptr ? new baum(*o.told) : nullptr),
+      tnew(nullptr),
+      fix(o.fix),
+      cool(o.cool),
+      counter(o.counter),
+      malign(o.malign),
+      pattern(o.pattern),
+      loglik(o.loglik),
+      tempali(o.tempali),
+      tempparam(o.tempparam),
+      rateali(o.rateali),
+      rateparam(o.rateparam),
+      widthindex(o.widthindex),
+      widthround(o.widthround),
+      widthdown(o.widthdown),
+      widthgain(o.widthgain),
+      widthcount(o.widthcount) {}
+
+namespace {
+
+// Deletes a tree held through the given node, re-rooting it there first if
+// the node is no longer its root.
+void dispose(baum*& t, const char* warning) {
+    if (t == nullptr) return;
+    if (!t->isRoot()) {
+        t->reroot(t);
+        warn(warning);
+    }
+    delete t;
+    t = nullptr;
+}
+
+}  // namespace
+
+mult_alignment::~mult_alignment() {
+    dispose(told, "WARNING: told's root has changed\n");
+    dispose(tnew, "WARNING: tnew's root has changed\n");
+}
+
+baum* mult_alignment::ausaltmachneu() {
+    dispose(tnew, "WARNING: tnew's root has changed\n");
+    tnew = told != nullptr ? new baum(*told) : nullptr;
+    return tnew;
+}
+
+baum* mult_alignment::ausneumachalt() {
+    dispose(told, "WARNING: told's root has changed\n");
+    told = tnew != nullptr ? new baum(*tnew) : nullptr;
+    return told;
+}
+
+namespace {
+
+// Branch lengths of the guide tree as read must not be negative.
+void check_lengths(baum* node, const baum* from) {
+    for (auto& nb : node->neighbors) {
+        if (nb.node == from || nb.node == nullptr) continue;
+        if (nb.brl < 0.0) fatal("The guide tree has a negative branch length (", nb.brl, ")\n");
+        check_lengths(nb.node, node);
+    }
+}
+
+}  // namespace
+
+mult_alignment::mult_alignment(eingabe_parameter P, int type) {
+    const std::string& seqname = P.files.infile;
+    std::ifstream in(seqname);
+    if (!in) fatal("Cannot open sequence file ", seqname, "\n");
+    dataset ds(in, P.files.format);
+    if (ds.spez() < 2) fatal("There are ", ds.spez(), " sequences.\n", "There is nothing to align.\n");
+
+    std::vector<double> freqs;
+    if (P.subst.freqs_given) freqs = P.subst.freqs;
+    else ds.getfreqs(freqs);
+    if (in.is_open()) in.close();
+    const alphsize alph = static_cast<alphsize>(ds.type);
+
+    submodel = substmodel(alph, P.subst.model, freqs, P.subst.params);
+    indmodel = indel(P.indelp.params, P.indelp.model);
+    fix = P.fix;
+    cool = P.cool;
+
+    std::vector<std::vector<double>> D;
+    if (type == 1 || type == 2) {
+        std::cout << "Computing pairwise distances in an approximate EM step\n";
+        compute_distmat(ds, D);
+    }
+
+    baum* tree;
+    {
+        clustal text(P.files.guidetree.c_str());
+        tree = new baum(text, true, ds);
+    }
+    if (type == 0) check_lengths(tree, nullptr);
+
+    told = tree->reroot();
+    told->fuseblindnodes(true);
+
+    if (type == 1 || type == 2) {
+        std::cout << "Building the initial NJ tree\n";
+        unsigned n = static_cast<unsigned>(D.size());
+        told->NeighborJoining(D, n);
+    } else {
+        told->bifurcate(true);
+    }
+
+    tnew = nullptr;
+    counter = 0;
+
+    construct_align(told);
+    uphill(told);
+
+    malign = mdataset(told, alph);
+    pattern = compact_subst_pattern(malign);
+    loglik = complik(pattern, told);
+
+    optim_times();
+
+    tempali = 1.0;
+    tempparam = 1.0;
+    rateali = 0.0;
+    rateparam = 0.0;
+    widthindex = 8;
+    widthround = 0;
+    widthdown = true;
+    widthgain.assign(8, 0.0);
+    widthcount.assign(8, 0);
+
+    if (!std::isfinite(loglik))
+        warn("WARNING: The log likelihood of the start state is not finite (", loglik, ")\n");
+}
+
+void mult_alignment::compute_distmat(dataset& ds, std::vector<std::vector<double>>& D) {
+    const int n = ds.spez();
+    D.assign(n, std::vector<double>(n, 0.0));
+    std::vector<std::vector<double>> S(n, std::vector<double>(n, 0.0));
+
+    for (int i = 0; i < n; ++i) {
+        const bioseq si(ds.seqs[i], ds.type);
+        for (int j = 0; j < n; ++j) {
+            if (j == i) {
+                D[i][i] = 0.0;
+                S[i][i] = 1.0;
+            } else if (j < i) {
+                D[i][j] = D[j][i];
+                S[i][j] = S[j][i];
+            } else {
+                D[i][j] = 10.0;
+                S[i][j] = 1.0;
+                const bioseq sj(ds.seqs[j], ds.type);
+                alignment al(si, sj, D[i][j], submodel, indmodel);
+                al.optimal_time(D[i][j], S[i][j]);
+                std::cout << ds.names[i] << " " << ds.names[j] << " distance=" << D[i][j]
+                          << " scale=" << S[i][j] << "\n";
+            }
+        }
+    }
+
+    const double s = median_scale(S);
+    indmodel.rescale(s);
+    std::cout << "Second round of EM algorithm.\nInsertion rate multiplied with " << s << "\n";
+
+    for (int i = 0; i < n; ++i) {
+        const bioseq si(ds.seqs[i], ds.type);
+        for (int j = 0; j < n; ++j) {
+            if (j == i) {
+                D[i][i] = 0.0;
+            } else if (j < i) {
+                D[i][j] = D[j][i];
+            } else {
+                const bioseq sj(ds.seqs[j], ds.type);
+                alignment al(si, sj, D[i][j], submodel, indmodel);
+                al.optimal_time(D[i][j]);
+                std::cout << ds.names[i] << " " << ds.names[j] << " distance=" << D[i][j] << "\n";
+            }
+        }
+    }
+}
+
+double mult_alignment::median_scale(std::vector<std::vector<double>>& S) {
+    std::vector<double> v;
+    for (std::size_t i = 0; i < S.size(); ++i)
+        for (std::size_t j = i + 1; j < S[i].size(); ++j) v.push_back(S[i][j]);
+    if (v.empty()) return 1.0;
+    std::sort(v.begin(), v.end());
+    const std::size_t c = v.size();
+    if (c % 2 == 1) return v[c / 2];
+    return (v[c / 2 - 1] + v[c / 2]) / 2.0;
+}
+
+void mult_alignment::optim_times() {
+    std::cout << "Optimising branch lengths\n";
+    optimaltime(told);
+    malign = mdataset(told, submodel.retalf());
+    pattern = compact_subst_pattern(malign);
+    loglik = complik(pattern, told);
+}
+
+void mult_alignment::optimaltime(baum* node) {
+    for (std::size_t k = 0; k < node->neighbors.size(); ++k) {
+        if (node->neighbors[k].isparent) continue;
+        baum* child = node->neighbors[k].node;
+        alignment al(*node, *child, submodel, indmodel, cool.coolali, 2147483647);
+        const double t = al.opt_for_giv();
+        node->neighbors[k].brl = t;
+        child->neighbors[child->whichone(node)].brl = t;
+        optimaltime(child);
+    }
+}
+
+bool mult_alignment::trytoimprove() {
+    ausaltmachneu();
+    tnew = tnew->reroot();
+    uphill(tnew);
+    mdataset m(tnew, submodel.retalf());
+    compact_subst_pattern p(m);
+    const double l = complik(p, tnew);
+    if (!(l > loglik)) return false;
+    ausneumachalt();
+    malign = m;
+    pattern = p;
+    loglik = l;
+    return true;
+}
+
+void mult_alignment::bericht(std::ostream& os) {
+    os << "Step " << counter << ":\n";
+    os << "log likelihood = " << loglik << "\n";
+    os << "optimal delta = " << cool.delta << "\n";
+    print_params(os);
+    os << "tree : ";
+    print_tree(os);
+    os << "alignment :\n";
+    print_phylip(os);
+    os << "\n";
+    // A fatal stop later in the run keeps the entries written so far.
+    os.flush();
+}
+
+void mult_alignment::print_params(std::ostream& os) {
+    std::vector<double> v;
+    submodel.paramsOf(v);
+    os << "substitution model: ";
+    for (double x : v) os << x << " ";
+    os << "\n";
+    indmodel.returnparams(v);
+    os << "indel model: ";
+    for (double x : v) os << x << " ";
+    os << "\n";
+}
+
+void mult_alignment::print_tree(std::ostream& os) { told->print(os); }
+
+void mult_alignment::print_phylip(std::ostream& os) { malign.print_phylip(os); }
+
+void mult_alignment::print_screen(std::ostream& os) { malign.print_screen(os); }
+
+void mult_alignment::counterreset() {
+    counter = counter < cool.reportafter ? 0 : counter - cool.reportafter;
+}
+
+void mult_alignment::toldWurz() {
+    told = told->reroot();
+    malign = mdataset(told, submodel.retalf());
+    pattern = compact_subst_pattern(malign);
+    loglik = complik(pattern, told);
+}

@@ -1,0 +1,441 @@
+// The local swap: before two subtrees are exchanged across an inner branch,
+// the two end nodes' sequences and the five alignments around them are
+// resampled through a hextet path for the topology after the exchange.
+#include "sampler/mult_align.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "sequence/logspace.h"
+#include "sequence/random.h"
+#include "sequence/util.h"
+#include "sampler/mult_align_internal.h"
+
+using namespace mult_align_detail;
+
+namespace {
+
+// Holders of the hextet states, one bit per role.
+enum : unsigned { hU = 1, hN = 2, hB = 4, hM = 8, hD = 16, hE = 32 };
+
+unsigned hex_holders(int s) {
+    static const unsigned h[35] = {
+        hU | hN | hM | hB | hD | hE,  // 0
+        hU | hN | hM | hD | hE,       // 1
+        hU | hN | hM | hB | hE,       // 2
+        hU | hN | hM | hE,            // 3
+        hU | hN | hM | hB | hD,       // 4
+        hU | hN | hM | hD,            // 5
+        hU | hN | hM | hB,            // 6
+        hU | hN | hM,                 // 7
+        hU | hN | hB,                 // 8
+        hU | hN,                      // 9
+        hU,                           // 10
+        hN | hM | hB | hD | hE,       // 11
+        hN | hM | hD | hE,            // 12
+        hN | hM | hB | hE,            // 13
+        hN | hM | hE,                 // 14
+        hN | hM | hB | hD,            // 15
+        hN | hM | hD,                 // 16
+        hN | hM | hB,                 // 17
+        hN | hM,                      // 18
+        hN | hB,                      // 19
+        hN,                           // 20
+        hB, hB, hB, hB, hB,           // 21-25
+        hM | hD | hE,                 // 26
+        hM | hE,                      // 27
+        hM | hD,                      // 28
+        hM,                           // 29
+        hD, hD,                       // 30, 31
+        hE,                           // 32
+        0, 0                          // 33, 34
+    };
+    return h[s];
+}
+
+// Outer roles of the local swap: P, S (anc's side), R1, R2 (rec's side).
+enum { oP = 0, oS = 1, oR1 = 2, oR2 = 3 };
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The two stars
+
+mult_alignment::mercedes_stern::mercedes_stern(baum* c, std::vector<quart_zus>& a,
+                                               std::vector<unsigned>& k, int child) {
+    if (c == nullptr || c->neighbors.size() != 3)
+        fatal("Unreasonable tree pointer in constructor of mercedes_stern\n");
+    centre = c;
+    ali = a;
+    if (k.size() != 3) fatal("Unreasonable vector kd in constructor of mercedes_stern\n");
+    kd = k;
+    if (child < 0 || child > 2)
+        fatal("Unreasonable value of childtochange in constructor of mercedes_stern\n");
+    childtochange = child;
+}
+
+mult_alignment::mercedes_stern::mercedes_stern() { fatal("Leerer Mercedesstern unsinnig\n"); }
+
+mult_alignment::mercedes_stern::~mercedes_stern() = default;
+
+void mult_alignment::familie(std::vector<unsigned>& fam, baum* node, baum* partner) {
+    familie(fam, node);
+    if (node->NB(static_cast<int>(fam[1])) == partner) std::swap(fam[1], fam[2]);
+}
+
+// ---------------------------------------------------------------------------
+// Swap with hextet re-alignment
+
+void mult_alignment::hexali(baum* node, baum* nb, int c1, int c2) {
+    std::vector<unsigned> fam1, fam2;
+    familie(fam1, node, nb);
+    familie(fam2, nb, node);
+    std::vector<quart_zus> ali1, ali2;
+    quartali(ali1, node, fam1);
+    quartali(ali2, nb, fam2);
+    mercedes_stern m1(node, ali1, fam1, c1);
+    mercedes_stern m2(nb, ali2, fam2, c2);
+    central_pair(m1, m2);
+}
+
+void mult_alignment::central_pair(mercedes_stern& m1, mercedes_stern& m2) {
+    mercedes_stern* anc = nullptr;
+    mercedes_stern* rec = nullptr;
+    const swapflag swp = which_pair_swaps(m1, m2, anc, rec);
+    std::vector<quart_zus> outer;
+    zweimalvier(outer, *anc, *rec, swp);
+    fillH(*anc, *rec, swp);
+
+    std::vector<hex_zus> path(1, hex_zus(33));
+    std::size_t i = 1;
+    while (path.back() != 34) {
+        if (i >= outer.size()) fatal("Error in function central_pair\n");
+        const hex_zus s = indmodel.nexthextet(path.back(), outer[i]);
+        path.push_back(s);
+        if (s == 18 || s == 20 || s == 29) continue;
+        if (s == 34) {
+            if (i + 1 != outer.size()) fatal("Premature end in central_pair\n");
+            continue;
+        }
+        if (s == 33 || s > 34 || s < 0) fatal("Unreasonable state in function central_pair\n");
+        ++i;
+    }
+    write_centpair(path, *anc, *rec, swp);
+}
+
+mult_alignment::swapflag mult_alignment::which_pair_swaps(mercedes_stern& m1, mercedes_stern& m2,
+                                                          mercedes_stern*& anc,
+                                                          mercedes_stern*& rec) {
+    if (m1.centre->parent() == m2.centre) {
+        anc = &m2;
+        rec = &m1;
+    } else if (m2.centre->parent() == m1.centre) {
+        anc = &m1;
+        rec = &m2;
+    } else {
+        // Neither centre hangs from the other.
+        fatal("Error I in function which_pair_swaps\n");
+    }
+    const unsigned toR = static_cast<unsigned>(anc->centre->whichone(rec->centre));
+    if (toR != anc->kd[1] && toR != anc->kd[2]) fatal("Error I in function which_pair_swaps\n");
+    const unsigned sIdx = (toR == anc->kd[1]) ? anc->kd[2] : anc->kd[1];
+    if (rec->centre->NB(static_cast<int>(rec->kd[0])) != anc->centre)
+        fatal("Error II in function which_pair_swaps\n");
+
+    const unsigned ca = static_cast<unsigned>(anc->childtochange);
+    const unsigned cr = static_cast<unsigned>(rec->childtochange);
+    if (ca == anc->kd[0]) {
+        if (cr == rec->kd[1]) return swapflag(1);
+        if (cr == rec->kd[2]) return swapflag(2);
+        fatal("Error III in function which_pair_swaps\n");
+    }
+    if (ca == sIdx) {
+        if (cr == rec->kd[1]) return swapflag(3);
+        if (cr == rec->kd[2]) return swapflag(4);
+        fatal("Error IV in function which_pair_swaps\n");
+    }
+    fatal("Error V in function which_pair_swaps\n");
+}
+
+void mult_alignment::zweimalvier(std::vector<quart_zus>& outer, mercedes_stern& anc,
+                                 mercedes_stern& rec, swapflag swp) {
+    outer.clear();
+    std::vector<unsigned> idx(2, 0);
+    while (idx[0] < anc.ali.size() && idx[1] < rec.ali.size()) {
+        const hex_zus h = two_quart_to_hex(anc, rec, idx);
+        const quart_zus q = swap_quart_zus(hex_to_quart(h), swp);
+        if (q == 17) continue;
+        outer.push_back(q);
+        if (q == 16) break;
+    }
+    if (idx[0] != anc.ali.size() || idx[1] != rec.ali.size() || outer.empty() ||
+        outer.back() != 16)
+        fatal("Error in function zweimalvier\n");
+}
+
+hex_zus mult_alignment::two_quart_to_hex(mercedes_stern& anc, mercedes_stern& rec,
+                                         std::vector<unsigned>& idx) {
+    if (idx.size() != 2 || idx[0] >= anc.ali.size() || idx[1] >= rec.ali.size())
+        fatal("Inadequate index vector in function two_quart_to_hex!\n");
+    const int a = anc.ali[idx[0]];
+    const int r = rec.ali[idx[1]];
+    if (a > 16 || a < 0) fatal("Unreasonable state in m1.ali\n");
+    const bool rok = r >= 0 && r <= 16;
+    // Insertions on S's branch first, then on R1's and R2's, then P alone.
+    if (a >= 9 && a <= 12 && rok) {
+        ++idx[0];
+        return hex_zus(21);
+    }
+    if (r >= 9 && r <= 12) {
+        ++idx[1];
+        return hex_zus(30);
+    }
+    if (r == 13 || r == 14) {
+        ++idx[1];
+        return hex_zus(32);
+    }
+    if (a == 7 && rok) {
+        ++idx[0];
+        return hex_zus(10);
+    }
+    int h = -1;
+    switch (a) {
+    case 0: h = r == 0 ? 0 : r == 1 ? 4 : r == 2 ? 2 : r == 4 ? 6 : -1; break;
+    case 1: h = r == 7 ? 8 : -1; break;
+    case 2: h = r == 0 ? 1 : r == 1 ? 5 : r == 2 ? 3 : r == 4 ? 7 : -1; break;
+    case 3: h = r == 0 ? 11 : r == 1 ? 15 : r == 2 ? 13 : r == 4 ? 17 : -1; break;
+    case 4: h = r == 7 ? 9 : -1; break;
+    case 5: h = r == 7 ? 19 : -1; break;
+    case 6: h = r == 0 ? 12 : r == 1 ? 16 : r == 2 ? 14 : r == 4 ? 18 : -1; break;
+    case 8: h = r == 7 ? 20 : -1; break;
+    case 13:
+    case 14: h = r == 3 ? 26 : r == 5 ? 28 : r == 6 ? 27 : r == 8 ? 29 : -1; break;
+    case 15: h = r == 15 ? 33 : -1; break;
+    case 16: h = r == 16 ? 34 : -1; break;
+    default: break;
+    }
+    if (h < 0) fatal("Unreasonable state in m2.ali\n");
+    ++idx[0];
+    ++idx[1];
+    return hex_zus(h);
+}
+
+quart_zus mult_alignment::hex_to_quart(hex_zus h) {
+    static const int q[35] = {0,  18, 2,  20, 1,  19, 4,  7,  4,  7,  7,  3,  21, 6,  13, 5,  9, 8,
+                              17, 8,  17, 8,  8,  8,  8,  8,  21, 13, 9,  17, 9,  9,  13, 15, 16};
+    if (h < 0 || h > 34) fatal("Strange hextett state in function hex_to_quart\n");
+    return quart_zus(q[h]);
+}
+
+quart_zus mult_alignment::swap_quart_zus(quart_zus q, swapflag swp) {
+    // Roles N and C exchanged (flags 1, 4), N and B exchanged (flags 2, 3).
+    static const int nc[22] = {0, 18, 2, 3, 20, 21, 6, 7, 13, 9, 10,
+                               11, 12, 8, 8, 15, 16, 17, 1, 19, 4, 5};
+    static const int nb[22] = {0, 1, 18, 3, 19, 5, 21, 7, 9, 8, 8,
+                               8, 8, 13, 14, 15, 16, 17, 2, 4, 20, 6};
+    if (q < 0 || q > 21) fatal("Strange state in function swap_quart_zus\n");
+    if (q == 0 || q == 3 || q == 7 || q == 15 || q == 16 || q == 17) return q;
+    if (swp == 1 || swp == 4) return quart_zus(nc[q]);
+    if (swp == 2 || swp == 3) return quart_zus(nb[q]);
+    fatal("swapflag=", static_cast<int>(swp), "\n");
+}
+
+void mult_alignment::fillH(mercedes_stern& anc, mercedes_stern& rec, swapflag swp) {
+    baum* A = anc.centre;
+    baum* R = rec.centre;
+    if (R->parent() != A) fatal("anc is not the parent of rec in function fillH\n");
+    const unsigned toR = static_cast<unsigned>(A->whichone(R));
+    if (toR != anc.kd[1] && toR != anc.kd[2]) fatal("Error I in function fillH\n");
+    const unsigned sIdx = (toR == anc.kd[1]) ? anc.kd[2] : anc.kd[1];
+    if (static_cast<unsigned>(R->whichone(A)) != rec.kd[0]) fatal("Error II in function fillH\n");
+
+    double t[5] = {A->neighbors[anc.kd[0]].brl, A->neighbors[sIdx].brl, A->neighbors[toR].brl,
+                   R->neighbors[rec.kd[1]].brl, R->neighbors[rec.kd[2]].brl};
+    if (swp == 2 || swp == 3)
+        std::swap(t[1], t[3]);
+    else if (swp == 1 || swp == 4)
+        std::swap(t[1], t[4]);
+    else
+        fatal("Impossible value of swp\n");
+    indmodel.fillH(t[0], t[1], t[2], t[3], t[4]);
+}
+
+void mult_alignment::keeptrack(std::vector<baum*>& nodes, std::vector<unsigned>& idx, baum* first,
+                               int k1, baum* second, int k2) {
+    for (std::size_t i = 0; i < nodes.size() && i < idx.size(); ++i) {
+        if (nodes[i] == second && k2 >= 0 && idx[i] == static_cast<unsigned>(k2)) {
+            nodes[i] = first;
+            idx[i] = static_cast<unsigned>(k1);
+        } else if (nodes[i] == first && k1 >= 0 && idx[i] == static_cast<unsigned>(k1)) {
+            nodes[i] = second;
+            idx[i] = static_cast<unsigned>(k2);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Writing the hextet path
+
+void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& anc,
+                                    mercedes_stern& rec, swapflag swp) {
+    baum* A = anc.centre;
+    baum* R = rec.centre;
+    if (R->parent() != A) fatal("anc is not the parent of rec in function fillH\n");
+    if (swp < 1 || swp > 4) fatal("Impossible value of swp in write_centpair\n");
+
+    // Outer nodes with their centre and slot before the exchange.
+    const int toR = A->whichone(R);
+    const int toA = R->whichone(A);
+    const int sIdx =
+        (A->NB(static_cast<int>(anc.kd[1])) == R) ? static_cast<int>(anc.kd[2])
+                                                  : static_cast<int>(anc.kd[1]);
+    baum* outer[4] = {A->NB(static_cast<int>(anc.kd[0])), A->NB(sIdx),
+                      R->NB(static_cast<int>(rec.kd[1])), R->NB(static_cast<int>(rec.kd[2]))};
+    baum* centre[4] = {A, A, R, R};
+    int slot[4] = {static_cast<int>(anc.kd[0]), sIdx, static_cast<int>(rec.kd[1]),
+                   static_cast<int>(rec.kd[2])};
+    double brl[4];
+    int back[4];  // outer node's record of its centre before the exchange
+    for (int k = 0; k < 4; ++k) {
+        brl[k] = centre[k]->neighbors[slot[k]].brl;
+        back[k] = outer[k]->whichone(centre[k]);
+    }
+    // After the exchange an exchanged node sits in its partner's slot.
+    static const int pair[5][2] = {{0, 0}, {oP, oR1}, {oP, oR2}, {oS, oR1}, {oS, oR2}};
+    int postslot[4] = {slot[0], slot[1], slot[2], slot[3]};
+    std::swap(postslot[pair[swp][0]], postslot[pair[swp][1]]);
+
+    // Roles U, B, D, E per flag; N and M are the centres.
+    static const int roles[5][4] = {{0, 0, 0, 0},
+                                    {oP, oR2, oR1, oS},
+                                    {oP, oR1, oS, oR2},
+                                    {oP, oR1, oS, oR2},
+                                    {oP, oR2, oR1, oS}};
+    baum* N = (swp <= 2) ? R : A;
+    baum* M = (swp <= 2) ? A : R;
+    const int rU = roles[swp][0], rB = roles[swp][1], rD = roles[swp][2], rE = roles[swp][3];
+    baum* U = outer[rU];
+    baum* B = outer[rB];
+    baum* D = outer[rD];
+    baum* E = outer[rE];
+
+    std::vector<int>& mUN = U->neighbors[back[rU]].posmap;
+    std::vector<int>& mBN = B->neighbors[back[rB]].posmap;
+    std::vector<int>& mDM = D->neighbors[back[rD]].posmap;
+    std::vector<int>& mEM = E->neighbors[back[rE]].posmap;
+    std::vector<int>& mNU = N->neighbors[postslot[rU]].posmap;
+    std::vector<int>& mNB = N->neighbors[postslot[rB]].posmap;
+    std::vector<int>& mMD = M->neighbors[postslot[rD]].posmap;
+    std::vector<int>& mME = M->neighbors[postslot[rE]].posmap;
+    std::vector<int>& mNM = N->neighbors[N == A ? toR : toA].posmap;
+    std::vector<int>& mMN = M->neighbors[M == A ? toR : toA].posmap;
+
+    substmodel Ma(submodel), Mb(submodel), Mc(submodel), Md(submodel), Me(submodel);
+    Ma.settime(brl[rU]);
+    Mb.settime(brl[rB]);
+    Mc.settime(A->neighbors[toR].brl);
+    Md.settime(brl[rD]);
+    Me.settime(brl[rE]);
+
+    for (std::vector<int>* m : {&mUN, &mBN, &mDM, &mEM, &mNU, &mNB, &mMD, &mME, &mNM, &mMN})
+        m->clear();
+    N->seq.clear();
+    M->seq.clear();
+
+    const bioseq& Us = U->seq;
+    const bioseq& Bs = B->seq;
+    const bioseq& Ds = D->seq;
+    const bioseq& Es = E->seq;
+    int u = -1, n = -1, b = -1, m = -1, d = -1, e = -1;
+    const int lu = static_cast<int>(Us.size()), lb = static_cast<int>(Bs.size()),
+              ld = static_cast<int>(Ds.size()), le = static_cast<int>(Es.size());
+    // The path must hold exactly the outer residues: no read beyond a
+    // sequence, none left over at the end; the shortfalls of U, B, D, E.
+    auto stop = [&]() {
+        fatal("Unknown state in function write_centpair\n", lu - u - 1, " ", lb - b - 1, " ",
+              ld - d - 1, " ", le - e - 1, "\n");
+    };
+    auto step = [&](int& c, int l) {
+        if (++c >= l) stop();
+    };
+
+    const std::size_t len = path.size();
+    for (std::size_t k = 0; k < len; ++k) {
+        const int s = path[k];
+        if (s > 34 || s < 0) fatal("Unknown state in function write_centpair\n");
+        if (s == 33) {
+            if (k != 0) fatal("Late start in function write_centpair\n");
+            continue;
+        }
+        if (s == 34) {
+            if (k + 1 != len) fatal("Early end in function write_centpair\n");
+            continue;
+        }
+        const unsigned h = hex_holders(s);
+        if (h & hU) step(u, lu);
+        if (h & hN) ++n;
+        if (h & hB) step(b, lb);
+        if (h & hM) ++m;
+        if (h & hD) step(d, ld);
+        if (h & hE) step(e, le);
+
+        if (h & hU) mUN.push_back(n);
+        if (h & hB) mBN.push_back(n);
+        if (h & hN) {
+            mNU.push_back(u);
+            mNB.push_back(b);
+            mNM.push_back(m);
+        }
+        if (h & hM) {
+            mMN.push_back(n);
+            mMD.push_back(d);
+            mME.push_back(e);
+        }
+        if (h & hD) mDM.push_back(m);
+        if (h & hE) mEM.push_back(m);
+
+        // Residues of N (x) and M (y); a pair draw takes the centre with
+        // fewer known neighbours as its first node.
+        int x = -1, y = -1;
+        switch (s) {
+        case 0: infer_six(x, y, Mc, Us[u], Ma, Bs[b], Mb, Ds[d], Md, Es[e], Me); break;
+        case 1: infer_five(x, y, Mc, Us[u], Ma, Ds[d], Md, Es[e], Me); break;
+        case 2: infer_five(y, x, Mc, Es[e], Me, Bs[b], Mb, Us[u], Ma); break;
+        case 3: infer_line(x, y, Mc, Us[u], Ma, Es[e], Me); break;
+        case 4: infer_five(y, x, Mc, Ds[d], Md, Bs[b], Mb, Us[u], Ma); break;
+        case 5: infer_line(x, y, Mc, Us[u], Ma, Ds[d], Md); break;
+        case 6: infer_star(y, x, Mc, Us[u], Ma, Bs[b], Mb); break;
+        case 7: infer_three(y, x, Mc, Us[u], Ma); break;
+        case 8: x = infer_base(Us[u], Ma, Bs[b], Mb); break;
+        case 9: x = infer_base(Us[u], Ma); break;
+        case 11: infer_five(x, y, Mc, Bs[b], Mb, Ds[d], Md, Es[e], Me); break;
+        case 12: infer_star(x, y, Mc, Ds[d], Md, Es[e], Me); break;
+        case 13: infer_line(x, y, Mc, Bs[b], Mb, Es[e], Me); break;
+        case 14: infer_three(x, y, Mc, Es[e], Me); break;
+        case 15: infer_line(x, y, Mc, Bs[b], Mb, Ds[d], Md); break;
+        case 16: infer_three(x, y, Mc, Ds[d], Md); break;
+        case 17: infer_three(y, x, Mc, Bs[b], Mb); break;
+        case 18: Mc.choosepair(x, y); break;
+        case 19: x = infer_base(Bs[b], Mb); break;
+        case 20: x = submodel.choosebase(); break;
+        case 26: y = infer_base(Ds[d], Md, Es[e], Me); break;
+        case 27: y = infer_base(Es[e], Me); break;
+        case 28: y = infer_base(Ds[d], Md); break;
+        case 29: y = submodel.choosebase(); break;
+        default: break;  // outer residues only
+        }
+        if (h & hN) N->seq.push_back(x);
+        if (h & hM) M->seq.push_back(y);
+    }
+
+    if (u + 1 != lu || b + 1 != lb || d + 1 != ld || e + 1 != le) stop();
+}

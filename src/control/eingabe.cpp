@@ -9,6 +9,7 @@
 #include <list>
 #include <memory>
 #include <new>
+#include <sstream>
 
 namespace {
 
@@ -65,10 +66,9 @@ bool equal_base_freqs(const std::vector<double>& f) {
     return true;
 }
 
-// One VALUE item of a schedule option.
-template <class T>
-T single_item(const std::string& value) {
-    std::vector<T> items;
+// One VALUE item of a schedule option of type double.
+double single_item(const std::string& value) {
+    std::vector<double> items;
     stringtovector(value, items);
     if (items.size() != 1) fatal("Internal error in function setdelta\n");
     return items[0];
@@ -78,17 +78,36 @@ T single_item(const std::string& value) {
     fatal("Invalid argument ", oatostring(kind), " to option ", name, "\n");
 }
 
+// A value of the right kind that the option cannot take, shown without its
+// surrounding blanks.
+template <class V>
+[[noreturn]] void bad_value(const V& value, const char* name, const char* why) {
+    std::ostringstream text;
+    text << value;
+    std::string v = text.str();
+    const char* blanks = " \t\r\n\v\f";
+    v.erase(0, v.find_first_not_of(blanks));
+    v.erase(v.find_last_not_of(blanks) + 1);
+    fatal("Invalid value ", v, " to option ", name, " (", why, ")\n");
+}
+
+const char* const not_integer = "an integer is expected";
+
 double cool_double(const std::string& value, option_arg kind, double def, const char* name) {
     if (kind == option_arg::DEFAULT) return def;
-    if (kind == option_arg::VALUE) return single_item<double>(value);
+    if (kind == option_arg::VALUE) return single_item(value);
     bad_kind(kind, name);
 }
 
 std::uint32_t cool_count(const std::string& value, option_arg kind, std::uint32_t def,
                          const char* name) {
     if (kind == option_arg::DEFAULT) return def;
-    if (kind == option_arg::VALUE)
-        return static_cast<std::uint32_t>(single_item<unsigned long>(value));
+    if (kind == option_arg::VALUE) {
+        std::vector<unsigned long> items;
+        if (!stringtovector(value, items) || items.size() != 1)
+            bad_value(value, name, not_integer);
+        return static_cast<std::uint32_t>(items[0]);
+    }
     bad_kind(kind, name);
 }
 
@@ -353,9 +372,13 @@ void filenames::adjust(files_option opt, std::string value) {
     case files_option::OUTALIGN: outalign = value; return;
     case files_option::OUTPARAM: outparam = value; return;
     case files_option::LOGFILE: logfile = value; return;
-    case files_option::FORMAT:
-        if (!scan_int32(value, format)) fatal("Cannot scan from the argument of 'format = '\n");
+    case files_option::FORMAT: {
+        bool whole = true;
+        if (!scan_int32(value, format, whole))
+            fatal("Cannot scan from the argument of 'format = '\n");
+        if (!whole) bad_value(value, "format", not_integer);
         return;
+    }
     default: break;
     }
     fatal("Impossible option under headline FILES\n");
@@ -387,7 +410,7 @@ void keep_intermediate::adjust(keep_option opt, std::string value, option_arg ki
     }
     if (kind != option_arg::INTERVAL) fatal("Invalid argument to option ", name, "\n");
     std::list<int> indices;
-    stringtolist(value, indices);
+    if (!stringtolist(value, indices)) bad_value(value, name, not_integer);
     indices.sort();
     if (indices.front() < 0) fatal("Invalid argument to option ", name, "\n");
     // A mask longer than any model's count fails in keepfixed whatever its

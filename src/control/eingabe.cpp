@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <list>
 #include <memory>
 #include <new>
@@ -23,6 +25,40 @@ bool sp_below(double x, double bound) {
 
 // Longer masks cannot fit any model (the largest has 190 parameters).
 const long long max_mask_length = 191;
+
+// Upper bounds of values that pass the other checks but break a run.
+// Branch-length moves far beyond the branch times that the line minimiser
+// allows (1000 at most).
+const double max_delta = 1000.0;
+// Rate parameters (the fixed exchangeabilities are 1); the rate matrix is
+// decomposed reliably far beyond this.
+const double max_rate = 1e6;
+// Frequencies: the smallest is normalised away from a dominant one ...
+const double max_freq_ratio = 1e6;
+// ... and their sum must stay finite.
+const double max_freq = 1e100;
+
+// A value of the right kind that the option cannot take: the text as
+// written without its surrounding blanks.
+[[noreturn]] void bad_value(std::string value, const char* name, const char* why) {
+    const char* blanks = " \t\r\n\v\f";
+    value.erase(0, value.find_first_not_of(blanks));
+    value.erase(value.find_last_not_of(blanks) + 1);
+    fatal("Invalid value ", value, " to option ", name, " (", why, ")\n");
+}
+
+// A list item, in the fewest digits that give it back.
+[[noreturn]] void bad_value(double value, const char* name, const char* why) {
+    std::ostringstream text;
+    for (int digits = 6; digits <= 17; ++digits) {
+        text.str("");
+        text << std::setprecision(digits) << value;
+        if (std::strtod(text.str().c_str(), nullptr) == value) break;
+    }
+    bad_value(text.str(), name, why);
+}
+
+const char* const not_integer = "an integer is expected";
 
 int subst_param_count(subarch m) {
     switch (m) {
@@ -58,6 +94,8 @@ void check_rate_list(const std::vector<double>& params, std::size_t count,
     for (double p : params)
         if (!sp_above(p, 0.0))
             fatal("The parameters of the substitution model\n", "have to be positive.\n");
+    for (double p : params)
+        if (p > max_rate) bad_value(p, "parameter", "out of range: at most 1e6");
 }
 
 bool equal_base_freqs(const std::vector<double>& f) {
@@ -77,21 +115,6 @@ double single_item(const std::string& value) {
 [[noreturn]] void bad_kind(option_arg kind, const char* name) {
     fatal("Invalid argument ", oatostring(kind), " to option ", name, "\n");
 }
-
-// A value of the right kind that the option cannot take, shown without its
-// surrounding blanks.
-template <class V>
-[[noreturn]] void bad_value(const V& value, const char* name, const char* why) {
-    std::ostringstream text;
-    text << value;
-    std::string v = text.str();
-    const char* blanks = " \t\r\n\v\f";
-    v.erase(0, v.find_first_not_of(blanks));
-    v.erase(v.find_last_not_of(blanks) + 1);
-    fatal("Invalid value ", v, " to option ", name, " (", why, ")\n");
-}
-
-const char* const not_integer = "an integer is expected";
 
 double cool_double(const std::string& value, option_arg kind, double def, const char* name) {
     if (kind == option_arg::DEFAULT) return def;
@@ -272,6 +295,11 @@ void substmod_parameters::abgleich() {
     default:
         break;
     }
+    const double fmax = *std::max_element(freqs.begin(), freqs.end());
+    const double fmin = *std::min_element(freqs.begin(), freqs.end());
+    if (fmax > max_freq) bad_value(fmax, "freqs", "out of range: at most 1e100");
+    if (fmax > max_freq_ratio * fmin)
+        bad_value(fmax, "freqs", "out of range: at most 1e6 times the smallest frequency");
     if (note != nullptr && equal_base_freqs(freqs)) {
         warn("You want all base frequencies to be equal,\n", note);
         model = changed;
@@ -484,6 +512,7 @@ void cooling::adjust(cool_option opt, std::string value, option_arg kind) {
 void cooling::setdelta(std::string value, option_arg kind) {
     delta = cool_double(value, kind, default_delta, "delta");
     if (!sp_above(delta, 0.0)) fatal("Delta has to be positive!\n");
+    if (delta > max_delta) bad_value(value, "delta", "out of range: at most 1000");
 }
 
 void cooling::setcoolali(std::string value, option_arg kind) {
@@ -529,6 +558,7 @@ void cooling::setreportafter(std::string value, option_arg kind) {
 
 void cooling::setresamprange(std::string value, option_arg kind) {
     resamprange = cool_count(value, kind, default_resamprange, "resamprange");
+    if (resamprange == 0) bad_value(value, "resamprange", "out of range: at least 1");
     // The window length is used as an int.
     if (resamprange > static_cast<std::uint32_t>(INT_MAX))
         resamprange = static_cast<std::uint32_t>(INT_MAX);

@@ -118,8 +118,10 @@ TEST_F(Options, SubstitutionModelsAndTheirDefaults) {
          subst_is(GENREV, {0.5, 1.0, 2, 3, 4, 5}), ""},
         {"smallest positive rate", subst("model = HKY\nparameter = (7.1e-46)\n"),
          subst_is(HKY, {7.1e-46}), ""},
-        {"huge finite rate", subst("model = HKY\nparameter = (1e300)\n"),
-         subst_is(HKY, {1e300}), ""},
+        {"largest rate", subst("model = HKY\nparameter = (1e6)\n"), subst_is(HKY, {1e6}), ""},
+        {"largest and smallest rates",
+         subst("model = GENREV\nparameter = (1e6, 7.1e-46, 1e6, 1, 1e6, 1e6)\n"),
+         subst_is(GENREV, {1e6, 7.1e-46, 1e6, 1, 1e6, 1e6}), ""},
         {"second model holds", subst("model = HKY\nmodel = TAMNEI\n"),
          subst_is(TAMNEI, {0.5, 1.0}), warn_subst_model},
         {"default model line warns too", subst("model = default\nmodel = HKY\nmodel = JTT\n"),
@@ -191,6 +193,13 @@ TEST_F(Options, SubstitutionFaults) {
         {"infinite rate", subst("model = HKY\nparameter = (inf)\n"), not_positive},
         {"NaN rate", subst("model = MV2000\nparameter = " + list_of(190, "nan") + "\n"),
          not_positive},
+        {"rate above 1e6", subst("model = HKY\nparameter = (1000000.5)\n"),
+         "Invalid value 1000000.5 to option parameter (out of range: at most 1e6)\n"},
+        {"largest finite rate", subst("model = TAMNEI\nparameter = (0.5, 1e308)\n"),
+         "Invalid value 1e+308 to option parameter (out of range: at most 1e6)\n"},
+        {"last of 190 rates", subst("model = MV2000\nparameter = " +
+                                     list_of(189, "1").replace(378, 1, ",2e6)") + "\n"),
+         "Invalid value 2e+06 to option parameter (out of range: at most 1e6)\n"},
         {"model VECTOR", subst("model = (HKY)\n"), "Invalid argument VECTOR to option model\n"},
         {"model ESTIMATE", subst("model = estimate\n"),
          "Invalid argument ESTIMATE to option model\n"},
@@ -264,6 +273,12 @@ TEST_F(Options, Frequencies) {
          freqs_are(MV2000, V(20, 0.05)), ""},
         {"freqs twice", subst("model = HKY\nfreqs = (1,2,3,4)\nfreqs = (4,3,2,1)\n"),
          freqs_are(HKY, {4, 3, 2, 1}), warn_subst_freqs},
+        {"counts", subst("model = GENREV\nfreqs = (2301000, 1190000, 1210000, 2299000)\n"),
+         freqs_are(GENREV, {2301000, 1190000, 1210000, 2299000}), ""},
+        {"widest ratio", subst("model = HKY\nfreqs = (0.5, 500000, 0.75, 1)\n"),
+         freqs_are(HKY, {0.5, 500000, 0.75, 1}), ""},
+        {"largest values", subst("model = FEL81\nfreqs = (1e100, 1e100, 1e99, 1e95)\n"),
+         freqs_are(FEL81, {1e100, 1e100, 1e99, 1e95}), ""},
     };
     RUN_READ_CASES(cases);
 
@@ -284,6 +299,17 @@ TEST_F(Options, Frequencies) {
         {"infinite", subst("model = HKY\nfreqs = (0.25,0.25,0.25,inf)\n"), freqs_positive},
         {"NaN", subst("model = GENREV\nfreqs = (nan,1,1,1)\n"), freqs_positive},
         {"not positive before JC69", subst("model = JC69\nfreqs = (0,1,1,1)\n"), freqs_positive},
+        {"above 1e100", subst("model = GENREV\nfreqs = (1e308,1e308,1e308,1e308)\n"),
+         "Invalid value 1e+308 to option freqs (out of range: at most 1e100)\n"},
+        {"one dominant", subst("model = HKY\nfreqs = (1,1,1,1000000.1)\n"),
+         "Invalid value 1000000.1 to option freqs "
+         "(out of range: at most 1e6 times the smallest frequency)\n"},
+        {"one tiny", subst("model = MV2000\nfreqs = " +
+                           list_of(19, "0.05").replace(0, 1, "(1e-9,") + "\n"),
+         "Invalid value 0.05 to option freqs "
+         "(out of range: at most 1e6 times the smallest frequency)\n"},
+        {"count before range", subst("model = HKY\nfreqs = (1e308,1,1)\n"), four_freqs},
+        {"kind before range", subst("model = JC69\nfreqs = (1e308,1,1,1)\n"), no_freqs},
     };
     RUN_FATAL_CASES(bad);
 }
@@ -431,7 +457,7 @@ TEST_F(Options, ScheduleValues) {
     const ReadCase cases[] = {
         {"delta", cool("delta = 0.3\n"), cool_is(&cooling::delta, 0.3), ""},
         {"delta smallest", cool("delta = 7.1e-46\n"), cool_is(&cooling::delta, 7.1e-46), ""},
-        {"delta huge", cool("delta = 1e300\n"), cool_is(&cooling::delta, 1e300), ""},
+        {"delta largest", cool("delta = 1000\n"), cool_is(&cooling::delta, 1000.0), ""},
         {"delta default", cool("delta = 2\ndelta = default\n"), cool_is(&cooling::delta, 1.0),
          ""},
         {"coolali", cool("coolali = 1.0005\n"), cool_is(&cooling::coolali, 1.0005), ""},
@@ -464,7 +490,7 @@ TEST_F(Options, ScheduleValues) {
          cool_is(&cooling::maxsteps, 4294967295u), ""},
         {"reportafter", cool("reportafter = 250\n"), cool_is(&cooling::reportafter, 250u), ""},
         {"reportafter 1", cool("reportafter = 1\n"), cool_is(&cooling::reportafter, 1u), ""},
-        {"resamprange", cool("resamprange = 0\n"), cool_is(&cooling::resamprange, 0u), ""},
+        {"resamprange", cool("resamprange = 1\n"), cool_is(&cooling::resamprange, 1u), ""},
         {"resamprange int max", cool("resamprange = 2147483647\n"),
          cool_is(&cooling::resamprange, 2147483647u), ""},
         {"resamprange 2^31", cool("resamprange = 2147483648\n"),
@@ -502,6 +528,14 @@ TEST_F(Options, ScheduleValues) {
         {"delta at the bound", cool("delta = 7.0e-46\n"), "Delta has to be positive!\n"},
         {"delta inf", cool("delta = inf\n"), "Delta has to be positive!\n"},
         {"delta nan", cool("delta = nan\n"), "Delta has to be positive!\n"},
+        {"delta above 1000", cool("delta = 1000.0000001 \n"),
+         "Invalid value 1000.0000001 to option delta (out of range: at most 1000)\n"},
+        {"delta 1e308", cool("delta =\t1e308\n"),
+         "Invalid value 1e308 to option delta (out of range: at most 1000)\n"},
+        {"resamprange 0", cool("resamprange = 0\n"),
+         "Invalid value 0 to option resamprange (out of range: at least 1)\n"},
+        {"resamprange -0", cool("resamprange = -0\n"),
+         "Invalid value -0 to option resamprange (out of range: at least 1)\n"},
         {"coolali 1", cool("coolali = 1\n"), "Coolali has to be bigger than 1.0\n"},
         {"coolali rounds to 1", cool("coolali = 1.00000005\n"),
          "Coolali has to be bigger than 1.0\n"},

@@ -26,14 +26,16 @@ bool sp_below(double x, double bound) {
 // Longer masks cannot fit any model (the largest has 190 parameters).
 const long long max_mask_length = 191;
 
-// Upper bounds of values that pass the other checks but break a run.
-// Branch-length moves far beyond the branch times that the line minimiser
-// allows (1000 at most).
+// Bounds of values that pass the other checks but break a run, each well
+// inside the range that works.
+// Branch-length moves: runs break from about 1e20; branch times from the
+// line minimiser are at most 1000.
 const double max_delta = 1000.0;
-// Rate parameters (the fixed exchangeabilities are 1); the rate matrix is
-// decomposed reliably far beyond this.
+// Rate parameters, against the fixed exchangeabilities of 1: runs break from
+// about 1e100, the rate matrix overflows near 1e308.
 const double max_rate = 1e6;
-// Frequencies: the smallest is normalised away from a dominant one ...
+// Frequencies: one that dominates the others spoils the eigen system from
+// about 1e10 times the smallest ...
 const double max_freq_ratio = 1e6;
 // ... and their sum must stay finite.
 const double max_freq = 1e100;

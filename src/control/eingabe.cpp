@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <list>
 #include <memory>
 #include <new>
+#include <sstream>
 
 namespace {
 
@@ -22,6 +25,42 @@ bool sp_below(double x, double bound) {
 
 // Longer masks cannot fit any model (the largest has 190 parameters).
 const long long max_mask_length = 191;
+
+// Bounds of values that pass the other checks but break a run, each well
+// inside the range that works.
+// Branch-length moves: runs break from about 1e20; branch times from the
+// line minimiser are at most 1000.
+const double max_delta = 1000.0;
+// Rate parameters, against the fixed exchangeabilities of 1: runs break from
+// about 1e100, the rate matrix overflows near 1e308.
+const double max_rate = 1e6;
+// Frequencies: one that dominates the others spoils the eigen system from
+// about 1e10 times the smallest ...
+const double max_freq_ratio = 1e6;
+// ... and their sum must stay finite.
+const double max_freq = 1e100;
+
+// A value of the right kind that the option cannot take: the text as
+// written without its surrounding blanks.
+[[noreturn]] void bad_value(std::string value, const char* name, const char* why) {
+    const char* blanks = " \t\r\n\v\f";
+    value.erase(0, value.find_first_not_of(blanks));
+    value.erase(value.find_last_not_of(blanks) + 1);
+    fatal("Invalid value ", value, " to option ", name, " (", why, ")\n");
+}
+
+// A list item, in the fewest digits that give it back.
+[[noreturn]] void bad_value(double value, const char* name, const char* why) {
+    std::ostringstream text;
+    for (int digits = 6; digits <= 17; ++digits) {
+        text.str("");
+        text << std::setprecision(digits) << value;
+        if (std::strtod(text.str().c_str(), nullptr) == value) break;
+    }
+    bad_value(text.str(), name, why);
+}
+
+const char* const not_integer = "an integer is expected";
 
 int subst_param_count(subarch m) {
     switch (m) {
@@ -57,6 +96,8 @@ void check_rate_list(const std::vector<double>& params, std::size_t count,
     for (double p : params)
         if (!sp_above(p, 0.0))
             fatal("The parameters of the substitution model\n", "have to be positive.\n");
+    for (double p : params)
+        if (p > max_rate) bad_value(p, "parameter", "out of range: at most 1e6");
 }
 
 bool equal_base_freqs(const std::vector<double>& f) {
@@ -65,10 +106,9 @@ bool equal_base_freqs(const std::vector<double>& f) {
     return true;
 }
 
-// One VALUE item of a schedule option.
-template <class T>
-T single_item(const std::string& value) {
-    std::vector<T> items;
+// One VALUE item of a schedule option of type double.
+double single_item(const std::string& value) {
+    std::vector<double> items;
     stringtovector(value, items);
     if (items.size() != 1) fatal("Internal error in function setdelta\n");
     return items[0];
@@ -80,15 +120,19 @@ T single_item(const std::string& value) {
 
 double cool_double(const std::string& value, option_arg kind, double def, const char* name) {
     if (kind == option_arg::DEFAULT) return def;
-    if (kind == option_arg::VALUE) return single_item<double>(value);
+    if (kind == option_arg::VALUE) return single_item(value);
     bad_kind(kind, name);
 }
 
 std::uint32_t cool_count(const std::string& value, option_arg kind, std::uint32_t def,
                          const char* name) {
     if (kind == option_arg::DEFAULT) return def;
-    if (kind == option_arg::VALUE)
-        return static_cast<std::uint32_t>(single_item<unsigned long>(value));
+    if (kind == option_arg::VALUE) {
+        std::vector<unsigned long> items;
+        if (!stringtovector(value, items) || items.size() != 1)
+            bad_value(value, name, not_integer);
+        return static_cast<std::uint32_t>(items[0]);
+    }
     bad_kind(kind, name);
 }
 
@@ -253,6 +297,11 @@ void substmod_parameters::abgleich() {
     default:
         break;
     }
+    const double fmax = *std::max_element(freqs.begin(), freqs.end());
+    const double fmin = *std::min_element(freqs.begin(), freqs.end());
+    if (fmax > max_freq) bad_value(fmax, "freqs", "out of range: at most 1e100");
+    if (fmax > max_freq_ratio * fmin)
+        bad_value(fmax, "freqs", "out of range: at most 1e6 times the smallest frequency");
     if (note != nullptr && equal_base_freqs(freqs)) {
         warn("You want all base frequencies to be equal,\n", note);
         model = changed;
@@ -353,9 +402,13 @@ void filenames::adjust(files_option opt, std::string value) {
     case files_option::OUTALIGN: outalign = value; return;
     case files_option::OUTPARAM: outparam = value; return;
     case files_option::LOGFILE: logfile = value; return;
-    case files_option::FORMAT:
-        if (!scan_int32(value, format)) fatal("Cannot scan from the argument of 'format = '\n");
+    case files_option::FORMAT: {
+        bool whole = true;
+        if (!scan_int32(value, format, whole))
+            fatal("Cannot scan from the argument of 'format = '\n");
+        if (!whole) bad_value(value, "format", not_integer);
         return;
+    }
     default: break;
     }
     fatal("Impossible option under headline FILES\n");
@@ -387,7 +440,7 @@ void keep_intermediate::adjust(keep_option opt, std::string value, option_arg ki
     }
     if (kind != option_arg::INTERVAL) fatal("Invalid argument to option ", name, "\n");
     std::list<int> indices;
-    stringtolist(value, indices);
+    if (!stringtolist(value, indices)) bad_value(value, name, not_integer);
     indices.sort();
     if (indices.front() < 0) fatal("Invalid argument to option ", name, "\n");
     // A mask longer than any model's count fails in keepfixed whatever its
@@ -461,6 +514,7 @@ void cooling::adjust(cool_option opt, std::string value, option_arg kind) {
 void cooling::setdelta(std::string value, option_arg kind) {
     delta = cool_double(value, kind, default_delta, "delta");
     if (!sp_above(delta, 0.0)) fatal("Delta has to be positive!\n");
+    if (delta > max_delta) bad_value(value, "delta", "out of range: at most 1000");
 }
 
 void cooling::setcoolali(std::string value, option_arg kind) {
@@ -506,6 +560,7 @@ void cooling::setreportafter(std::string value, option_arg kind) {
 
 void cooling::setresamprange(std::string value, option_arg kind) {
     resamprange = cool_count(value, kind, default_resamprange, "resamprange");
+    if (resamprange == 0) bad_value(value, "resamprange", "out of range: at least 1");
     // The window length is used as an int.
     if (resamprange > static_cast<std::uint32_t>(INT_MAX))
         resamprange = static_cast<std::uint32_t>(INT_MAX);

@@ -35,9 +35,10 @@ bool split_option(const std::string& line, char split, bool keep_split, std::str
 }
 
 // Sign and decimal digits as strtoul/strtol read them after leading blanks.
-// Sets negative, the magnitude (saturated at limit) and overflow.
+// Sets negative, the magnitude (saturated at limit), overflow, and whole
+// when nothing but blanks follows the digits.
 bool scan_decimal(const std::string& item, bool& negative, unsigned long long& magnitude,
-                  bool& overflow, unsigned long long limit) {
+                  bool& overflow, bool& whole, unsigned long long limit) {
     std::string::size_type i = 0;
     const std::string::size_type n = item.size();
     while (i < n && is_space(item[i])) ++i;
@@ -54,47 +55,54 @@ bool scan_decimal(const std::string& item, bool& negative, unsigned long long& m
         magnitude = magnitude * 10 + static_cast<unsigned long long>(item[i] - '0');
         if (magnitude > limit) overflow = true;
     }
+    while (i < n && is_space(item[i])) ++i;
+    whole = i == n;
     return true;
 }
 
+// Scans every item; returns true when scan marked every item as whole.
 template <class T, class Scan>
-void scan_list(const std::string& text, std::vector<T>& target, const char* fname, Scan scan) {
+bool scan_list(const std::string& text, std::vector<T>& target, const char* fname, Scan scan) {
     if (!text.empty() && text[0] == ',')
         fatal("Invalid string ", text, " in function ", fname, "\n");
     std::vector<T> values;
+    bool all_whole = true;
     std::string::size_type start = 0;
     for (;;) {
         std::string::size_type comma = text.find(',', start);
         std::string item = text.substr(start, comma == std::string::npos ? std::string::npos
                                                                          : comma - start);
         T v{};
-        if (!scan(item, v)) fatal("Cannot scan from string ", text, "\n");
+        bool whole = true;
+        if (!scan(item, v, whole)) fatal("Cannot scan from string ", text, "\n");
+        all_whole = all_whole && whole;
         values.push_back(v);
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
     target = values;
+    return all_whole;
 }
 
 } // namespace
 
-bool scan_ulong32(const std::string& item, unsigned long& out) {
+bool scan_ulong32(const std::string& item, unsigned long& out, bool& whole) {
     const unsigned long long max32 = 4294967295ULL;
     bool negative = false, overflow = false;
     unsigned long long m = 0;
-    if (!scan_decimal(item, negative, m, overflow, max32)) return false;
+    if (!scan_decimal(item, negative, m, overflow, whole, max32)) return false;
     if (overflow) out = static_cast<unsigned long>(max32);
     else if (negative) out = static_cast<unsigned long>((max32 + 1 - m) & max32);
     else out = static_cast<unsigned long>(m);
     return true;
 }
 
-bool scan_int32(const std::string& item, int& out) {
+bool scan_int32(const std::string& item, int& out, bool& whole) {
     // One above INT_MAX, so that INT_MIN is reached without overflow.
     const unsigned long long limit = static_cast<unsigned long long>(INT_MAX) + 1;
     bool negative = false, overflow = false;
     unsigned long long m = 0;
-    if (!scan_decimal(item, negative, m, overflow, limit)) return false;
+    if (!scan_decimal(item, negative, m, overflow, whole, limit)) return false;
     if (negative) {
         out = (overflow || m >= limit) ? INT_MIN : -static_cast<int>(m);
     } else {
@@ -237,22 +245,20 @@ option_arg typ_of_arg(std::string& value) {
 }
 
 void stringtovector(std::string text, std::vector<double>& target) {
-    scan_list(text, target, "stringtovector", [](const std::string& item, double& v) {
+    scan_list(text, target, "stringtovector", [](const std::string& item, double& v, bool&) {
         return std::sscanf(item.c_str(), "%lf", &v) == 1;
     });
 }
 
-void stringtovector(std::string text, std::vector<unsigned long>& target) {
-    scan_list(text, target, "stringtovector", [](const std::string& item, unsigned long& v) {
-        return scan_ulong32(item, v);
-    });
+bool stringtovector(std::string text, std::vector<unsigned long>& target) {
+    return scan_list(text, target, "stringtovector", scan_ulong32);
 }
 
-void stringtolist(std::string text, std::list<int>& target) {
+bool stringtolist(std::string text, std::list<int>& target) {
     std::vector<int> values;
-    scan_list(text, values, "stringtolist",
-              [](const std::string& item, int& v) { return scan_int32(item, v); });
+    const bool whole = scan_list(text, values, "stringtolist", scan_int32);
     target.assign(values.begin(), values.end());
+    return whole;
 }
 
 std::string oatostring(option_arg kind) {

@@ -70,10 +70,12 @@ option_arg typ_of_arg(std::string& value);
 // Comma-separated lists; the target's contents are replaced.
 void stringtovector(std::string text, std::vector<double>& target);
 // Items scan as a 32-bit "%lu": magnitudes above 4294967295 saturate,
-// a leading minus wraps modulo 2^32.
-void stringtovector(std::string text, std::vector<unsigned long>& target);
+// a leading minus wraps modulo 2^32. Returns false when an item holds more
+// than blanks after its digits (its leading number is still taken).
+bool stringtovector(std::string text, std::vector<unsigned long>& target);
 // Items scan as a 32-bit "%d": values beyond the int range saturate.
-void stringtolist(std::string text, std::list<int>& target);
+// Returns false as the unsigned form does.
+bool stringtolist(std::string text, std::list<int>& target);
 
 std::string oatostring(option_arg kind);
 
@@ -84,7 +86,8 @@ subarch stringtosubarch(std::string value);
 idarch stringtoidarch(std::string value);
 
 // Single item scanners of the list scanners; false when nothing scans.
-bool scan_ulong32(const std::string& item, unsigned long& out);
-bool scan_int32(const std::string& item, int& out);
+// whole tells whether only blanks follow the digits.
+bool scan_ulong32(const std::string& item, unsigned long& out, bool& whole);
+bool scan_int32(const std::string& item, int& out, bool& whole);
 
 #endif

@@ -405,21 +405,21 @@ double gamma_numerator(double lambda, double mu, double t) {
 
 // alpha, beta, gamma of a branch, clamped; at time 0 their limits 1, 0, 0.
 branch_q branch_quantities(double lambda, double mu, double t) {
-    branch_q q;
+    branch_q q{1.0, 0.0, 0.0, 0.0};
     const double ca = -std::expm1(-mu * t);
-    if (t <= 0.0 || ca == 0.0) {
-        q.a = 1.0;
-        q.ca = 0.0;
-        q.b = 0.0;
-        q.g = 0.0;
-    } else {
+    if (t > 0.0 && ca != 0.0) {
         const double d = mu - lambda;
         const double emd = std::expm1(-d * t);   // e^(-dt) - 1
         const double den = d - lambda * emd;     // mu - lambda e^(-dt)
-        q.a = std::exp(-mu * t);
-        q.ca = ca;
-        q.b = -lambda * emd / den;
-        q.g = std::exp(-d * t) * gamma_numerator(lambda, mu, t) / (ca * den);
+        const double g = std::exp(-d * t) * gamma_numerator(lambda, mu, t) / (ca * den);
+        // For subnormal times the quotient of gamma can be 0/0: such a time
+        // counts as 0. Rates out of order keep their values that are not finite.
+        if (std::isfinite(g) || !(lambda < mu)) {
+            q.a = std::exp(-mu * t);
+            q.ca = ca;
+            q.b = -lambda * emd / den;
+            q.g = g;
+        }
     }
     const double a = clamp_q(q.a);
     if (a != q.a && a == 1.0) q.ca = 0.0;

@@ -45,6 +45,8 @@ void substmodel::check_freqs(const std::vector<double>& f, double& sum) const {
         fatal("The data type has ", alf, " states,\n", "yet there are only ", f.size(),
               " frequencies.\n");
     sum = 0.0;
+    // Kinds with their own frequencies neither test nor use the given ones.
+    if (!is_given_freq_kind(model)) return;
     for (int i = 0; i < alf; ++i) {
         // NaN and infinity fail as well.
         if (!(f[i] >= DBL_MIN) || f[i] == HUGE_VAL)

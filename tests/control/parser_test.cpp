@@ -109,38 +109,47 @@ TEST(Stringtovector, DoublesReplaceTheContents) {
     EXPECT_TRUE(std::isnan(v[1]));
 }
 
+// The leading number of each item, and whether the items hold nothing else.
 TEST(Stringtovector, UnsignedItemsScanAsThirtyTwoBit) {
-    struct Case { const char* text; unsigned long value; } cases[] = {
-        {"5", 5},
-        {" +7", 7},
-        {"-1", 4294967295ul},
-        {"-4294967295", 1},
-        {"-4294967296", 4294967295ul},
-        {"4294967295", 4294967295ul},
-        {"4294967296", 4294967295ul},
-        {"99999999999999999999999", 4294967295ul},
-        {"1e6", 1},
-        {"250.7", 250},
-        {"0x10", 0},
-        {"-0", 0},
-        {"12\r", 12},
+    struct Case { const char* text; unsigned long value; bool whole; } cases[] = {
+        {"5", 5, true},
+        {" +7", 7, true},
+        {"-1", 4294967295ul, true},
+        {"-4294967295", 1, true},
+        {"-4294967296", 4294967295ul, true},
+        {"4294967295", 4294967295ul, true},
+        {"4294967296", 4294967295ul, true},
+        {"99999999999999999999999", 4294967295ul, true},
+        {"1e6", 1, false},
+        {"250.7", 250, false},
+        {"0x10", 0, false},
+        {"-0", 0, true},
+        {"12\r", 12, true},
+        {" 12 \t ", 12, true},
+        {"12 3", 12, false},
+        {"99999999999999999999999x", 4294967295ul, false},
     };
     for (const Case& c : cases) {
         std::vector<unsigned long> v{3, 3};
-        stringtovector(c.text, v);
+        EXPECT_EQ(stringtovector(c.text, v), c.whole) << c.text;
         ASSERT_EQ(v.size(), 1u) << c.text;
         EXPECT_EQ(v[0], c.value) << c.text;
     }
+    std::vector<unsigned long> v;
+    EXPECT_FALSE(stringtovector("1,2.5,3", v));
+    EXPECT_EQ(v, (std::vector<unsigned long>{1, 2, 3}));
 }
 
 TEST(Stringtolist, IntegersSaturateAtTheIntRange) {
     std::list<int> l{4};
-    stringtolist("2, 0 ,5", l);
+    EXPECT_TRUE(stringtolist("2, 0 ,5", l));
     EXPECT_EQ(l, (std::list<int>{2, 0, 5}));
-    stringtolist("-1,4294967297,-9999999999", l);
+    EXPECT_TRUE(stringtolist("-1,4294967297,-9999999999", l));
     EXPECT_EQ(l, (std::list<int>{-1, 2147483647, -2147483647 - 1}));
-    stringtolist("2147483647,-2147483648", l);
+    EXPECT_TRUE(stringtolist("2147483647,-2147483648", l));
     EXPECT_EQ(l, (std::list<int>{2147483647, -2147483647 - 1}));
+    EXPECT_FALSE(stringtolist("1,2x", l));
+    EXPECT_EQ(l, (std::list<int>{1, 2}));
 }
 
 TEST(Stringtovector, ScanFaultsAreFatal) {

@@ -154,7 +154,7 @@ TEST_F(Reader, FileNames) {
          ""},
         {"format out of range saturates", "FILES:\nformat = 99999999999\n",
          [](const eingabe_parameter& p) { EXPECT_EQ(p.files.format, 2147483647); }, ""},
-        {"negative format", "FILES:\nformat = -2x\n",
+        {"negative format", "FILES:\nformat = -2\n",
          [](const eingabe_parameter& p) { EXPECT_EQ(p.files.format, -2); }, ""},
         {"empty name", "FILES:\ninfile =\n",
          [](const eingabe_parameter& p) { EXPECT_EQ(p.files.infile, ""); }, ""},
@@ -163,6 +163,10 @@ TEST_F(Reader, FileNames) {
     const FatalCase bad[] = {
         {"letters", "FILES:\nformat = phylip\n", "Cannot scan from the argument of 'format = '\n"},
         {"nothing", "FILES:\nformat = \n", "Cannot scan from the argument of 'format = '\n"},
+        {"trailing letter", "FILES:\nformat = -2x\n",
+         "Invalid value -2x to option format (an integer is expected)\n"},
+        {"fraction", "FILES:\nformat = 1.0\n",
+         "Invalid value 1.0 to option format (an integer is expected)\n"},
     };
     RUN_FATAL_CASES(bad);
 }

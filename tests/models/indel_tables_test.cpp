@@ -293,7 +293,11 @@ TEST(IndelTables, RowsAreDistributionsWithTheImpossibleCounts) {
 }
 
 TEST(IndelTables, ZeroTimesGiveNoNaNOrInfinity) {
-    const double zeros[][5] = {{0, 0, 0, 0, 0}, {0, 1.0, 0, 2.0, 0}, {1.0, 0, 3.0, 0, 1e-300}};
+    const double zeros[][5] = {{0, 0, 0, 0, 0},
+                               {0, 1.0, 0, 2.0, 0},
+                               {1.0, 0, 3.0, 0, 1e-300},
+                               {5e-324, 1e-320, 2e-319, 1e-310, DBL_MIN},
+                               {1e-320, 1.0, 2e-319, 0, 3.0}};
     for (const auto& ts : zeros) {
         SCOPED_TRACE(testing::Message() << "times " << ts[0] << " " << ts[1] << " " << ts[2]);
         for (const indel& m : {filled({0.01, 0.011}, TKF1, ts), filled({0.01, 0.011, 0.3}, TKF2, ts)})
@@ -306,6 +310,32 @@ TEST(IndelTables, ZeroTimesGiveNoNaNOrInfinity) {
     EXPECT_EQ(m.P[START][DELETION], -DBL_MAX);
     EXPECT_DOUBLE_EQ(m.P[MATCH][INSERTION], std::log(DBL_MIN));
     EXPECT_DOUBLE_EQ(m.P[MATCH][MATCH], std::log(0.01 / 0.011));
+}
+
+TEST(IndelTables, SubnormalTimesGiveTheLimitsOfTimeZero) {
+    const double none[5] = {0, 0, 0, 0, 0};
+    for (const auto& p : {std::vector<double>{0.01, 0.011}, std::vector<double>{0.3, 0.9}}) {
+        const indel at0 = filled(p, TKF1, none);
+        for (double t : {5e-324, 1e-320, 2e-319, 4e-319, 1e-310, DBL_MIN}) {
+            SCOPED_TRACE(testing::Message() << "rates " << p[0] << " " << p[1] << " time " << t);
+            const double ts[5] = {t, t, t, t, t};
+            const indel m = filled(p, TKF1, ts);
+            EXPECT_EQ(m.tkf1_alpha(p[1], t), 1.0);
+            EXPECT_EQ(m.tkf1_beta(p[0], p[1], t), DBL_MIN);
+            EXPECT_EQ(m.tkf1_gamma(p[0], p[1], t), DBL_MIN);
+            const auto tabs = all_tables(m), tabs0 = all_tables(at0);
+            for (size_t k = 0; k < tabs.size(); ++k)
+                for (size_t r = 0; r < tabs[k].size(); ++r)
+                    for (size_t c = 0; c < tabs[k][r].size(); ++c) {
+                        const double v = tabs[k][r][c], v0 = tabs0[k][r][c];
+                        ASSERT_TRUE(v == -DBL_MAX || std::isfinite(v)) << k << " " << r << " " << c;
+                        // What time 0 allows keeps its value; the rest is at
+                        // most as likely as a loss within a time of DBL_MIN.
+                        if (possible(v0)) EXPECT_NEAR(v, v0, 1e-12) << k << " " << r << " " << c;
+                        else EXPECT_LT(v, -700.0) << k << " " << r << " " << c;
+                    }
+        }
+    }
 }
 
 TEST(IndelTables, VariantsFollowExactlyTheirListedStates) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -308,6 +309,31 @@ TEST(SubstConstruct, FrequenciesNormalisedOrReplaced) {
     for (int i = 0; i < 20; ++i) EXPECT_EQ(mv.freqs[i], af[i] / s);
 }
 
+// Counted frequencies of data that lack a state hold zeros; the kinds with
+// their own frequencies build the same model from them.
+TEST(SubstConstruct, OwnFrequenciesMakeZeroCountsHarmless) {
+    std::vector<double> aa_zero = aa_freqs();
+    aa_zero[4] = 0.0;   // C
+    aa_zero[17] = 0.0;  // W
+    const std::vector<double> nuc_zero = {0.5, 0.0, 0.0, 0.5};
+    for (const Kind& k : all_kinds()) {
+        if (k.m != KIMURA2P && k.m != KIMURA3P && k.m != JC69 && k.m != JTT && k.m != DAYHOFF &&
+            k.m != MTREV24 && k.m != BLOSUM62)
+            continue;
+        SCOPED_TRACE(k.name);
+        std::vector<double> zero = k.a == NUC ? nuc_zero : aa_zero, p = k.params;
+        const substmodel ref = build(k);
+        const substmodel m(k.a, k.m, zero, p);
+        EXPECT_EQ(m.freqs, ref.freqs);
+        EXPECT_EQ(m.params, ref.params);
+        const substmodel m3(k.a, k.m, zero);
+        EXPECT_EQ(m3.freqs, ref.freqs);
+        const int n = k.a;
+        EXPECT_TRUE(std::equal(m.probmat.data(), m.probmat.data() + n * n, ref.probmat.data()));
+        EXPECT_TRUE(std::equal(m3.probmat.data(), m3.probmat.data() + n * n, ref.probmat.data()));
+    }
+}
+
 TEST(SubstConstruct, OtherConstructors) {
     substmodel d;
     EXPECT_EQ(d.model, JC69);
@@ -503,17 +529,23 @@ TEST(SubstFatal, ConstructorChecks) {
              substmodel m(AA, JTT, f);
          },
          "The data type has 20 states,\nyet there are only 19 frequencies.\n"},
-        {"zero under JC69",
+        {"zero under TAMNEI",
          [] {
-             std::vector<double> f = {0.5, 0.0, 0.25, 0.25}, p;
-             substmodel m(NUC, JC69, f, p);
+             std::vector<double> f = {0.5, 0.0, 0.25, 0.25}, p = {0.5, 1.0};
+             substmodel m(NUC, TAMNEI, f, p);
          },
          "The frequency of at least one state is not positive.\n"},
-        {"zero under JTT",
+        {"zero under MV2000",
          [] {
-             std::vector<double> f = aa_freqs(), p;
+             std::vector<double> f = aa_freqs(), p(190, 1.0);
              f[17] = 0.0;
-             substmodel m(AA, JTT, f, p);
+             substmodel m(AA, MV2000, f, p);
+         },
+         "The frequency of at least one state is not positive.\n"},
+        {"zero, 3-argument form",
+         [] {
+             std::vector<double> f = {0.5, 0.25, 0.0, 0.25};
+             substmodel m(NUC, HKY, f);
          },
          "The frequency of at least one state is not positive.\n"},
         {"subnormal",

@@ -439,8 +439,9 @@ TEST(CliRun, SameSeedSameResults) {
 }
 
 TEST(CliRun, NonFiniteStartGetsOneWarning) {
-    // A frequency that swamps the others breaks the eigen system.
-    std::string ctl = control("FEL81\nfreqs = (1, 1e300, 1, 1)", "maxsteps = 0\n");
+    // An insertion rate so far below the deletion rate that their ratio is 0.
+    std::string ctl =
+        control("FEL81", "maxsteps = 0\nINDEL:\nparameter = (1e-40, 1e300)\n");
     std::string dir = setup(ctl);
     ChildResult r = run(dir, {"control.txt", "0"});
     ASSERT_EQ(r.status, 0) << r.err;

@@ -219,14 +219,14 @@ void mult_alignment::compute_distmat(dataset& ds, std::vector<std::vector<double
                 alignment al(si, sj, D[i][j], submodel, indmodel);
                 al.optimal_time(D[i][j], S[i][j]);
                 std::cout << ds.names[i] << " " << ds.names[j] << " distance=" << D[i][j]
-                          << " scale=" << S[i][j] << "\n";
+                          << " scale=" << S[i][j] << std::endl;
             }
         }
     }
 
     const double s = median_scale(S);
     indmodel.rescale(s);
-    std::cout << "Second round of EM algorithm.\nInsertion rate multiplied with " << s << "\n";
+    std::cout << "Second round of EM algorithm.\nInsertion rate multiplied with " << s << std::endl;
 
     for (int i = 0; i < n; ++i) {
         const bioseq si(ds.seqs[i], ds.type);
@@ -239,7 +239,7 @@ void mult_alignment::compute_distmat(dataset& ds, std::vector<std::vector<double
                 const bioseq sj(ds.seqs[j], ds.type);
                 alignment al(si, sj, D[i][j], submodel, indmodel);
                 al.optimal_time(D[i][j]);
-                std::cout << ds.names[i] << " " << ds.names[j] << " distance=" << D[i][j] << "\n";
+                std::cout << ds.names[i] << " " << ds.names[j] << " distance=" << D[i][j] << std::endl;
             }
         }
     }
@@ -257,7 +257,7 @@ double mult_alignment::median_scale(std::vector<std::vector<double>>& S) {
 }
 
 void mult_alignment::optim_times() {
-    std::cout << "Optimising branch lengths\n";
+    std::cout << "Optimising branch lengths" << std::endl;
     optimaltime(told);
     malign = mdataset(told, submodel.retalf());
     pattern = compact_subst_pattern(malign);

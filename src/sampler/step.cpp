@@ -355,7 +355,7 @@ bool mult_alignment::nearestneighbor(unsigned maxedges) {
         }
         const int partner = fourpoint(D);
         if (partner != 1) {
-            std::cout << "Performing nearest neighbour interchange\n";
+            std::cout << "Performing nearest neighbour interchange" << std::endl;
             const int J = static_cast<int>(ox[1]);
             const int K = static_cast<int>(oy[partner - 2]);
             x->swapbr(x->whichone(y), J, K);

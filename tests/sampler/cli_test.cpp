@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -439,6 +441,41 @@ TEST(CliRun, NoStepsExactOutput) {
         if (type[0] == '0') {
             EXPECT_EQ(pl[1], "indel model: 0.01 0.011 ");
         }
+    }
+}
+
+// Standard output to a file is block-buffered. The run is ended by the
+// signal of its log outgrowing a file-size limit, a few steps in; lines that
+// were not flushed by then are lost.
+TEST(CliRun, ProgressLinesArriveWhileTheRunGoesOn) {
+    struct tcase {
+        const char* type;
+        strings pieces;  // each at the start of a line of what arrived
+    };
+    const std::vector<tcase> cases{
+        {"0", {"Optimising branch lengths\nlog likelihood after 0 steps: "}},
+        {"2",
+         {"Computing pairwise distances in an approximate EM step\na b distance=",
+          "Second round of EM algorithm.\nInsertion rate multiplied with ",
+          "Building the initial NJ tree\nOptimising branch lengths\nlog likelihood after 0 steps: "}},
+    };
+    for (const auto& c : cases) {
+        std::string dir = setup(control("JC69", "reportafter = 1\n"));
+        ChildResult r = run_in_child(
+            [&] {
+                if (chdir(dir.c_str()) != 0) _exit(9);
+                const rlimit fsize{4096, 4096}, core{0, 0};
+                setrlimit(RLIMIT_FSIZE, &fsize);
+                setrlimit(RLIMIT_CORE, &core);
+                std::signal(SIGXFSZ, SIG_DFL);
+                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", c.type, static_cast<char*>(nullptr));
+                _exit(127);
+            },
+            300);
+        ASSERT_FALSE(r.exited) << r.err;
+        EXPECT_EQ(r.signal, SIGXFSZ);
+        const std::string out = "\n" + r.out;
+        for (auto& p : c.pieces) EXPECT_NE(out.find("\n" + p), std::string::npos) << c.type << ": " << p;
     }
 }
 

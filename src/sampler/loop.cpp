@@ -51,8 +51,9 @@ std::uint32_t mult_alignment::annealing_schedule(mult_alignment*& current, mult_
             ++stale;
         if (current->report()) {
             current->bericht(log);
+            // Flushed: in a batch job standard output is block-buffered.
             std::cout << "log likelihood after " << current->step()
-                      << " steps: " << current->likelihood() << "\n";
+                      << " steps: " << current->likelihood() << std::endl;
         }
         prevL = current->likelihood();
         moves.step(*current);

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <unistd.h>
 
 #include "control/eingabe.h"
 #include "sampler/mult_align.h"
@@ -17,34 +18,77 @@
 
 namespace {
 
-bool same_file(const std::string& a, const std::string& b) {
+namespace fs = std::filesystem;
+
+// The name made absolute and normal; a file need not exist for this.
+std::string normal_path(const std::string& name) {
     std::error_code ec;
-    if (!std::filesystem::exists(a, ec) || !std::filesystem::exists(b, ec)) return false;
-    const bool same = std::filesystem::equivalent(a, b, ec);
-    return !ec && same;
+    const fs::path abs = fs::absolute(name, ec);
+    if (ec) return name;
+    const fs::path normal = fs::weakly_canonical(abs, ec);
+    return ec ? abs.lexically_normal().string() : normal.string();
 }
 
-// The log is truncated before the inputs are read: it must not be one of them.
-void refuse_log_on_input(const eingabe_parameter& P, const std::string& control) {
-    const std::string& log = P.files.logfile;
-    const struct {
-        const std::string& name;
-        const char* what;
-    } inputs[] = {{control, "control file"},
-                  {P.files.infile, "sequence file"},
-                  {P.files.guidetree, "guide tree file"}};
-    for (const auto& in : inputs)
-        if (same_file(log, in.name))
-            fatal("The logfile ", log, " is the ", in.what, "; it would be overwritten\n");
+// Two names of one file: the same path, or the same existing file.
+bool same_file(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    std::error_code ec;
+    if (fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec) && !ec) return true;
+    return normal_path(a) == normal_path(b);
 }
 
-// Appends a finished text to a result file.
-void append_result(const std::string& name, const std::string& text) {
+struct named_file {
+    const std::string& name;
+    const char* what;
+};
+
+// The log is truncated before the inputs are read and the results are
+// appended at the end: no file the run writes may be an input or another
+// file the run writes.
+void refuse_shared_names(const eingabe_parameter& P, const std::string& control) {
+    const named_file inputs[] = {{control, "control file"},
+                                 {P.files.infile, "sequence file"},
+                                 {P.files.guidetree, "guide tree file"}};
+    const named_file outputs[] = {{P.files.logfile, "logfile"},
+                                  {P.files.outalign, "alignment file"},
+                                  {P.files.outtree, "tree file"},
+                                  {P.files.outparam, "parameter file"}};
+    const std::size_t count = sizeof outputs / sizeof outputs[0];
+    for (std::size_t k = 0; k < count; ++k) {
+        const named_file& out = outputs[k];
+        const char* harm = k == 0 ? "; it would be overwritten\n" : "; the results would be appended to it\n";
+        for (const auto& in : inputs)
+            if (same_file(out.name, in.name)) fatal("The ", out.what, " ", out.name, " is the ", in.what, harm);
+        for (std::size_t j = 0; j < k; ++j)
+            if (same_file(out.name, outputs[j].name))
+                fatal("The ", out.what, " ", out.name, " is the ", outputs[j].what,
+                      "; both would be written into one file\n");
+    }
+}
+
+// Whether a result file can be opened for appending; the file is neither
+// created nor changed.
+bool appendable(const std::string& name) {
+    const fs::path path(name);
+    if (!path.has_filename()) return false;
+    std::error_code ec;
+    if (fs::exists(path, ec)) {
+        std::ofstream out(name, std::ios::out | std::ios::app);
+        return static_cast<bool>(out);
+    }
+    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    return fs::is_directory(dir, ec) && access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+// Appends a finished text to a result file; returns the message of a
+// failure, empty on success.
+std::string append_result(const std::string& name, const std::string& text) {
     std::ofstream out(name, std::ios::out | std::ios::app);
-    if (!out) fatal("Cannot open output file ", name, "\n");
+    if (!out) return "Cannot open output file " + name + "\n";
     out << text;
     out.close();
-    if (out.fail()) fatal("Cannot write output file ", name, "\n");
+    if (out.fail()) return "Cannot write output file " + name + "\n";
+    return "";
 }
 
 }  // namespace
@@ -65,7 +109,10 @@ int quillmar_run(int argc, char** argv) {
     default: fatal("unknown option ", argv[2][0], "\n");
     }
 
-    refuse_log_on_input(P, argv[1]);
+    refuse_shared_names(P, argv[1]);
+    // A result file that cannot be opened is found before the run, not after.
+    for (const std::string* name : {&P.files.outalign, &P.files.outtree, &P.files.outparam})
+        if (!appendable(*name)) fatal("Cannot open output file ", *name, "\n");
     std::ofstream log(P.files.logfile, std::ios::out | std::ios::trunc);
     if (!log) fatal("Cannot open logfile ", P.files.logfile, "\n");
 
@@ -77,13 +124,16 @@ int quillmar_run(int argc, char** argv) {
     current->bericht(log);
     log << "Time: " << static_cast<long long>(std::clock() / 1000000) << "\n";
     log.close();
-    if (log.fail()) fatal("Cannot write logfile ", P.files.logfile, "\n");
+    // A failed log does not discard the results: they are written first.
+    std::string failures;
+    if (log.fail()) failures += "Cannot write logfile " + P.files.logfile + "\n";
 
     std::cout << "final log likelihood (after " << current->step()
-              << " steps): " << current->likelihood() << "\n";
-    std::cout << "highest log likelihood: " << best->likelihood() << "\n";
+              << " steps): " << current->likelihood() << std::endl;
+    std::cout << "highest log likelihood: " << best->likelihood() << std::endl;
 
-    // Each result is complete before its file is opened.
+    // Each result is complete before its file is opened, and a file that
+    // fails does not keep the others from being written.
     std::ostringstream ali, tree, par;
     best->print_phylip(ali);
     best->print_tree(tree);
@@ -91,9 +141,10 @@ int quillmar_run(int argc, char** argv) {
     par << "likelihood = " << best->likelihood() << "\nreached after " << best->step()
         << " iterations" << "\nand " << nni_report << " NNIs\n";
 
-    append_result(P.files.outalign, ali.str());
-    append_result(P.files.outtree, tree.str());
-    append_result(P.files.outparam, par.str());
+    failures += append_result(P.files.outalign, ali.str());
+    failures += append_result(P.files.outtree, tree.str());
+    failures += append_result(P.files.outparam, par.str());
+    if (!failures.empty()) fatal(failures);
 
     delete current;
     delete best;

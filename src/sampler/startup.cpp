@@ -102,6 +102,29 @@ void check_lengths(baum* node, const baum* from) {
     }
 }
 
+// Marks the data-set numbers of the leaves below node.
+void mark_leaves(const baum* node, std::vector<bool>& named) {
+    if (node->id.number >= 0 && static_cast<std::size_t>(node->id.number) < named.size())
+        named[static_cast<std::size_t>(node->id.number)] = true;
+    for (const auto& nb : node->neighbors)
+        if (!nb.isparent && nb.node != nullptr) mark_leaves(nb.node, named);
+}
+
+// Sequences that the guide tree leaves out take no part in the alignment.
+void warn_unnamed(const baum* tree, const dataset& ds) {
+    std::vector<bool> named(ds.names.size(), false);
+    mark_leaves(tree, named);
+    std::string missing;
+    for (std::size_t i = 0; i < named.size(); ++i)
+        if (!named[i]) {
+            std::string name(ds.names[i].begin(), ds.names[i].end());
+            name.erase(name.find_last_not_of('\0') + 1);  // PHYLIP names may be NUL-filled
+            missing += name + "\n";
+        }
+    if (!missing.empty())
+        warn("WARNING: The guide tree does not name these sequences, which are left out:\n", missing);
+}
+
 }  // namespace
 
 mult_alignment::mult_alignment(eingabe_parameter P, int type) {
@@ -122,24 +145,27 @@ mult_alignment::mult_alignment(eingabe_parameter P, int type) {
     fix = P.fix;
     cool = P.cool;
 
-    std::vector<std::vector<double>> D;
-    if (type == 1 || type == 2) {
-        std::cout << "Computing pairwise distances in an approximate EM step\n";
-        compute_distmat(ds, D);
-    }
-
+    // The guide tree is read and matched to the data before the distances,
+    // so that its faults are found at once; reading it draws no random number.
     baum* tree;
     {
         clustal text(P.files.guidetree.c_str());
         tree = new baum(text, true, ds);
     }
     if (type == 0) check_lengths(tree, nullptr);
+    warn_unnamed(tree, ds);
+
+    std::vector<std::vector<double>> D;
+    if (type == 1 || type == 2) {
+        std::cout << "Computing pairwise distances in an approximate EM step" << std::endl;
+        compute_distmat(ds, D);
+    }
 
     told = tree->reroot();
     told->fuseblindnodes(true);
 
     if (type == 1 || type == 2) {
-        std::cout << "Building the initial NJ tree\n";
+        std::cout << "Building the initial NJ tree" << std::endl;
         unsigned n = static_cast<unsigned>(D.size());
         told->NeighborJoining(D, n);
     } else {
@@ -193,14 +219,14 @@ void mult_alignment::compute_distmat(dataset& ds, std::vector<std::vector<double
                 alignment al(si, sj, D[i][j], submodel, indmodel);
                 al.optimal_time(D[i][j], S[i][j]);
                 std::cout << ds.names[i] << " " << ds.names[j] << " distance=" << D[i][j]
-                          << " scale=" << S[i][j] << "\n";
+                          << " scale=" << S[i][j] << std::endl;
             }
         }
     }
 
     const double s = median_scale(S);
     indmodel.rescale(s);
-    std::cout << "Second round of EM algorithm.\nInsertion rate multiplied with " << s << "\n";
+    std::cout << "Second round of EM algorithm.\nInsertion rate multiplied with " << s << std::endl;
 
     for (int i = 0; i < n; ++i) {
         const bioseq si(ds.seqs[i], ds.type);
@@ -213,7 +239,7 @@ void mult_alignment::compute_distmat(dataset& ds, std::vector<std::vector<double
                 const bioseq sj(ds.seqs[j], ds.type);
                 alignment al(si, sj, D[i][j], submodel, indmodel);
                 al.optimal_time(D[i][j]);
-                std::cout << ds.names[i] << " " << ds.names[j] << " distance=" << D[i][j] << "\n";
+                std::cout << ds.names[i] << " " << ds.names[j] << " distance=" << D[i][j] << std::endl;
             }
         }
     }
@@ -231,7 +257,7 @@ double mult_alignment::median_scale(std::vector<std::vector<double>>& S) {
 }
 
 void mult_alignment::optim_times() {
-    std::cout << "Optimising branch lengths\n";
+    std::cout << "Optimising branch lengths" << std::endl;
     optimaltime(told);
     malign = mdataset(told, submodel.retalf());
     pattern = compact_subst_pattern(malign);

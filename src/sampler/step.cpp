@@ -70,8 +70,11 @@ bool mult_alignment::annealed(double newscore, double oldscore, double u, std::u
 double mult_alignment::coolingrate(double c, double alpha, const char* what) const {
     const double n = static_cast<double>(malign.seqs.size());
     const double len = malign.seqs.empty() ? 0.0 : static_cast<double>(malign.seqs[0].size());
-    // An alignment without columns contributes nothing per column.
-    const double percolumn = len > 0.0 ? alpha * loglik / len : 0.0;
+    // Without columns the per-column term is infinite, which gives a rate of
+    // 0 or a negative denominator; only where it is undefined (a log
+    // likelihood of 0) does it count as 0.
+    double percolumn = alpha * loglik / len;
+    if (len == 0.0 && std::isnan(percolumn) && !std::isnan(loglik)) percolumn = 0.0;
     const double denom = (1 - alpha) * n - percolumn;
     const double rate = c / denom;
     if (!(denom > 0.0) || !std::isfinite(rate)) {
@@ -352,7 +355,7 @@ bool mult_alignment::nearestneighbor(unsigned maxedges) {
         }
         const int partner = fourpoint(D);
         if (partner != 1) {
-            std::cout << "Performing nearest neighbour interchange\n";
+            std::cout << "Performing nearest neighbour interchange" << std::endl;
             const int J = static_cast<int>(ox[1]);
             const int K = static_cast<int>(oy[partner - 2]);
             x->swapbr(x->whichone(y), J, K);

@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -297,36 +299,83 @@ TEST(CliFail, LogNamingAnInputIsRefused) {
     }
 }
 
-TEST(CliFail, UnopenableResultFileKeepsEarlierFiles) {
+TEST(CliFail, FileWrittenByTheRunNamingAnotherIsRefused) {
     struct tcase {
-        std::string line;
-        std::string name;
-        strings written;
-        strings absent;
+        std::string line;  // FILES line that overrides a default name
+        std::string err;
     };
+    const std::string appended = "; the results would be appended to it\n";
+    const std::string mixed = "; both would be written into one file\n";
     const std::vector<tcase> cases{
-        {"outalign = nodir/a.phy\n", "nodir/a.phy", {}, {"result.tree", "result.param"}},
-        {"outtree = nodir/t.tree\n", "nodir/t.tree", {"result.phy"}, {"result.param"}},
-        {"outparam = nodir/p.txt\n", "nodir/p.txt", {"result.phy", "result.tree"}, {}}};
+        {"outalign = control.txt\n", "The alignment file control.txt is the control file" + appended},
+        {"outtree = ./seqs.fasta\n", "The tree file ./seqs.fasta is the sequence file" + appended},
+        {"outparam = hard.tree\n", "The parameter file hard.tree is the guide tree file" + appended},
+        {"outtree = run.log\n", "The tree file run.log is the logfile" + mixed},
+        {"outparam = result.phy\n", "The parameter file result.phy is the alignment file" + mixed},
+        {"outparam = sub/../result.tree\n", "The parameter file sub/../result.tree is the tree file" + mixed},
+    };
     for (const auto& c : cases) {
-        std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
+        const std::string ctl = control("JC69", "maxsteps = 0\n", c.line);
+        std::string dir = setup(ctl);
+        mkdir((dir + "/sub").c_str(), 0755);
+        ASSERT_EQ(::link((dir + "/guide.tree").c_str(), (dir + "/hard.tree").c_str()), 0);
         ChildResult r = run(dir, {"control.txt", "0"});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "Cannot open output file " + c.name + "\n");
-        std::string log = read_file(dir + "/run.log");
-        EXPECT_TRUE(starts_with(log, "Step 0:\n"));
-        EXPECT_TRUE(starts_with(lines_of(log).back(), "Time: "));
-        for (auto& f : c.written) EXPECT_FALSE(read_file(dir + "/" + f).empty()) << f;
-        for (auto& f : c.absent) EXPECT_FALSE(exists(dir + "/" + f)) << f;
+        EXPECT_EQ(r.status, 1) << c.line;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "") << c.line;
+        EXPECT_EQ(read_file(dir + "/control.txt"), ctl);
+        EXPECT_EQ(read_file(dir + "/seqs.fasta"), kSeqs);
+        EXPECT_EQ(read_file(dir + "/guide.tree"), kGuide);
+        for (const char* f : {"/run.log", "/result.phy", "/result.tree", "/result.param"})
+            EXPECT_FALSE(exists(dir + f)) << c.line << f;
     }
 }
 
-TEST(CliFail, FailedWriteIsNotSuccess) {
+TEST(CliFail, UnopenableResultFileStopsBeforeTheRun) {
+    struct tcase {
+        std::string line;
+        std::string name;
+    };
+    const std::vector<tcase> cases{{"outalign = nodir/a.phy\n", "nodir/a.phy"},
+                                   {"outtree = nodir/t.tree\n", "nodir/t.tree"},
+                                   {"outparam = nodir/p.txt\n", "nodir/p.txt"},
+                                   {"outalign = sub\n", "sub"}};
+    for (const auto& c : cases) {
+        std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
+        mkdir((dir + "/sub").c_str(), 0755);
+        write_file(dir + "/run.log", "old log\n");
+        write_file(dir + "/result.phy", "earlier\n");
+        ChildResult r = run(dir, {"control.txt", "0"});
+        EXPECT_EQ(r.status, 1) << c.line;
+        EXPECT_EQ(r.err, "Cannot open output file " + c.name + "\n");
+        EXPECT_EQ(r.out, "") << c.line;
+        EXPECT_EQ(read_file(dir + "/run.log"), "old log\n") << c.line;
+        EXPECT_EQ(read_file(dir + "/result.phy"), "earlier\n") << c.line;
+        for (const char* f : {"/result.tree", "/result.param"}) EXPECT_FALSE(exists(dir + f)) << c.line << f;
+    }
+}
+
+TEST(CliFail, FailedWriteAtTheEndKeepsTheOtherResults) {
     if (!exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    std::string dir = setup(control("JC69", "maxsteps = 0\n", "outparam = /dev/full\n"));
-    ChildResult r = run(dir, {"control.txt", "0"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Cannot write output file /dev/full\n");
+    struct tcase {
+        std::string line;
+        std::string err;
+        strings written;
+    };
+    const std::vector<tcase> cases{
+        {"outalign = /dev/full\n", "Cannot write output file /dev/full\n", {"result.tree", "result.param"}},
+        {"outtree = /dev/full\n", "Cannot write output file /dev/full\n", {"result.phy", "result.param"}},
+        {"outparam = /dev/full\n", "Cannot write output file /dev/full\n", {"result.phy", "result.tree"}},
+        {"logfile = /dev/full\n", "Cannot write logfile /dev/full\n",
+         {"result.phy", "result.tree", "result.param"}}};
+    for (const auto& c : cases) {
+        std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
+        ChildResult r = run(dir, {"control.txt", "0"});
+        EXPECT_EQ(r.status, 1) << c.line;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_NE(r.out.find("highest log likelihood: "), std::string::npos) << c.line;
+        for (auto& f : c.written) EXPECT_FALSE(read_file(dir + "/" + f).empty()) << c.line << f;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -392,6 +441,41 @@ TEST(CliRun, NoStepsExactOutput) {
         if (type[0] == '0') {
             EXPECT_EQ(pl[1], "indel model: 0.01 0.011 ");
         }
+    }
+}
+
+// Standard output to a file is block-buffered. The run is ended by the
+// signal of its log outgrowing a file-size limit, a few steps in; lines that
+// were not flushed by then are lost.
+TEST(CliRun, ProgressLinesArriveWhileTheRunGoesOn) {
+    struct tcase {
+        const char* type;
+        strings pieces;  // each at the start of a line of what arrived
+    };
+    const std::vector<tcase> cases{
+        {"0", {"Optimising branch lengths\nlog likelihood after 0 steps: "}},
+        {"2",
+         {"Computing pairwise distances in an approximate EM step\na b distance=",
+          "Second round of EM algorithm.\nInsertion rate multiplied with ",
+          "Building the initial NJ tree\nOptimising branch lengths\nlog likelihood after 0 steps: "}},
+    };
+    for (const auto& c : cases) {
+        std::string dir = setup(control("JC69", "reportafter = 1\n"));
+        ChildResult r = run_in_child(
+            [&] {
+                if (chdir(dir.c_str()) != 0) _exit(9);
+                const rlimit fsize{4096, 4096}, core{0, 0};
+                setrlimit(RLIMIT_FSIZE, &fsize);
+                setrlimit(RLIMIT_CORE, &core);
+                std::signal(SIGXFSZ, SIG_DFL);
+                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", c.type, static_cast<char*>(nullptr));
+                _exit(127);
+            },
+            300);
+        ASSERT_FALSE(r.exited) << r.err;
+        EXPECT_EQ(r.signal, SIGXFSZ);
+        const std::string out = "\n" + r.out;
+        for (auto& p : c.pieces) EXPECT_NE(out.find("\n" + p), std::string::npos) << c.type << ": " << p;
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <regex>
@@ -349,17 +351,66 @@ TEST(StartupErrors, NegativeLengthsAreOverwrittenByNeighbourJoining) {
     EXPECT_EQ(r.err, "");
 }
 
-TEST(StartupErrors, GuideTreeErrorAfterAllDistances) {
-    std::string dir = files(kSeqs, "(a,b,c,d,e);");
-    eingabe_parameter P = params_of(dir);
-    P.files.guidetree = dir + "/missing.tree";
-    ChildResult r = run_in_child([&] { mult_alignment s(P, 2); }, 120);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "cannot open file " + dir + "/missing.tree\n");
-    strings ls = lines_of(r.out);
-    ASSERT_EQ(ls.size(), 23u) << r.out;
-    EXPECT_EQ(ls.front(), "Computing pairwise distances in an approximate EM step");
-    EXPECT_EQ(ls.back().substr(0, 4), "d e ");
+TEST(StartupErrors, GuideTreeFaultsComeBeforeTheDistances) {
+    struct tcase {
+        const char* what;
+        const char* seqs;
+        const char* guide;  // nullptr: no guide-tree file
+        std::string err;    // "@" stands for the folder
+    };
+    const std::vector<tcase> cases{
+        {"no tree file", kSeqs, nullptr, "cannot open file @/guide.tree\n"},
+        {"no semicolon", kSeqs, "((a,b),c,d,e)", "No semicolon at the end of the tree\n"},
+        {"unknown leaf", kSeqs, "((a,b),c,x);",
+         "Taxon x was not found in the following data set:\na\nb\nc\nd\ne\n"},
+        {"leaf twice", kSeqs, "((a,b),c,(d,a));", "One name was found twice in the tree\n"},
+        {"two sequences named a", ">a\nACGT\n>b\nACGA\n>a\nACGG\n", "(a,b);",
+         "Two sequences in the data set have the same name!\n"},
+    };
+    for (int type : {1, 2}) {
+        for (const auto& c : cases) {
+            std::string dir = files(c.seqs, c.guide ? c.guide : "");
+            if (!c.guide) std::remove((dir + "/guide.tree").c_str());
+            eingabe_parameter P = params_of(dir);
+            ChildResult r = run_in_child([&] { mult_alignment s(P, type); }, 120);
+            std::string err = c.err;
+            const auto at = err.find('@');
+            if (at != std::string::npos) err.replace(at, 1, dir);
+            EXPECT_EQ(r.status, 1) << c.what;
+            EXPECT_EQ(r.err, err) << c.what;
+            EXPECT_EQ(r.out, "") << c.what << ": no distance before the check";
+        }
+    }
+}
+
+TEST(StartupWarnings, SequencesLeftOutOfTheGuideTreeAreNamed) {
+    struct tcase {
+        const char* guide;
+        int type;
+        std::string missing;
+    };
+    const std::vector<tcase> cases{
+        {"((a,b),c,d);", 0, "e\n"},
+        {"(a,(c,e));", 1, "b\nd\n"},
+        {"((a,b),c,d,e);", 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::string dir = files(kSeqs, c.guide);
+        eingabe_parameter P = params_of(dir);
+        const std::size_t leaves = 5 - std::count(c.missing.begin(), c.missing.end(), '\n');
+        ChildResult r = run_in_child(
+            [&] {
+                mult_alignment s(P, c.type);
+                std::exit(s.malign.seqs.size() == leaves ? 0 : 3);
+            },
+            120);
+        EXPECT_EQ(r.status, 0) << c.guide;
+        const std::string warning =
+            c.missing.empty()
+                ? ""
+                : "WARNING: The guide tree does not name these sequences, which are left out:\n" + c.missing;
+        EXPECT_EQ(r.err, warning) << c.guide;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -208,8 +208,14 @@ TEST(StepCoolingRate, TableWithGuards) {
         {"negative denominator", 2.0, -1.0, 4, 0.0, true},
         {"zero denominator", 1.0, 0.0, 4, 0.0, true},
         {"NaN likelihood", 0.5, std::nan(""), 4, 0.0, true},
-        {"no columns", 0.5, -10.0, 0, 0.5 / 1.0, false},
-        {"no columns, alpha 1", 1.0, -10.0, 0, 0.0, true},
+        // Without columns: -10 / 0 is -inf, the denominator +inf, the rate 0.
+        {"no columns", 0.5, -10.0, 0, 0.0, false},
+        {"no columns, alpha 1", 1.0, -10.0, 0, 0.0, false},
+        {"no columns, positive", 0.5, 3.0, 0, 0.0, true},
+        // 0 / 0 is undefined: the term counts 0, so 0.5 / (0.5 * 2).
+        {"no columns, log likelihood 0", 0.5, 0.0, 0, 0.5 / 1.0, false},
+        {"no columns, log likelihood 0, alpha 1", 1.0, 0.0, 0, 0.0, true},
+        {"no columns, NaN likelihood", 0.5, std::nan(""), 0, 0.0, true},
     };
     for (const Case& c : cases) {
         s->loglik = c.loglik;

@@ -1,28 +1,18 @@
-// Start-up replayed step by step from the library calls, and the result
-// files of a run without steps against its log entry.
+// The result files of a run without steps against its log entry, and the
+// progress lines of a run with steps against its log.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <ctime>
-#include <fstream>
-#include <functional>
-#include <iostream>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "sampler/mult_align.h"
-#include "sequence/random.h"
 #include "support/subprocess.h"
 #include "sampler_fixtures.h"
 
 namespace {
 
-using samplertest::mkleaf;
-using samplertest::link;
-using samplertest::capture_out;
 using samplertest::lines_of;
 
 const char* const kSeqs =
@@ -42,141 +32,6 @@ std::string folder(const char* guide, const std::string& extra = "") {
                    dir + "/guide.tree\n" + extra);
     return dir;
 }
-
-std::string name(const dataset& ds, int i) {
-    return std::string(ds.names[i].begin(), ds.names[i].end());
-}
-
-// Every branch below node := best time of its stored alignment, pre-order.
-void branch_times(baum* node, const substmodel& sm, const indel& im, double coolali) {
-    for (auto& nb : node->neighbors) {
-        if (nb.isparent) continue;
-        baum* child = nb.node;
-        alignment al(*node, *child, sm, im, coolali, 2147483647);
-        const double t = al.opt_for_giv();
-        nb.brl = t;
-        child->neighbors[child->whichone(node)].brl = t;
-        branch_times(child, sm, im, coolali);
-    }
-}
-
-// Two matched residues: a complete tree for a helper state.
-baum* pair_tree() {
-    baum* a = mkleaf("x", 0, "AC");
-    link(a, mkleaf("y", 1, "AC"), 1.0, "MM");
-    return a;
-}
-
-// The start state built from the library calls in the documented order;
-// returns what the start-up writes on standard output.
-std::string replay(const eingabe_parameter& P, int type, mult_alignment*& state) {
-    std::ostringstream out;
-    std::ifstream in(P.files.infile);
-    dataset ds(in, P.files.format);
-    std::vector<double> freqs;
-    ds.getfreqs(freqs);
-    substmodel sm(static_cast<alphsize>(ds.type), P.subst.model, freqs, P.subst.params);
-    indel im(P.indelp.params, P.indelp.model);
-
-    const int n = ds.spez();
-    std::vector<std::vector<double>> D(n, std::vector<double>(n, 0.0));
-    if (type != 0) {
-        out << "Computing pairwise distances in an approximate EM step\n";
-        std::vector<double> scales;
-        for (int i = 0; i < n; ++i)
-            for (int j = i + 1; j < n; ++j) {
-                const bioseq si(ds.seqs[i], ds.type), sj(ds.seqs[j], ds.type);
-                double d = 10.0, s = 1.0;
-                alignment al(si, sj, d, sm, im);
-                al.optimal_time(d, s);
-                D[i][j] = D[j][i] = d;
-                scales.push_back(s);
-                out << name(ds, i) << " " << name(ds, j) << " distance=" << d << " scale=" << s
-                    << "\n";
-            }
-        std::sort(scales.begin(), scales.end());
-        const std::size_t c = scales.size();
-        const double med = c % 2 ? scales[c / 2] : (scales[c / 2 - 1] + scales[c / 2]) / 2.0;
-        im.rescale(med);
-        out << "Second round of EM algorithm.\nInsertion rate multiplied with " << med << "\n";
-        for (int i = 0; i < n; ++i)
-            for (int j = i + 1; j < n; ++j) {
-                const bioseq si(ds.seqs[i], ds.type), sj(ds.seqs[j], ds.type);
-                double d = D[i][j];
-                alignment al(si, sj, d, sm, im);
-                al.optimal_time(d);
-                D[i][j] = D[j][i] = d;
-                out << name(ds, i) << " " << name(ds, j) << " distance=" << d << "\n";
-            }
-    }
-
-    baum* tree;
-    {
-        clustal text(P.files.guidetree.c_str());
-        tree = new baum(text, true, ds);
-    }
-    baum* root = tree->reroot();
-    root->fuseblindnodes(true);
-    if (type != 0) {
-        out << "Building the initial NJ tree\n";
-        unsigned rows = static_cast<unsigned>(D.size());
-        root->NeighborJoining(D, rows);
-    } else {
-        root->bifurcate(true);
-    }
-
-    // A helper state lends its members; its own tree is replaced.
-    state = new mult_alignment(sm, im, pair_tree(), P.fix, P.cool);
-    delete state->told;
-    state->told = root;
-    state->construct_align(root);
-    state->uphill(root);
-    out << "Optimising branch lengths\n";
-    branch_times(root, sm, im, P.cool.coolali);
-    state->malign = mdataset(root, sm.retalf());
-    state->pattern = compact_subst_pattern(state->malign);
-    state->loglik = state->complik(state->pattern, root);
-    return out.str();
-}
-
-}  // namespace
-
-// The start-up's order of steps and of random draws: sequences, distances
-// (two passes, the rates rescaled between them), guide tree, re-rooting at
-// a random leaf, fusion, neighbour joining or random splitting, inner
-// sequences, one sweep, branch times; standard output and state exactly.
-TEST(ReplayDriverStartup, ReplayOfEveryStep) {
-    const char* guide = "((a:2,b:3):1,c:4,(d:2,e:1):2);";
-    const std::pair<int, unsigned> runs[] = {{0, 3u}, {0, 41u}, {1, 3u}, {2, 41u}};
-    for (const auto& [type, seed] : runs) {
-        std::string dir = folder(guide);
-        eingabe_parameter P;
-        P.from_file((dir + "/control.txt").c_str());
-
-        seedrandom(seed);
-        mult_alignment* want = nullptr;
-        const std::string want_out = replay(P, type, want);
-        const double want_next = randomunitintervall();
-
-        seedrandom(seed);
-        mult_alignment* got = nullptr;
-        const std::string got_out = capture_out([&] { got = new mult_alignment(P, type); });
-        const double got_next = randomunitintervall();
-
-        EXPECT_EQ(got_out, want_out) << type << " " << seed;
-        std::ostringstream a, b;
-        got->bericht(a);
-        want->bericht(b);
-        EXPECT_EQ(a.str(), b.str()) << type << " " << seed;
-        EXPECT_EQ(std::memcmp(&got->loglik, &want->loglik, sizeof(double)), 0);
-        // The generator stands at the same place afterwards.
-        EXPECT_EQ(got_next, want_next) << type << " " << seed;
-        delete got;
-        delete want;
-    }
-}
-
-namespace {
 
 // The log's entries: each from its "Step " line up to its empty line.
 std::vector<std::string> entries_of(const std::string& log) {

@@ -667,25 +667,6 @@ TEST(InnerTree, SweepKeepsBranchesConsistent) {
     EXPECT_EQ(finished, 36);
 }
 
-TEST(InnerTree, SweepIsReproducible) {
-    std::vector<std::string> texts;
-    for (int run = 0; run < 2; ++run) {
-        randtree t(55, 6);
-        seedrandom(99);
-        st().construct_align(t.root);
-        st().uphill(t.root);
-        mdataset m(t.root, NUC);
-        std::vector<baum*> nodes;
-        all_nodes(t.root, nullptr, nodes);
-        std::string s;
-        for (auto& row : m.seqs) s += std::string(row.begin(), row.end()) + "\n";
-        for (baum* x : nodes)
-            for (int c : x->seq) s += std::to_string(c);
-        texts.push_back(s);
-    }
-    EXPECT_EQ(texts[0], texts[1]);
-}
-
 // The triplet step on any two neighbours, the parent side included; the
 // third branch is left to the caller.
 TEST(InnerTree, MidseqOnTheParentSide) {

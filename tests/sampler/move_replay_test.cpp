@@ -1,13 +1,8 @@
-// Sampler step, parameter proposal and local swap: random draws and their
-// order, the acceptance of a parameter proposal with its prior and proposal
-// terms, the reuse of the substitution part, and the draw made for every
-// column of a hextet path.
+// Parameter proposal and local swap: the reuse of the substitution part and
+// the draw made for every column of a hextet path.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,67 +33,6 @@ mult_alignment* rb_pairstate(const cooling& c) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Parameter proposal: acceptance with prior and proposal terms
-
-TEST(ReplaySampParams, AcceptanceFollowsTheAnnealedRuleWithTheTerms) {
-    cooling c;
-    c.burnin = 1000;
-    mult_alignment* s = rb_pairstate(c);
-    int taken = 0, refused = 0;
-    for (int seed = 1; seed <= 120; ++seed) {
-        // Burn-in, the burn-in step itself, and after it.
-        const std::uint32_t counter = seed % 3 == 0 ? 600 : seed % 3 == 1 ? 1000 : 1300;
-        s->counter = counter;
-        s->rateparam = 0.004;
-        s->tempparam = 2.5;
-        // The expected outcome from the proposal's own draws.
-        substmodel sm(s->submodel);
-        indel im(s->indmodel);
-        idum = -seed;
-        mult_alignment::proposal p(sm, im, s->fix);
-        sm.setparams(p.subpar);
-        im.setparams(p.idpar);
-        const double newL = s->complik(s->pattern, s->told, im, sm);
-        const double u = randomunitintervall();
-        const int after = idum;
-        const double A = newL + p.lognew, B = s->loglik + p.logold;
-        double e = A - B;
-        if (counter > 1000) e = e * ((counter - 1000) * 0.004 + 1) / 2.5;
-        const bool accept = A > B || std::exp(e) > u;
-
-        const double L0 = s->loglik;
-        std::vector<double> sub0, ind0;
-        s->submodel.paramsOf(sub0);
-        s->indmodel.returnparams(ind0);
-        idum = -seed;
-        s->sampparams();
-        EXPECT_EQ(idum, after) << seed;
-        std::vector<double> sub1, ind1;
-        s->submodel.paramsOf(sub1);
-        s->indmodel.returnparams(ind1);
-        if (accept) {
-            ++taken;
-            EXPECT_EQ(sub1, p.subpar) << seed;
-            EXPECT_EQ(ind1, p.idpar) << seed;
-            EXPECT_TRUE(bits_equal(s->loglik, newL)) << seed;
-            // The burn-in temperature takes the gain with the terms.
-            const double t = counter <= 1000 && A - B > 2.5 ? A - B : 2.5;
-            EXPECT_EQ(s->tempparam, t) << seed;
-        } else {
-            ++refused;
-            EXPECT_EQ(sub1, sub0) << seed;
-            EXPECT_EQ(ind1, ind0) << seed;
-            EXPECT_TRUE(bits_equal(s->loglik, L0)) << seed;
-            EXPECT_EQ(s->tempparam, 2.5) << seed;
-        }
-        EXPECT_TRUE(bits_equal(s->loglik, s->complik(s->pattern, s->told))) << seed;
-    }
-    EXPECT_GT(taken, 5);
-    EXPECT_GT(refused, 5);
-    delete s;
-}
 
 // ---------------------------------------------------------------------------
 // The substitution part taken over: the same bits as recomputing it
@@ -318,110 +252,4 @@ TEST(ReplayWriteCentpair, EveryColumnDrawsWithTheModelsOfItsBranches) {
                 << f << " " << s;
             delete P;
         }
-}
-
-// ---------------------------------------------------------------------------
-// One sampler step replayed move by move
-
-namespace {
-
-mult_alignment* rb_start(int seed) {
-    const std::string dir = make_temp_dir();
-    const std::string base = rb_dna(11, 30);
-    std::string fasta;
-    for (int i = 0; i < 6; ++i) {
-        std::string s = base;
-        for (size_t k = i; k < s.size(); k += 3 + i) s[k] = "ACGT"[(k * 7 + i) % 4];
-        fasta += ">T" + std::to_string(i) + "\n" + s.substr(0, 24 + i) + "\n";
-    }
-    write_file(dir + "/seqs.fasta", fasta);
-    write_file(dir + "/guide.tree", "(T0,T1,T2,T3,T4,T5);");
-    eingabe_parameter P;
-    P.files.infile = dir + "/seqs.fasta";
-    P.files.guidetree = dir + "/guide.tree";
-    P.fix = keepfixed(JC69, TKF1);
-    P.cool.delta = 25.0;  // wide shifts: many exchanges
-    P.cool.burnin = 4;
-    idum = -seed;
-    testing::internal::CaptureStdout();
-    mult_alignment* s = new mult_alignment(P, 0);
-    testing::internal::GetCapturedStdout();
-    return s;
-}
-
-std::string rb_tree(mult_alignment* s) {
-    std::ostringstream os;
-    os.precision(17);
-    s->told->print(os);
-    os << s->loglik;
-    std::vector<baum*> nodes;
-    std::vector<unsigned> idx;
-    s->told->edges(nodes, idx);
-    for (size_t k = 0; k < nodes.size(); ++k) {
-        for (int x : nodes[k]->seq) os << x;
-        os << ":";
-        for (int x : nodes[k]->neighbors[idx[k]].posmap) os << x << ",";
-        os << ";";
-    }
-    return os.str();
-}
-
-}  // namespace
-
-TEST(ReplayStep, MaunewtonDrawsInTheOrderOfItsMoves) {
-    mult_alignment* a = rb_start(9);
-    mult_alignment* b = rb_start(9);
-    ASSERT_EQ(rb_tree(a), rb_tree(b));
-    int swaps = 0;
-    for (int k = 1; k <= 8; ++k) {
-        idum = -k;
-        testing::internal::CaptureStderr();
-        a->maunewton();
-        testing::internal::GetCapturedStderr();
-        const int after = idum;
-
-        // The same step, written out: copy, edge list, permutation; per
-        // branch the shift, and on a negative one the two subtree choices,
-        // the re-alignment, the exchange and the list update; then the
-        // counter, the sweep, the acceptance and the width bookkeeping.
-        idum = -k;
-        const double oldL = b->loglik;
-        b->ausaltmachneu();
-        std::vector<baum*> nodes;
-        std::vector<unsigned> idx;
-        b->tnew->edges(nodes, idx);
-        std::vector<int> order;
-        rndorder(order, static_cast<unsigned>(nodes.size()));
-        for (int p : order) {
-            baum* node = nodes[p];
-            const int i = static_cast<int>(idx[p]);
-            baum* nb = node->NB(i);
-            const double w = (b->widthround + b->widthindex) * b->cool.delta / (b->widthround + 4);
-            const double r = node->shiftnodes(w, i);
-            if (static_cast<float>(r) < 0.0f) {
-                const int c1 = node->rndchild(i);
-                const int c2 = nb->rndchild(nb->whichone(node));
-                b->hexali(node, nb, c1, c2);
-                node->swapbr(i, c1, c2);
-                b->keeptrack(nodes, idx, node, c1, nb, c2);
-                ++swaps;
-            }
-        }
-        ++b->counter;
-        testing::internal::CaptureStderr();
-        b->uphill(b->tnew);
-        testing::internal::GetCapturedStderr();
-        b->alteroderneuerbaum();
-        b->widthstep(std::fabs(oldL - b->loglik));
-
-        EXPECT_EQ(idum, after) << k;
-        ASSERT_EQ(rb_tree(a), rb_tree(b)) << k;
-        EXPECT_EQ(a->widthindex, b->widthindex) << k;
-        EXPECT_EQ(a->widthgain, b->widthgain) << k;
-        EXPECT_EQ(a->tempali, b->tempali) << k;
-        EXPECT_EQ(a->rateali, b->rateali) << k;
-    }
-    EXPECT_GT(swaps, 3);
-    delete a;
-    delete b;
 }

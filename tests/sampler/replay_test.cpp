@@ -1,7 +1,7 @@
-// Exact order of the random draws: the inversion order of the residue
-// draws, the uniform drawn before any nested draw, and the sweep, the
-// centre step, the triplet step and the path writers replayed step by step
-// from their public parts.
+// Random draws: the inversion order of the residue draws, the uniform drawn
+// before any nested draw, the number of draws of a centre step and of the
+// sweep's windows, the roles of a centre's branches, and the triplet step
+// and the path writers replayed from their public parts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,6 +28,8 @@ using samplertest::f81_p;
 using samplertest::below;
 using samplertest::above;
 using samplertest::all_nodes;
+using samplertest::uniform_at;
+using samplertest::drawn_since;
 
 mult_alignment& st() {
     static mult_alignment* s = [] {
@@ -39,14 +41,6 @@ mult_alignment& st() {
                                   keepfixed(), cooling());
     }();
     return *s;
-}
-
-// The k-th uniform (from 0) after the generator state -seed.
-double uniform(int seed, int k) {
-    idum = -seed;
-    double u = 0.0;
-    for (int j = 0; j <= k; ++j) u = randomunitintervall();
-    return u;
 }
 
 // First index whose running sum of the normalised weights reaches u; -2
@@ -100,7 +94,7 @@ TEST(ReplayDraws, SingleDrawsInvertInIndexOrder) {
     for (size_t f = 0; f < forms.size(); ++f) {
         int checked = 0;
         for (int seed = 1; seed <= 200; ++seed) {
-            const int want = inverted(forms[f].w, uniform(seed, 0));
+            const int want = inverted(forms[f].w, uniform_at(seed, 0));
             if (want == -2) continue;
             idum = -seed;
             EXPECT_EQ(forms[f].draw(), want) << "form " << f << " seed " << seed;
@@ -142,7 +136,7 @@ TEST(ReplayDraws, PairDrawsInvertRowByRow) {
     for (const form& f : forms) {
         int checked = 0;
         for (int seed = 1; seed <= 200; ++seed) {
-            const int want = inverted(f.w, uniform(seed, 0));
+            const int want = inverted(f.w, uniform_at(seed, 0));
             if (want == -2) continue;
             idum = -seed;
             int x = -1, y = -1;
@@ -150,7 +144,7 @@ TEST(ReplayDraws, PairDrawsInvertRowByRow) {
             EXPECT_EQ(4 * x + y, want) << f.name << " seed " << seed;
             // Exactly one uniform.
             const double next = randomunitintervall();
-            EXPECT_EQ(next, uniform(seed, 1)) << f.name;
+            EXPECT_EQ(next, uniform_at(seed, 1)) << f.name;
             ++checked;
         }
         EXPECT_GT(checked, 190) << f.name;
@@ -194,7 +188,7 @@ TEST(ReplayDraws, NestedDrawsFollowTheFirstUniform) {
          }, 2},
         {"six_xy", [&](int& x, int& y) { s.infer_six(x, y, Z, a, Ma, b, Mb, c, Mc, e, Me); }, -3, -3,
          [&](int seed) {
-             if (single_precision(uniform(seed, 0)) < 0.5)
+             if (single_precision(uniform_at(seed, 0)) < 0.5)
                  return single([&](int i) { return above(a, i, ta) * below(i, b, tb); });
              return single([&](int i) { return above(c, i, tc) * below(i, e, te); });
          }, 2},
@@ -218,13 +212,13 @@ TEST(ReplayDraws, NestedDrawsFollowTheFirstUniform) {
     for (const nested& c : cases) {
         int checked = 0;
         for (int seed = 1; seed <= 120; ++seed) {
-            const int want = inverted(c.w(seed), uniform(seed, 1));
+            const int want = inverted(c.w(seed), uniform_at(seed, 1));
             if (want == -2) continue;
             idum = -seed;
             int x = -1, y = -1;
             c.draw(x, y);
             const double next = randomunitintervall();
-            EXPECT_EQ(next, uniform(seed, c.uniforms)) << c.name;
+            EXPECT_EQ(next, uniform_at(seed, c.uniforms)) << c.name;
             if (c.fixed_x == -3) {
                 EXPECT_EQ(x, want) << c.name << " seed " << seed;
                 EXPECT_EQ(y, want) << c.name << " seed " << seed;
@@ -341,22 +335,6 @@ void construct_replay(baum* x) {
     }
 }
 
-void centre_replay(baum* x, std::vector<unsigned>& fam) {
-    mult_alignment& s = st();
-    std::vector<quart_zus> old;
-    s.quartali(old, x, fam);
-    std::vector<triplet_zus> tri;
-    s.quart_to_tri(old, tri);
-    s.indmodel.fillQ(x->neighbors[fam[0]].brl, x->neighbors[fam[1]].brl, x->neighbors[fam[2]].brl);
-    std::vector<quart_zus> path{quart_zus(15)};
-    size_t k = 1;
-    while (path.back() != 16 && k < tri.size()) {
-        path.push_back(s.indmodel.nextquartet(path.back(), tri[k]));
-        if (path.back() != 8) ++k;
-    }
-    s.write_centseq(path, x, fam, s.submodel);
-}
-
 }  // namespace
 
 TEST(ReplayReplay, ConstructAlignAndMidseq) {
@@ -375,82 +353,140 @@ TEST(ReplayReplay, ConstructAlignAndMidseq) {
     }
 }
 
-TEST(ReplayReplay, CentreStep) {
+// ---------------------------------------------------------------------------
+// The centre step and the sweep, seen through the generators
+
+namespace {
+
+// Whether residue i of x and residue j of y are matched on their branch.
+bool matched(baum* x, int i, baum* y, int j) {
+    const std::vector<int>& there = x->neighbors[x->whichone(y)].posmap;
+    const std::vector<int>& back = y->neighbors[y->whichone(x)].posmap;
+    return there[i] == j && back[j] == i;
+}
+
+}  // namespace
+
+// Every quartet step draws one uniform, and one more unless it returns the
+// hidden state; every new centre residue takes one. So a centre step draws
+// 2 (outer columns + 1 for the end) + hidden residues + centre residues,
+// where the outer columns are the centre residues with a matched neighbour
+// and the neighbours' residues matched to no centre residue.
+TEST(DrawCounts, CentreStepByColumnsAndResidues) {
+    int steps = 0, hidden = 0;
     for (unsigned seed = 1; seed <= 10; ++seed) {
         const int leaves = 3 + static_cast<int>(seed % 5);
-        randtree t1(400 + seed, leaves), t2(400 + seed, leaves);
+        randtree t(400 + seed, leaves);
         seedrandom(seed);
-        st().construct_align(t1.root);
-        seedrandom(seed);
-        st().construct_align(t2.root);
-        ASSERT_EQ(snapshot(t1.root), snapshot(t2.root));
-        std::vector<baum*> in1, in2;
-        t1.root->intnodes(in1);
-        t2.root->intnodes(in2);
-        for (size_t k = 0; k < in1.size(); ++k) {
+        st().construct_align(t.root);
+        std::vector<baum*> inner;
+        t.root->intnodes(inner);
+        for (size_t k = 0; k < inner.size(); ++k) {
+            baum* x = inner[k];
             std::vector<unsigned> fam;
-            st().familie(fam, in1[k]);
-            seedrandom(1000 * seed + static_cast<unsigned>(k));
-            st().samp_centseq(in1[k], fam, st().submodel, st().indmodel);
-            seedrandom(1000 * seed + static_cast<unsigned>(k));
-            centre_replay(in2[k], fam);
-            EXPECT_EQ(snapshot(t1.root), snapshot(t2.root)) << seed << " " << k;
+            st().familie(fam, x);
+            const int g = static_cast<int>(1000 * seed + k);
+            idum = -g;
+            st().samp_centseq(x, fam, st().submodel, st().indmodel);
+            const long drawn = drawn_since(g);
+            long outer = 0, alone = 0;
+            for (int i = 0; i < x->seq.laen(); ++i) {
+                bool any = false;
+                for (unsigned f : fam) {
+                    baum* y = x->NB(static_cast<int>(f));
+                    const int j = x->neighbors[f].posmap[i];
+                    any = any || (j >= 0 && matched(x, i, y, j));
+                }
+                outer += any;
+                alone += !any;
+            }
+            for (unsigned f : fam) {
+                baum* y = x->NB(static_cast<int>(f));
+                const std::vector<int>& back = y->neighbors[y->whichone(x)].posmap;
+                for (int j = 0; j < y->seq.laen(); ++j)
+                    outer += !(back[j] >= 0 && matched(x, back[j], y, j));
+            }
+            EXPECT_EQ(drawn, 2 * (outer + 1) + alone + x->seq.laen()) << seed << " " << k;
+            ++steps;
+            hidden += alone > 0;
+        }
+    }
+    EXPECT_GT(steps, 20);
+    EXPECT_GT(hidden, 0);
+}
+
+// With one of the three branches very short the new centre is that
+// neighbour: its residues, matched one to one. The neighbours' columns hold
+// all three of them or one, the single ones between two full columns in the
+// order B, C, U of a quartet path, so nothing forces a centre residue that
+// the short neighbour lacks. This tells the roles of the branches apart in
+// the quartet table and in the residue draws.
+TEST(CentreStep, ShortBranchNeighbourIsCopied) {
+    const std::string cols = "3U3BC33BU3C3BU3";  // 3: all of U, B, C; else that one alone
+    for (int role = 0; role < 3; ++role) {
+        for (int seed = 1; seed <= 8; ++seed) {
+            std::string u, b, c, ux, xb, xc;
+            for (size_t j = 0; j < cols.size(); ++j) {
+                const bool all = cols[j] == '3';
+                if (all || cols[j] == 'U') u += "ACGT"[j % 4];
+                if (all || cols[j] == 'B') b += "ACGT"[(j + 1) % 4];
+                if (all || cols[j] == 'C') c += "ACGT"[(j + 2) % 4];
+                ux += all || cols[j] == 'U' ? 'M' : 'I';
+                xb += all || cols[j] == 'B' ? 'M' : 'D';
+                xc += all || cols[j] == 'C' ? 'M' : 'D';
+            }
+            double len[3] = {30.0, 30.0, 30.0};
+            len[role] = 1e-4;
+            baum* r = mknode("U", 2, u);
+            baum* x = mknode("", -1, std::string(cols.size(), 'T'));
+            link(r, x, len[0], ux);
+            link(x, mknode("B", 0, b), len[1], xb);
+            link(x, mknode("C", 1, c), len[2], xc);
+            std::vector<unsigned> fam;
+            st().familie(fam, x);
+            baum* nb = x->NB(static_cast<int>(fam[role]));
+            seedrandom(static_cast<unsigned>(seed));
+            st().samp_centseq(x, fam, st().submodel, st().indmodel);
+            EXPECT_EQ(std::vector<int>(x->seq.begin(), x->seq.end()),
+                      std::vector<int>(nb->seq.begin(), nb->seq.end()))
+                << "role " << role << " seed " << seed;
+            for (int i = 0; i < x->seq.laen() && i < nb->seq.laen(); ++i)
+                EXPECT_TRUE(matched(x, i, nb, i)) << "role " << role << " seed " << seed;
+            delete r;
         }
     }
 }
 
-// The sweep: one permutation of inner nodes (first) and branches (after),
-// a centre step per inner node, a window per branch.
-TEST(ReplayReplay, SweepVisitsInPermutationOrder) {
+// The sweep re-aligns a window of every branch once, each placed with one
+// draw of the standard library's generator when the upper sequence is
+// longer than the window.
+TEST(DrawCounts, SweepPlacesOneWindowPerBranch) {
+    cooling narrow;
+    narrow.resamprange = 1;
+    mult_alignment s(st().submodel, st().indmodel, [] {
+        baum* r = mknode("R", 1, "A");
+        link(r, mknode("L", 0, "A"), 1.0, "M");
+        return r;
+    }(), keepfixed(), narrow);
     for (unsigned seed = 1; seed <= 8; ++seed) {
         const int leaves = 3 + static_cast<int>(seed % 5);
-        randtree t1(500 + seed, leaves), t2(500 + seed, leaves);
+        randtree t(500 + seed, leaves);
         seedrandom(seed);
-        st().construct_align(t1.root);
-        seedrandom(seed);
-        st().construct_align(t2.root);
-        ASSERT_EQ(snapshot(t1.root), snapshot(t2.root));
-
-        seedrandom(77 + seed);
-        const bool ok = st().uphill(t1.root);
-        const double after1 = randomunitintervall();
-        const int rand1 = std::rand();
-
-        seedrandom(77 + seed);
-        mult_alignment& s = st();
-        std::vector<baum*> en, in;
+        s.construct_align(t.root);
+        std::vector<baum*> en;
         std::vector<unsigned> ei;
-        t2.root->edges(en, ei);
-        t2.root->intnodes(in);
-        std::vector<int> order;
-        rndorder(order, static_cast<unsigned>(in.size() + en.size()));
-        bool ok2 = true;
-        for (int k : order) {
-            if (static_cast<size_t>(k) < in.size()) {
-                baum* x = in[static_cast<size_t>(k)];
-                std::vector<unsigned> fam;
-                s.familie(fam, x);
-                centre_replay(x, fam);
-                long most = 0;
-                for (neighbor& r : x->neighbors) most = std::max<long>(most, r.node->seq.laen());
-                if (x->seq.laen() == 0 || x->seq.laen() >= 10 * most) {
-                    ok2 = false;
-                    break;
-                }
-            } else {
-                baum* p = en[static_cast<size_t>(k) - in.size()];
-                baum* q = p->NB(static_cast<int>(ei[static_cast<size_t>(k) - in.size()]));
-                alignment al(*p, *q, s.submodel, s.indmodel, s.cool.coolali, 2147483647);
-                al.teilsample(static_cast<int>(s.cool.resamprange));
-                al.zurueck(p, q);
-            }
-        }
-        EXPECT_EQ(ok, ok2) << seed;
-        EXPECT_EQ(snapshot(t1.root), snapshot(t2.root)) << seed;
-        const double after2 = randomunitintervall();
-        const int rand2 = std::rand();
-        EXPECT_EQ(after1, after2) << seed;
-        EXPECT_EQ(rand1, rand2) << seed;
+        t.root->edges(en, ei);
+
+        seedrandom(77 + seed);
+        ASSERT_TRUE(s.uphill(t.root)) << seed;
+        for (baum* p : en) ASSERT_GT(p->seq.laen(), 1) << seed;
+        const int a = std::rand(), b = std::rand();
+        // The seeding itself takes the first value.
+        std::srand(77 + seed);
+        int prev = std::rand(), n = 0;
+        for (int next = std::rand(); !(prev == a && next == b) && n < 100000; next = std::rand())
+            prev = next, ++n;
+        EXPECT_EQ(n - 1, static_cast<int>(en.size())) << seed;
     }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
+#include "sequence/random.h"
 
 namespace samplertest {
 
@@ -90,6 +91,28 @@ inline void all_nodes(baum* x, baum* from, std::vector<baum*>& out) {
 inline indel tkf(double lam = 0.01, double mu = 0.011) { return indel(std::vector<double>{lam, mu}, TKF1); }
 
 inline bool bits_equal(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The k-th uniform (from 0) after the generator state -seed.
+inline double uniform_at(int seed, long k) {
+    idum = -seed;
+    double u = 0.0;
+    for (long j = 0; j <= k; ++j) u = randomunitintervall();
+    return u;
+}
+
+// Uniforms drawn since the generator stood at -seed, found by drawing two
+// more and looking them up in the sequence from seed; -1 if not found.
+inline long drawn_since(int seed) {
+    const double a = randomunitintervall(), b = randomunitintervall();
+    idum = -seed;
+    double prev = randomunitintervall();
+    for (long n = 0; n < 20000000; ++n) {
+        const double next = randomunitintervall();
+        if (prev == a && next == b) return n;
+        prev = next;
+    }
+    return -1;
+}
 
 const std::vector<double> kFreqs{0.1, 0.2, 0.3, 0.4};
 

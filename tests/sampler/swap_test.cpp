@@ -913,31 +913,3 @@ TEST(SwapHexali, RandomTreesKeepHomologyForAllFlags) {
     EXPECT_EQ(flags, (std::set<int>{1, 2, 3, 4}));
     EXPECT_GT(runs, 300);
 }
-
-TEST(SwapHexali, SameSeedSameResult) {
-    // The k-th subtree of the upper end with the first of the lower end.
-    auto run = [](int k) {
-        randtree t(3);
-        baum *node = nullptr, *nb = nullptr;
-        for (baum* x : t.all)
-            for (auto& r : x->neighbors)
-                if (!node && !r.isparent && !x->isLeaf() && !r.node->isLeaf()) {
-                    node = x;
-                    nb = r.node;
-                }
-        int c1 = -1, c2 = -1;
-        for (int i = 0, seen = 0; i < 3; ++i)
-            if (node->NB(i) != nb && seen++ == k) c1 = i;
-        for (int i = 2; i >= 0; --i)
-            if (nb->NB(i) != node) c2 = i;
-        idum = -42;
-        state().hexali(node, nb, c1, c2);
-        std::vector<std::vector<int>> out{node->seq, nb->seq};
-        for (auto& r : node->neighbors) out.push_back(r.posmap);
-        for (auto& r : nb->neighbors) out.push_back(r.posmap);
-        out.push_back({idum});
-        return out;
-    };
-    EXPECT_EQ(run(0), run(0));
-    EXPECT_EQ(run(1), run(1));
-}

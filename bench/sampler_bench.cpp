@@ -2,12 +2,17 @@
 // sequences of 200 and 500 residues (nucleotides under HKY, amino acids
 // under JTT, TKF1 indels; analysis type 0 from a star guide tree) and prints
 // steps per second, the peak memory and where the time of a cycle goes.
+// With "one KIND N LEN CYCLES" (KIND dna or protein) it runs that one data
+// set and prints cycles per second and a checksum of the final state.
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -68,7 +73,9 @@ struct Timing {
     double copy = 0, sweep = 0, leafali = 0, lik = 0;
 };
 
-void run(const char* kind, bool protein, int n, int len, int steps) {
+// The fixed-seed start state of a simulated data set; the seed of the
+// sampler's draws is set before it is built.
+mult_alignment* start(bool protein, int n, int len, int steps, double& startup) {
     const std::string alpha = protein ? "ARNDCQEGHILKMFPSTWYV" : "ACGT";
     const std::vector<std::string> seqs = simulate(1000u * n + len + (protein ? 7 : 0), n, len, alpha);
     const std::string dir = (std::filesystem::temp_directory_path() / "quillmar_bench").string();
@@ -92,16 +99,53 @@ void run(const char* kind, bool protein, int n, int len, int steps) {
     P.fix = keepfixed(P.subst.model, TKF1);
     P.cool.burnin = static_cast<std::uint32_t>(steps / 2);  // half burn-in, half annealing
 
-    Timing t;
     seedrandom(4711u);
     std::streambuf* keep = std::cout.rdbuf();
     std::ostringstream sink;
     std::cout.rdbuf(sink.rdbuf());  // start-up progress lines
-    auto t0 = clk::now();
-    mult_alignment s(P, 0);
-    t.startup = since(t0);
+    const auto t0 = clk::now();
+    mult_alignment* s = new mult_alignment(P, 0);
+    startup = since(t0);
     std::cout.rdbuf(keep);
+    std::filesystem::remove_all(dir);
+    return s;
+}
 
+// FNV-1a of the state's log entry (parameters, tree, alignment).
+std::uint64_t state_hash(mult_alignment& s) {
+    std::ostringstream os;
+    os.precision(17);
+    s.bericht(os);
+    std::uint64_t h = 1469598103934665603ull;
+    for (char c : os.str()) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+// Cycles per second of one data set, with the final log likelihood and
+// the hash of the final state.
+void one(bool protein, int n, int len, int steps) {
+    double startup = 0;
+    mult_alignment* s = start(protein, n, len, steps, startup);
+    const auto t0 = clk::now();
+    for (int k = 0; k < steps; ++k) {
+        s->maunewton();
+        s->sampparams();
+    }
+    const double secs = since(t0);
+    std::printf("%s %d %d cycles %d  cycles/s %.3f  lnL %.17g  hash %016llx\n",
+                protein ? "protein" : "dna", n, len, steps, steps / secs, s->likelihood(),
+                static_cast<unsigned long long>(state_hash(*s)));
+    delete s;
+}
+
+void run(const char* kind, bool protein, int n, int len, int steps) {
+    Timing t;
+    std::unique_ptr<mult_alignment> state(start(protein, n, len, steps, t.startup));
+    mult_alignment& s = *state;
+    clk::time_point t0;
     for (int k = 0; k < steps; ++k) {
         t0 = clk::now();
         s.maunewton();
@@ -134,12 +178,16 @@ void run(const char* kind, bool protein, int n, int len, int steps) {
                 1000 * t.sweep, 1000 * t.leafali, 1000 * t.lik, 1000 * t.params / steps, peak_kb(),
                 s.likelihood());
     std::fflush(stdout);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 6 && std::strcmp(argv[1], "one") == 0) {
+        one(std::strcmp(argv[2], "protein") == 0, std::atoi(argv[3]), std::atoi(argv[4]),
+            std::atoi(argv[5]));
+        return 0;
+    }
     // An optional factor on the number of steps per data set.
     const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
     std::printf("%-8s %3s %4s %6s %9s %9s %7s %7s %7s %7s %7s %9s %12s\n", "data", "n", "len",

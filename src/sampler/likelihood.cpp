@@ -247,7 +247,8 @@ double mult_alignment::sublik(compact_subst_pattern& pat, baum* root, substmodel
     // kept entry (-1 when not kept, its vector then in work).
     std::vector<long> id;
     std::vector<double> work;
-    std::vector<double> terms(n);
+    std::vector<double> terms(static_cast<size_t>(n) * n);
+    std::vector<double> sums(n);
     auto partial = [&](size_t k) -> const double* {
         return id[k] >= 0 ? kept.at(id[k]) : work.data() + k * static_cast<size_t>(n);
     };
@@ -271,9 +272,11 @@ double mult_alignment::sublik(compact_subst_pattern& pat, baum* root, substmodel
                 const double* wc = partial(ci);
                 for (int s = 0; s < n; ++s) {
                     const double* lp = tab + static_cast<size_t>(s) * ncodes;
-                    for (int d = 0; d < n; ++d) terms[d] = lp[d] + wc[d];
-                    out[s] += addlog(terms.data(), n);
+                    double* row = terms.data() + static_cast<size_t>(s) * n;
+                    for (int d = 0; d < n; ++d) row[d] = lp[d] + wc[d];
                 }
+                addlog_rows(terms.data(), n, n, sums.data());
+                for (int s = 0; s < n; ++s) out[s] += sums[s];
             }
         }
     };
@@ -330,7 +333,8 @@ double mult_alignment::sublik(compact_subst_pattern& pat, baum* root, substmodel
             }
         }
 
-        // The root: only the entry of its own code when it is a leaf.
+        // The root: only the entry of its own code when it is a leaf, else
+        // the vector over all states.
         const coltree::node& rt = ct.nodes[rootidx];
         auto rootterm = [&](int s) {
             double v = 0.0;
@@ -355,7 +359,7 @@ double mult_alignment::sublik(compact_subst_pattern& pat, baum* root, substmodel
             lp = addlog(&term, 1);
         } else {
             std::vector<double> fin(n);
-            for (int s = 0; s < n; ++s) fin[s] = rootterm(s);
+            prune(ct, rt, fin.data());
             for (int s = 0; s < n; ++s) fin[s] = sm.logfreqofstate(s) + fin[s];
             lp = addlog(fin);
         }

@@ -52,6 +52,31 @@ bool same_model(const substmodel& a, const substmodel& b) {
            same_bits(a.probmat, b.probmat);
 }
 
+// Two trees with the same fields in every node and record, records in the
+// same order: every log likelihood gives the same bits on both.
+bool same_tree(const baum* a, const baum* b) {
+    if (a->id.name != b->id.name || a->id.text != b->id.text || a->id.number != b->id.number ||
+        a->seq != b->seq || a->neighbors.size() != b->neighbors.size())
+        return false;
+    for (size_t k = 0; k < a->neighbors.size(); ++k) {
+        const neighbor& x = a->neighbors[k];
+        const neighbor& y = b->neighbors[k];
+        if (x.isparent != y.isparent || x.fixed != y.fixed || !same_bits(&x.brl, &y.brl, 1) ||
+            x.posmap != y.posmap)
+            return false;
+        if (!x.isparent && !same_tree(x.node, y.node)) return false;
+    }
+    return true;
+}
+
+// Keeps sub as the substitution part of s.loglik on s.told under s.submodel.
+void keep_subst(mult_alignment& s, double sub) {
+    s.subkept = true;
+    s.subkept_value = sub;
+    s.subkept_tree = s.told;
+    s.subkept_loglik = s.loglik;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -219,13 +244,8 @@ void mult_alignment::sampparams() {
         loglik = newL;
         if (counter <= cool.burnin && A - B > tempparam && counter > 1) tempparam = A - B;
     }
-    if (accepted || keep || same_model(sm, submodel)) {
-        // sub is now the substitution part of told under submodel.
-        subkept = true;
-        subkept_value = sub;
-        subkept_tree = told;
-        subkept_loglik = loglik;
-    }
+    // sub is now the substitution part of told under submodel.
+    if (accepted || keep || same_model(sm, submodel)) keep_subst(*this, sub);
     if (counter == cool.burnin) rateparam = coolingrate(cool.cparam, cool.alphaparam, "parameters");
 }
 
@@ -265,7 +285,10 @@ void mult_alignment::maunewton() {
 bool mult_alignment::alteroderneuerbaum() {
     mdataset ma(tnew, submodel.retalf());
     compact_subst_pattern pa(ma);
-    const double newL = complik(pa, tnew);
+    // complik(pa, tnew), keeping its substitution part.
+    const double ind = indlik(tnew, indmodel);
+    const double sub = sublik(pa, tnew, submodel);
+    const double newL = ind + sub;
     const double u = randomunitintervall();
     const bool accepted = annealed(newL, loglik, u, counter, cool.burnin, rateali, tempali);
     if (accepted) {
@@ -275,6 +298,9 @@ bool mult_alignment::alteroderneuerbaum() {
         pattern = std::move(pa);
         if (counter <= cool.burnin && newL - loglik > tempali && counter > 1) tempali = newL - loglik;
         loglik = newL;
+        // told is a copy of tnew; sub is its part only if the copy kept
+        // every record in its place.
+        if (same_tree(told, tnew)) keep_subst(*this, sub);
     }
     if (counter == cool.burnin) rateali = coolingrate(cool.ctree, cool.alphatree, "tree");
     return accepted;
@@ -381,10 +407,7 @@ bool mult_alignment::nearestneighbor(unsigned maxedges) {
         const double ind = indlik(told, indmodel);
         const double sub = sublik(pattern, told, submodel);
         loglik = ind + sub;
-        subkept = true;
-        subkept_value = sub;
-        subkept_tree = told;
-        subkept_loglik = loglik;
+        keep_subst(*this, sub);
     }
     return changed;
 }

@@ -19,6 +19,9 @@ inline double addlog(double a, double b, double c) { return addlog(addlog(a, b),
 double addlog(const std::vector<double>& terms);
 // Left fold over n entries (n >= 1).
 double addlog(const double* terms, int n);
+// sums[r] := addlog(terms + r * n, n) for r < rows, bit for bit; the rows
+// are folded four at a time, their chains interleaved.
+void addlog_rows(const double* terms, int rows, int n, double* sums);
 
 int maximum(int a, int b);
 double maximum(double a, double b);

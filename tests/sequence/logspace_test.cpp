@@ -4,7 +4,9 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <random>
 
 TEST(Addlog, TwoTerms) {
     EXPECT_DOUBLE_EQ(addlog(0.0, 0.0), std::log(2.0));
@@ -38,6 +40,48 @@ TEST(Addlog, EmptyVectorIsFatal) {
     auto r = run_in_child([] {
         std::vector<double> none;
         addlog(none);
+    });
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Not enough arguments to addlog\n");
+}
+
+TEST(Addlog, RowsGiveTheFoldOfEachRowBitForBit) {
+    // Entries from a pool with infinities, signed zeros, ties and spreads
+    // far beyond the precision of a double.
+    const double inf = HUGE_VAL;
+    const double pool[] = {-inf, -inf, 0.0, -0.0, -1.5, -1.5, -1.5, -2.75, 3.0, -40.0,
+                           -745.0, -1e300, 1e-300, 700.0, -DBL_MAX, -36.7, -0.1, -9.0};
+    std::mt19937 g(17);
+    std::uniform_int_distribution<size_t> pick(0, sizeof pool / sizeof pool[0] - 1);
+    std::normal_distribution<double> near(-6.0, 4.0);
+    const int widths[] = {1, 2, 3, 20};
+    for (int n : widths) {
+        for (int rows = 0; rows <= 9; ++rows) {
+            for (int trial = 0; trial < 20; ++trial) {
+                std::vector<double> t(static_cast<size_t>(rows) * n);
+                for (double& x : t) x = g() % 3 == 0 ? near(g) : pool[pick(g)];
+                if (trial % 4 == 0)  // one row a copy of another
+                    for (int r = 1; r < rows; ++r)
+                        std::copy(t.begin(), t.begin() + n, t.begin() + static_cast<long>(r) * n);
+                std::vector<double> sums(static_cast<size_t>(rows) + 1, 42.0);
+                addlog_rows(t.data(), rows, n, sums.data());
+                for (int r = 0; r < rows; ++r) {
+                    const double want = addlog(t.data() + static_cast<size_t>(r) * n, n);
+                    EXPECT_EQ(std::memcmp(&sums[r], &want, sizeof want), 0)
+                        << "n " << n << " rows " << rows << " trial " << trial << " row " << r
+                        << ": " << sums[r] << " vs " << want;
+                }
+                EXPECT_EQ(sums[rows], 42.0) << "wrote past the last row";
+            }
+        }
+    }
+}
+
+TEST(Addlog, RowsOfNoEntriesAreFatal) {
+    auto r = run_in_child([] {
+        double t = 0.0, s = 0.0;
+        addlog_rows(&t, 1, 0, &s);
     });
     EXPECT_TRUE(r.exited);
     EXPECT_EQ(r.status, 1);

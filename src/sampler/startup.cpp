@@ -262,6 +262,7 @@ void mult_alignment::optim_times() {
     malign = mdataset(told, submodel.retalf());
     pattern = compact_subst_pattern(malign);
     loglik = complik(pattern, told);
+    subkept = false;
 }
 
 void mult_alignment::optimaltime(baum* node) {
@@ -288,6 +289,7 @@ bool mult_alignment::trytoimprove() {
     malign = m;
     pattern = p;
     loglik = l;
+    subkept = false;
     return true;
 }
 
@@ -332,4 +334,5 @@ void mult_alignment::toldWurz() {
     malign = mdataset(told, submodel.retalf());
     pattern = compact_subst_pattern(malign);
     loglik = complik(pattern, told);
+    subkept = false;
 }

@@ -15,6 +15,7 @@
 namespace {
 
 const double kUncomputed = DBL_MAX;
+const char* const kTooLarge = "Fehler: zu grosse Parameter in align_graph::zufallsschritt!!!\n";
 
 bool is_column(int s) { return s == MATCH || s == INSERTION || s == DELETION; }
 
@@ -243,6 +244,20 @@ void distrib_pow(std::vector<double>& w, double x, unsigned long n) {
     distrib_pow_raw(w.data(), static_cast<int>(w.size()), x, n);
 }
 
+void step_memo::reset(std::size_t slots) {
+    if (at.size() < slots) at.resize(slots, 0);
+    slot.clear();
+    w.clear();
+}
+
+const double* step_memo::add(std::size_t k, double w0, double w01) {
+    at[k] = static_cast<int>(slot.size());
+    slot.push_back(static_cast<int>(k));
+    w.push_back(w0);
+    w.push_back(w01);
+    return &w[w.size() - 2];
+}
+
 void emission_cache::reset(const substmodel* s) {
     sm = s;
     L = alftologalf(s->retalf());
@@ -415,6 +430,7 @@ void align_graph::beschrifte(zustand s0_, zustand s1_) {
     }
     store->assign(cells, kUncomputed);
     tab = store->data();
+    memo = nullptr;
     al->emis.reset(al->smodel);
     forward_rows fw{al->seq1->data(), al->seq2->data(), i0, j0, p, q, s, s0, T, &al->emis};
     fw.first(tab);
@@ -433,7 +449,7 @@ void align_graph::candidates(zustand st, int a, int b, int ca, int cb, double& c
     case END: e = 0.0; break;
     default: fatal("Unreasonable state nextstep\n");
     }
-    if (a - 1 > r || b - 1 > s) fatal("Fehler: zu grosse Parameter in align_graph::zufallsschritt!!!\n");
+    if (a - 1 > r || b - 1 > s) fatal(kTooLarge);
     const double* c = cell(a - 1, b - 1);
     cM = c[0] + T[MATCH][st] + e;
     cI = c[1] + T[INSERTION][st] + e;
@@ -461,21 +477,64 @@ zustand align_graph::maxwk_schritt(zustand st, int a, int b, int ca, int cb) con
     return cD > cM ? DELETION : MATCH;
 }
 
-zustand align_graph::zufallsschritt(zustand st, int a, int b, int ca, int cb, double x,
-                                    unsigned long n) const {
+zustand align_graph::forced_step(zustand st, int a, int b) const {
     const zustand forced = border_step(a - i0 - 1, b - j0 - 1);
-    if (forced != NOSTATE) return forced;
-    if (st != MATCH && st != INSERTION && st != DELETION && st != END)
+    if (forced == NOSTATE && st != MATCH && st != INSERTION && st != DELETION && st != END)
         fatal("Unreasonable state nextstep\n");
-    const double uu = randomunitintervall();
+    return forced;
+}
+
+void align_graph::step_weights(zustand st, int a, int b, int ca, int cb, double x,
+                               unsigned long n, double w[2]) const {
     double cM, cI, cD;
     candidates(st, a, b, ca, cb, cM, cI, cD);
     const double z = addlog(cM, cI, cD);
-    double w[3] = {std::exp(cM - z), std::exp(cI - z), std::exp(cD - z)};
-    distrib_pow_raw(w, 3, x, n);
+    double p[3] = {std::exp(cM - z), std::exp(cI - z), std::exp(cD - z)};
+    distrib_pow_raw(p, 3, x, n);
+    w[0] = p[0];
+    w[1] = p[0] + p[1];
+}
+
+static zustand drawn_state(const double w[2], double uu) {
     if (w[0] > uu) return MATCH;
-    if (w[0] + w[1] > uu) return INSERTION;
+    if (w[1] > uu) return INSERTION;
     return DELETION;
+}
+
+zustand align_graph::zufallsschritt(zustand st, int a, int b, int ca, int cb, double x,
+                                    unsigned long n) const {
+    const zustand forced = forced_step(st, a, b);
+    if (forced != NOSTATE) return forced;
+    const double uu = randomunitintervall();
+    double w[2];
+    step_weights(st, a, b, ca, cb, x, n, w);
+    return drawn_state(w, uu);
+}
+
+zustand align_graph::sampled_step(zustand st, int a, int b) const {
+    const zustand forced = forced_step(st, a, b);
+    if (forced != NOSTATE) return forced;
+    const double uu = randomunitintervall();
+    const int rows = r - i0, cols = s - j0;  // interior steps start inside these
+    if (memo == nullptr) {
+        memo = uses_scratch ? &al->memoscratch : &own_memo;
+        memo->reset(static_cast<std::size_t>(rows) * cols * 4);
+    }
+    const int u = a - i0 - 1, v = b - j0 - 1;
+    if (u > rows || v > cols) fatal(kTooLarge);
+    const std::size_t k =
+        (static_cast<std::size_t>(u - 1) * cols + (v - 1)) * 4 + (st == END ? 3 : st);
+    const double* w = memo->find(k);
+    if (w == nullptr) {
+        const bioseq& A = *al->seq1;
+        const bioseq& B = *al->seq2;
+        const int ca = (st == MATCH || st == DELETION) ? A[a] : -1;
+        const int cb = (st == MATCH || st == INSERTION) ? B[b] : -1;
+        double f[2];
+        step_weights(st, a, b, ca, cb, 1.0, 0, f);
+        w = memo->add(k, f[0], f[1]);
+    }
+    return drawn_state(w, uu);
 }
 
 // ---------------------------------------------------------------------------
@@ -804,19 +863,19 @@ void alignment::sample_paths() {
     const bioseq& B = *seq2;
     align_graph g(*this, -1, -1, m, n);
     for (int it = 0; it < 200; ++it) {
-        int a = m, b = n, ca = -1, cb = -1;
+        int a = m, b = n;
         zustand st = END;
         while (a > 0 || b > 0) {
-            const zustand nw = g.zufallsschritt(st, a, b, ca, cb, 1.0, 0);
+            const zustand nw = g.sampled_step(st, a, b);
             if (!is_column(nw)) fatal("unmoeglicher \"nextstate\" in resample!!!\n");
             transcounts[nw][st] += 1.0;
             switch (nw) {
             case MATCH:
-                --a; --b; ca = A[a]; cb = B[b];
-                count_pair(ca, cb);
+                --a; --b;
+                count_pair(A[a], B[b]);
                 break;
-            case INSERTION: --b; ca = -1; cb = B[b]; break;
-            default: --a; ca = A[a]; cb = -1; break;
+            case INSERTION: --b; break;
+            default: --a; break;
             }
             st = nw;
         }

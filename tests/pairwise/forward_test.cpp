@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "fixtures.h"
 #include "sequence/logspace.h"
@@ -180,6 +182,66 @@ TEST(AlignGraph, SampledStepDrawsOnceInsideAndFollowsTheWeights) {
         const double sd = std::sqrt(N * p[k] * (1 - p[k]));
         EXPECT_NEAR(count[k], N * p[k], 4 * sd + 1) << k;
     }
+}
+
+// Walks from the end corner of a window to its start corner, each step by
+// kept or by freshly computed probabilities; the states in walk order and
+// the number after the last draw.
+std::vector<int> walks(const align_graph& g, bool kept, int seed, double& after) {
+    const bioseq& A = *g.al->seq1;
+    const bioseq& B = *g.al->seq2;
+    std::vector<int> out;
+    idum = seed;
+    for (int w = 0; w < 30; ++w) {
+        int a = A.laen(), b = B.laen(), ca = -1, cb = -1;
+        zustand st = END;
+        while (a > g.i0 + 1 || b > g.j0 + 1) {
+            st = kept ? g.sampled_step(st, a, b) : g.zufallsschritt(st, a, b, ca, cb, 1.0, 0);
+            out.push_back(st);
+            if (st != INSERTION) --a;
+            if (st != DELETION) --b;
+            ca = st != INSERTION ? A[a] : -1;
+            cb = st != DELETION ? B[b] : -1;
+        }
+    }
+    after = randomunitintervall();
+    return out;
+}
+
+void expect_kept_as_fresh(const align_graph& g, const std::string& label) {
+    double after_kept, after_fresh;
+    const std::vector<int> kept = walks(g, true, -5, after_kept);
+    const std::vector<int> fresh = walks(g, false, -5, after_fresh);
+    EXPECT_EQ(kept, fresh) << label;
+    EXPECT_EQ(after_kept, after_fresh) << label;
+}
+
+TEST(AlignGraph, KeptStepsFollowEveryFillOfTheTable) {
+    bioseq a = dna("ACGTTGCAAGTCCATGGACTTAGC"), b = dna("ACTTGCCAGTTCAGGGACTAGCA");
+    indel im(std::vector<double>{0.02, 0.03}, TKF1);
+    alignment al(a, b, 0.3, jc69(), im);
+    auto at_time = [&al](double t) {
+        al.smodel->settime(t);
+        al.imodel->fillP(t);
+    };
+    // One object's tables one after the other: new times and windows.
+    const struct {
+        double t;
+        int i0, j0;
+    } fills[] = {{0.3, -1, -1}, {2.0, -1, -1}, {2.0, 5, 3}, {0.3, 5, 3}, {0.05, -1, -1}};
+    for (const auto& f : fills) {
+        at_time(f.t);
+        align_graph g(al, f.i0, f.j0, a.laen(), b.laen(), f.i0 < 0 ? START : MATCH, END);
+        expect_kept_as_fresh(g, std::to_string(f.t) + " " + std::to_string(f.i0));
+    }
+    // Two tables of one object at once.
+    at_time(0.3);
+    align_graph g1(al, -1, -1, a.laen(), b.laen());
+    at_time(2.0);
+    align_graph g2(al, -1, -1, a.laen(), b.laen());
+    expect_kept_as_fresh(g1, "first");
+    expect_kept_as_fresh(g2, "second");
+    expect_kept_as_fresh(g1, "first again");
 }
 
 TEST(DistribPow, NormalisesAndTempers) {

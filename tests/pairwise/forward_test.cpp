@@ -1,6 +1,7 @@
 // Forward tables and the traceback steps.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -65,6 +66,80 @@ TEST(AlignGraph, WindowWithGivenCornerStates) {
         EXPECT_EQ(g.s, w.s);
         EXPECT_NEAR(forward_into(g, w.r, w.s, w.s1), brute_force(al, i0, j0, w.s0, w.r, w.s, w.s1),
                     1e-10);
+    }
+}
+
+// Each cell from its neighbours in the table, summed in the order D, M, I;
+// the cells outside the window's ranges hold DBL_MAX.
+void expect_cells_from_neighbours(const align_graph& g, const std::string& label) {
+    const alignment& al = *g.al;
+    const bioseq& A = *al.seq1;
+    const bioseq& B = *al.seq2;
+    const indel& im = *al.imodel;
+    auto T = [&im](int k, int l) { return im.retlnprob(k, l); };
+    auto f = [&al](int c) { return al.smodel->logfreqofstate(c); };
+    const int p = g.i0 + 1, q = g.j0 + 1;
+    int wrong = 0, unset = 0;
+    for (int i = g.i0; i <= g.r; ++i)
+        for (int j = g.j0; j <= g.s; ++j) {
+            const double cell[3] = {g.mat(i, j), g.ins(i, j), g.del(i, j)};
+            double want[3] = {DBL_MAX, DBL_MAX, DBL_MAX};
+            if (i >= p && j >= q) {
+                const double eM = f(A[i]) + al.smodel->logProb_ij(A[i], B[j]);
+                if (i == p && j == q) want[MATCH] = eM + T(g.s0, MATCH);
+                else if (i == p) want[MATCH] = eM + g.ins(i - 1, j - 1) + T(INSERTION, MATCH);
+                else if (j == q) want[MATCH] = eM + g.del(i - 1, j - 1) + T(DELETION, MATCH);
+                else
+                    want[MATCH] = eM + addlog(g.del(i - 1, j - 1) + T(DELETION, MATCH),
+                                              g.mat(i - 1, j - 1) + T(MATCH, MATCH),
+                                              g.ins(i - 1, j - 1) + T(INSERTION, MATCH));
+            }
+            if (j >= q && (i >= p || i == g.i0)) {
+                if (i == g.i0 && j == q) want[INSERTION] = f(B[j]) + T(g.s0, INSERTION);
+                else if (i == g.i0) want[INSERTION] = f(B[j]) + g.ins(i, j - 1) + T(INSERTION, INSERTION);
+                else if (j == q) want[INSERTION] = f(B[j]) + g.del(i, j - 1) + T(DELETION, INSERTION);
+                else
+                    want[INSERTION] = f(B[j]) + addlog(g.del(i, j - 1) + T(DELETION, INSERTION),
+                                                       g.mat(i, j - 1) + T(MATCH, INSERTION),
+                                                       g.ins(i, j - 1) + T(INSERTION, INSERTION));
+            }
+            if (i >= p) {
+                if (i == p && j == g.j0) want[DELETION] = f(A[i]) + T(g.s0, DELETION);
+                else if (j == g.j0) want[DELETION] = f(A[i]) + g.del(i - 1, j) + T(DELETION, DELETION);
+                else if (i == p) want[DELETION] = f(A[i]) + g.ins(i - 1, j) + T(INSERTION, DELETION);
+                else
+                    want[DELETION] = f(A[i]) + addlog(g.del(i - 1, j) + T(DELETION, DELETION),
+                                                      g.mat(i - 1, j) + T(MATCH, DELETION),
+                                                      g.ins(i - 1, j) + T(INSERTION, DELETION));
+            }
+            for (int k = 0; k < 3; ++k) {
+                if (cell[k] != want[k]) ++wrong;
+                if (want[k] == DBL_MAX) ++unset;
+            }
+        }
+    EXPECT_EQ(wrong, 0) << label;
+    EXPECT_GT(unset, 0) << label;
+}
+
+TEST(AlignGraph, EveryCellFromItsNeighboursInSumOrder) {
+    bioseq a = dna("ACGTTGCAAGTCC"), b = dna("ACTTGCCAGTTC");
+    indel im(std::vector<double>{0.02, 0.03}, TKF1);
+    alignment al(a, b, 0.4, jc69(), im);
+    const int m = a.laen(), n = b.laen();
+    // Whole tables and windows with odd and even numbers of rows and
+    // columns, each after a larger table of the same object.
+    const struct {
+        int i0, j0, i1, j1;
+        zustand s0, s1;
+    } windows[] = {{-1, -1, m, n, START, END},      {3, 2, m, n, MATCH, END},
+                   {2, 2, 9, 8, DELETION, MATCH},   {1, 0, 5, 9, INSERTION, INSERTION},
+                   {4, 5, 6, 10, MATCH, DELETION},  {0, 0, 2, 2, MATCH, MATCH},
+                   {-1, -1, 1, 6, START, MATCH}};
+    for (const auto& w : windows) {
+        { align_graph big(al, -1, -1, m, n, START, END); }
+        align_graph g(al, w.i0, w.j0, w.i1, w.j1, w.s0, w.s1);
+        expect_cells_from_neighbours(g, std::to_string(w.i0) + " " + std::to_string(w.j0) + " " +
+                                            std::to_string(w.i1) + " " + std::to_string(w.j1));
     }
 }
 

@@ -302,14 +302,14 @@ void distrib_pow(std::vector<double>& w, double x, unsigned long n) {
 }
 
 void step_memo::reset(std::size_t slots) {
-    if (at.size() < slots) at.resize(slots, 0);
+    if (at.size() < slots) at.resize(slots, 0u);
     slot.clear();
     w.clear();
 }
 
 const double* step_memo::add(std::size_t k, double w0, double w01) {
-    at[k] = static_cast<int>(slot.size());
-    slot.push_back(static_cast<int>(k));
+    at[k] = static_cast<unsigned>(slot.size());
+    slot.push_back(k);
     w.push_back(w0);
     w.push_back(w01);
     return &w[w.size() - 2];

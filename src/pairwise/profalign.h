@@ -55,16 +55,15 @@ struct emission_cache {
 // state), each computed on its first use. A slot's entry is valid when it
 // points back to the slot, so forgetting them all is clearing the entries.
 struct step_memo {
-    std::vector<int> at;      // entry of each slot
-    std::vector<int> slot;    // slot of each entry
-    std::vector<double> w;    // P(MATCH), P(MATCH) + P(INSERTION) of each entry
+    std::vector<unsigned> at;        // entry of each slot
+    std::vector<std::size_t> slot;   // slot of each entry
+    std::vector<double> w;           // P(MATCH), P(MATCH) + P(INSERTION) of each entry
 
     void reset(std::size_t slots);
     // The entry of a slot, or nullptr.
     const double* find(std::size_t k) const {
-        const int e = at[k];
-        return e < static_cast<int>(slot.size()) && slot[e] == static_cast<int>(k) ? &w[2 * e]
-                                                                                   : nullptr;
+        const std::size_t e = at[k];
+        return e < slot.size() && slot[e] == k ? &w[2 * e] : nullptr;
     }
     const double* add(std::size_t k, double w0, double w01);
 };

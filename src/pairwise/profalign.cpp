@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "pairwise/forward_rows.h"
 #include "sequence/logspace.h"
 #include "sequence/random.h"
 #include "sequence/seqcode.h"
@@ -15,6 +16,7 @@
 namespace {
 
 const double kUncomputed = DBL_MAX;
+const char* const kTooLarge = "Fehler: zu grosse Parameter in align_graph::zufallsschritt!!!\n";
 
 bool is_column(int s) { return s == MATCH || s == INSERTION || s == DELETION; }
 
@@ -85,60 +87,6 @@ void read_table(const indel& im, double T[4][5]) {
     for (int k = 0; k < 4; ++k)
         for (int l = 0; l < 5; ++l) T[k][l] = im.retlnprob(k, l);
 }
-
-// One forward row at a time. A cell holds (M, I, D) of position (i, j),
-// stored at (j - j0) * 3.
-struct forward_rows {
-    const int* A;
-    const int* B;
-    int i0, j0, p, q, s;
-    int s0;
-    const double (*T)[5];
-    emission_cache* em;
-
-    // The start corner's row: insertions only.
-    void first(double* row) const {
-        for (int j = q; j <= s; ++j) {
-            double* c = row + (j - j0) * 3;
-            const double eI = em->f(B[j]);
-            if (j == q) c[1] = eI + T[s0][INSERTION];
-            else c[1] = eI + c[-2] + T[INSERTION][INSERTION];
-        }
-    }
-
-    void next(int i, const double* prev, double* row) const {
-        const int a = A[i];
-        const double fa = em->f(a);
-        if (i == p) row[2] = fa + T[s0][DELETION];
-        else row[2] = fa + prev[2] + T[DELETION][DELETION];
-        for (int j = q; j <= s; ++j) {
-            const int k = (j - j0) * 3;
-            const int b = B[j];
-            const double eM = fa + em->p(a, b);
-            const double eI = em->f(b);
-            const double* pd = prev + k - 3;
-            const double* pu = prev + k;
-            double* c = row + k;
-            const double* pl = c - 3;
-            if (i == p) {
-                if (j == q) c[0] = eM + T[s0][MATCH];
-                else c[0] = eM + pd[1] + T[INSERTION][MATCH];
-                c[2] = fa + pu[1] + T[INSERTION][DELETION];
-            } else {
-                if (j == q) c[0] = eM + pd[2] + T[DELETION][MATCH];
-                else
-                    c[0] = eM + addlog(pd[2] + T[DELETION][MATCH], pd[0] + T[MATCH][MATCH],
-                                       pd[1] + T[INSERTION][MATCH]);
-                c[2] = fa + addlog(pu[2] + T[DELETION][DELETION], pu[0] + T[MATCH][DELETION],
-                                   pu[1] + T[INSERTION][DELETION]);
-            }
-            if (j == q) c[1] = eI + pl[2] + T[DELETION][INSERTION];
-            else
-                c[1] = eI + addlog(pl[2] + T[DELETION][INSERTION], pl[0] + T[MATCH][INSERTION],
-                                   pl[1] + T[INSERTION][INSERTION]);
-        }
-    }
-};
 
 // Ties go to MATCH, then DELETION, then INSERTION.
 zustand pick(double cM, double cI, double cD) {
@@ -241,6 +189,20 @@ void distrib_pow_raw(double* w, int k, double x, unsigned long n) {
 
 void distrib_pow(std::vector<double>& w, double x, unsigned long n) {
     distrib_pow_raw(w.data(), static_cast<int>(w.size()), x, n);
+}
+
+void step_memo::reset(std::size_t slots) {
+    if (at.size() < slots) at.resize(slots, 0u);
+    slot.clear();
+    w.clear();
+}
+
+const double* step_memo::add(std::size_t k, double w0, double w01) {
+    at[k] = static_cast<unsigned>(slot.size());
+    slot.push_back(k);
+    w.push_back(w0);
+    w.push_back(w01);
+    return &w[w.size() - 2];
 }
 
 void emission_cache::reset(const substmodel* s) {
@@ -413,14 +375,29 @@ void align_graph::beschrifte(zustand s0_, zustand s1_) {
         uses_scratch = true;
         store = &al->tabscratch;
     }
-    store->assign(cells, kUncomputed);
+    // The rows below write every cell but these of the first row and column.
+    store->resize(cells);
     tab = store->data();
+    for (int j = 0; j < W; ++j) {
+        tab[j * 3] = kUncomputed;
+        tab[j * 3 + 2] = kUncomputed;
+    }
+    tab[1] = kUncomputed;
+    for (int i = p; i <= r; ++i) {
+        double* c = tab + static_cast<std::size_t>(i - i0) * W * 3;
+        c[0] = kUncomputed;
+        c[1] = kUncomputed;
+    }
+    memo = nullptr;
     al->emis.reset(al->smodel);
     forward_rows fw{al->seq1->data(), al->seq2->data(), i0, j0, p, q, s, s0, T, &al->emis};
     fw.first(tab);
-    for (int i = p; i <= r; ++i)
-        fw.next(i, tab + static_cast<std::size_t>(i - 1 - i0) * W * 3,
-                tab + static_cast<std::size_t>(i - i0) * W * 3);
+    auto row = [this](int i) { return tab + static_cast<std::size_t>(i - i0) * W * 3; };
+    for (int i = p; i <= r; i += 2) {
+        const int n = std::min(2, r - i + 1);
+        double* rows[2] = {row(i), n > 1 ? row(i + 1) : nullptr};
+        fw.band(i, n, row(i - 1), rows);
+    }
 }
 
 void align_graph::candidates(zustand st, int a, int b, int ca, int cb, double& cM, double& cI,
@@ -433,7 +410,7 @@ void align_graph::candidates(zustand st, int a, int b, int ca, int cb, double& c
     case END: e = 0.0; break;
     default: fatal("Unreasonable state nextstep\n");
     }
-    if (a - 1 > r || b - 1 > s) fatal("Fehler: zu grosse Parameter in align_graph::zufallsschritt!!!\n");
+    if (a - 1 > r || b - 1 > s) fatal(kTooLarge);
     const double* c = cell(a - 1, b - 1);
     cM = c[0] + T[MATCH][st] + e;
     cI = c[1] + T[INSERTION][st] + e;
@@ -461,21 +438,64 @@ zustand align_graph::maxwk_schritt(zustand st, int a, int b, int ca, int cb) con
     return cD > cM ? DELETION : MATCH;
 }
 
-zustand align_graph::zufallsschritt(zustand st, int a, int b, int ca, int cb, double x,
-                                    unsigned long n) const {
+zustand align_graph::forced_step(zustand st, int a, int b) const {
     const zustand forced = border_step(a - i0 - 1, b - j0 - 1);
-    if (forced != NOSTATE) return forced;
-    if (st != MATCH && st != INSERTION && st != DELETION && st != END)
+    if (forced == NOSTATE && st != MATCH && st != INSERTION && st != DELETION && st != END)
         fatal("Unreasonable state nextstep\n");
-    const double uu = randomunitintervall();
+    return forced;
+}
+
+void align_graph::step_weights(zustand st, int a, int b, int ca, int cb, double x,
+                               unsigned long n, double w[2]) const {
     double cM, cI, cD;
     candidates(st, a, b, ca, cb, cM, cI, cD);
     const double z = addlog(cM, cI, cD);
-    double w[3] = {std::exp(cM - z), std::exp(cI - z), std::exp(cD - z)};
-    distrib_pow_raw(w, 3, x, n);
+    double p[3] = {std::exp(cM - z), std::exp(cI - z), std::exp(cD - z)};
+    distrib_pow_raw(p, 3, x, n);
+    w[0] = p[0];
+    w[1] = p[0] + p[1];
+}
+
+static zustand drawn_state(const double w[2], double uu) {
     if (w[0] > uu) return MATCH;
-    if (w[0] + w[1] > uu) return INSERTION;
+    if (w[1] > uu) return INSERTION;
     return DELETION;
+}
+
+zustand align_graph::zufallsschritt(zustand st, int a, int b, int ca, int cb, double x,
+                                    unsigned long n) const {
+    const zustand forced = forced_step(st, a, b);
+    if (forced != NOSTATE) return forced;
+    const double uu = randomunitintervall();
+    double w[2];
+    step_weights(st, a, b, ca, cb, x, n, w);
+    return drawn_state(w, uu);
+}
+
+zustand align_graph::sampled_step(zustand st, int a, int b) const {
+    const zustand forced = forced_step(st, a, b);
+    if (forced != NOSTATE) return forced;
+    const double uu = randomunitintervall();
+    const int rows = r - i0, cols = s - j0;  // interior steps start inside these
+    if (memo == nullptr) {
+        memo = uses_scratch ? &al->memoscratch : &own_memo;
+        memo->reset(static_cast<std::size_t>(rows) * cols * 4);
+    }
+    const int u = a - i0 - 1, v = b - j0 - 1;
+    if (u > rows || v > cols) fatal(kTooLarge);
+    const std::size_t k =
+        (static_cast<std::size_t>(u - 1) * cols + (v - 1)) * 4 + (st == END ? 3 : st);
+    const double* w = memo->find(k);
+    if (w == nullptr) {
+        const bioseq& A = *al->seq1;
+        const bioseq& B = *al->seq2;
+        const int ca = (st == MATCH || st == DELETION) ? A[a] : -1;
+        const int cb = (st == MATCH || st == INSERTION) ? B[b] : -1;
+        double f[2];
+        step_weights(st, a, b, ca, cb, 1.0, 0, f);
+        w = memo->add(k, f[0], f[1]);
+    }
+    return drawn_state(w, uu);
 }
 
 // ---------------------------------------------------------------------------
@@ -804,19 +824,19 @@ void alignment::sample_paths() {
     const bioseq& B = *seq2;
     align_graph g(*this, -1, -1, m, n);
     for (int it = 0; it < 200; ++it) {
-        int a = m, b = n, ca = -1, cb = -1;
+        int a = m, b = n;
         zustand st = END;
         while (a > 0 || b > 0) {
-            const zustand nw = g.zufallsschritt(st, a, b, ca, cb, 1.0, 0);
+            const zustand nw = g.sampled_step(st, a, b);
             if (!is_column(nw)) fatal("unmoeglicher \"nextstate\" in resample!!!\n");
             transcounts[nw][st] += 1.0;
             switch (nw) {
             case MATCH:
-                --a; --b; ca = A[a]; cb = B[b];
-                count_pair(ca, cb);
+                --a; --b;
+                count_pair(A[a], B[b]);
                 break;
-            case INSERTION: --b; ca = -1; cb = B[b]; break;
-            default: --a; ca = A[a]; cb = -1; break;
+            case INSERTION: --b; break;
+            default: --a; break;
             }
             st = nw;
         }

@@ -51,6 +51,23 @@ struct emission_cache {
     }
 };
 
+// Probabilities of the sampled steps on one forward table, per (cell,
+// state), each computed on its first use. A slot's entry is valid when it
+// points back to the slot, so forgetting them all is clearing the entries.
+struct step_memo {
+    std::vector<unsigned> at;        // entry of each slot
+    std::vector<std::size_t> slot;   // slot of each entry
+    std::vector<double> w;           // P(MATCH), P(MATCH) + P(INSERTION) of each entry
+
+    void reset(std::size_t slots);
+    // The entry of a slot, or nullptr.
+    const double* find(std::size_t k) const {
+        const std::size_t e = at[k];
+        return e < slot.size() && slot[e] == k ? &w[2 * e] : nullptr;
+    }
+    const double* add(std::size_t k, double w0, double w01);
+};
+
 class alignment {
 public:
     const bioseq* seq1;
@@ -69,6 +86,7 @@ public:
     mutable bool tabbusy = false;
     mutable std::vector<double> rowscratch;
     mutable emission_cache emis;
+    mutable step_memo memoscratch;
 
     alignment();
     alignment(const bioseq& a, const bioseq& b, double t, const substmodel& sm, const indel& im,
@@ -155,6 +173,10 @@ public:
     zustand maxwk_schritt(zustand s, int a, int b, int ca, int cb) const;
     zustand zufallsschritt(zustand s, int a, int b, int ca, int cb, double x,
                            unsigned long n) const;
+    // zufallsschritt(s, a, b, ca, cb, 1.0, 0) with ca, cb the residues of
+    // the column s at (a, b); its probabilities are kept per (a, b, s)
+    // until the table is filled again.
+    zustand sampled_step(zustand s, int a, int b) const;
 
     // Forward values; only the cells of the window's ranges are computed,
     // the others hold DBL_MAX.
@@ -165,9 +187,16 @@ public:
 private:
     std::vector<double> own;
     bool uses_scratch = false;
+    mutable step_memo own_memo;
+    mutable step_memo* memo = nullptr;  // set up by the first sampled step of a fill
     const double* cell(int i, int j) const { return tab + (static_cast<long>(i - i0) * W + (j - j0)) * 3; }
     void candidates(zustand st, int a, int b, int ca, int cb, double& cM, double& cI,
                     double& cD) const;
+    // The step forced on the window's border, or NOSTATE after checking st.
+    zustand forced_step(zustand st, int a, int b) const;
+    // P(MATCH) and P(MATCH) + P(INSERTION) of the step back from (a, b) in st.
+    void step_weights(zustand st, int a, int b, int ca, int cb, double x, unsigned long n,
+                      double w[2]) const;
 };
 
 #endif

@@ -230,6 +230,37 @@ TEST(SamplePaths, FlowIsConservedOnLongerPairs) {
     EXPECT_EQ(again.substcounts, al.substcounts);
 }
 
+TEST(SamplePaths, AnObjectFilledAgainCountsAsAFreshOne) {
+    bioseq a = dna("ACGTTGCAAGTCCATGGACTTAGC"), b = dna("ACTTGCCAGTTCAGGGACTAGCA");
+    indel im(std::vector<double>{0.02, 0.03}, TKF1);
+    alignment reused(a, b, 0.3, jc69(), im);
+    auto at_time = [&reused](double t) {
+        reused.smodel->settime(t);
+        reused.imodel->fillP(t);
+    };
+    for (double t : {0.3, 2.0, 0.05}) {
+        at_time(t);
+        alignment fresh(a, b, t, jc69(), im);
+        idum = -9;
+        reused.sample_paths();
+        idum = -9;
+        fresh.sample_paths();
+        EXPECT_EQ(reused.transcounts, fresh.transcounts) << t;
+        EXPECT_EQ(reused.substcounts, fresh.substcounts) << t;
+    }
+    // Whole estimates, each after the tables of the one before.
+    for (double t0 : {0.5, 3.0}) {
+        at_time(t0);
+        alignment fresh(a, b, t0, jc69(), im);
+        double t1 = t0, t2 = t0;
+        idum = -31;
+        reused.optimal_time(t1);
+        idum = -31;
+        fresh.optimal_time(t2);
+        EXPECT_EQ(t1, t2) << t0;
+    }
+}
+
 TEST(OptimalTime, GaplessPairGivesTheJukesCantorDistance) {
     std::string sa, sb;
     gapless_pair(300, 30, sa, sb);

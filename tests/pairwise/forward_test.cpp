@@ -1,8 +1,11 @@
 // Forward tables and the traceback steps.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "fixtures.h"
 #include "sequence/logspace.h"
@@ -63,6 +66,80 @@ TEST(AlignGraph, WindowWithGivenCornerStates) {
         EXPECT_EQ(g.s, w.s);
         EXPECT_NEAR(forward_into(g, w.r, w.s, w.s1), brute_force(al, i0, j0, w.s0, w.r, w.s, w.s1),
                     1e-10);
+    }
+}
+
+// Each cell from its neighbours in the table, summed in the order D, M, I;
+// the cells outside the window's ranges hold DBL_MAX.
+void expect_cells_from_neighbours(const align_graph& g, const std::string& label) {
+    const alignment& al = *g.al;
+    const bioseq& A = *al.seq1;
+    const bioseq& B = *al.seq2;
+    const indel& im = *al.imodel;
+    auto T = [&im](int k, int l) { return im.retlnprob(k, l); };
+    auto f = [&al](int c) { return al.smodel->logfreqofstate(c); };
+    const int p = g.i0 + 1, q = g.j0 + 1;
+    int wrong = 0, unset = 0;
+    for (int i = g.i0; i <= g.r; ++i)
+        for (int j = g.j0; j <= g.s; ++j) {
+            const double cell[3] = {g.mat(i, j), g.ins(i, j), g.del(i, j)};
+            double want[3] = {DBL_MAX, DBL_MAX, DBL_MAX};
+            if (i >= p && j >= q) {
+                const double eM = f(A[i]) + al.smodel->logProb_ij(A[i], B[j]);
+                if (i == p && j == q) want[MATCH] = eM + T(g.s0, MATCH);
+                else if (i == p) want[MATCH] = eM + g.ins(i - 1, j - 1) + T(INSERTION, MATCH);
+                else if (j == q) want[MATCH] = eM + g.del(i - 1, j - 1) + T(DELETION, MATCH);
+                else
+                    want[MATCH] = eM + addlog(g.del(i - 1, j - 1) + T(DELETION, MATCH),
+                                              g.mat(i - 1, j - 1) + T(MATCH, MATCH),
+                                              g.ins(i - 1, j - 1) + T(INSERTION, MATCH));
+            }
+            if (j >= q && (i >= p || i == g.i0)) {
+                if (i == g.i0 && j == q) want[INSERTION] = f(B[j]) + T(g.s0, INSERTION);
+                else if (i == g.i0) want[INSERTION] = f(B[j]) + g.ins(i, j - 1) + T(INSERTION, INSERTION);
+                else if (j == q) want[INSERTION] = f(B[j]) + g.del(i, j - 1) + T(DELETION, INSERTION);
+                else
+                    want[INSERTION] = f(B[j]) + addlog(g.del(i, j - 1) + T(DELETION, INSERTION),
+                                                       g.mat(i, j - 1) + T(MATCH, INSERTION),
+                                                       g.ins(i, j - 1) + T(INSERTION, INSERTION));
+            }
+            if (i >= p) {
+                if (i == p && j == g.j0) want[DELETION] = f(A[i]) + T(g.s0, DELETION);
+                else if (j == g.j0) want[DELETION] = f(A[i]) + g.del(i - 1, j) + T(DELETION, DELETION);
+                else if (i == p) want[DELETION] = f(A[i]) + g.ins(i - 1, j) + T(INSERTION, DELETION);
+                else
+                    want[DELETION] = f(A[i]) + addlog(g.del(i - 1, j) + T(DELETION, DELETION),
+                                                      g.mat(i - 1, j) + T(MATCH, DELETION),
+                                                      g.ins(i - 1, j) + T(INSERTION, DELETION));
+            }
+            for (int k = 0; k < 3; ++k) {
+                if (cell[k] != want[k]) ++wrong;
+                if (want[k] == DBL_MAX) ++unset;
+            }
+        }
+    EXPECT_EQ(wrong, 0) << label;
+    EXPECT_GT(unset, 0) << label;
+}
+
+TEST(AlignGraph, EveryCellFromItsNeighboursInSumOrder) {
+    bioseq a = dna("ACGTTGCAAGTCC"), b = dna("ACTTGCCAGTTC");
+    indel im(std::vector<double>{0.02, 0.03}, TKF1);
+    alignment al(a, b, 0.4, jc69(), im);
+    const int m = a.laen(), n = b.laen();
+    // Whole tables and windows with odd and even numbers of rows and
+    // columns, each after a larger table of the same object.
+    const struct {
+        int i0, j0, i1, j1;
+        zustand s0, s1;
+    } windows[] = {{-1, -1, m, n, START, END},      {3, 2, m, n, MATCH, END},
+                   {2, 2, 9, 8, DELETION, MATCH},   {1, 0, 5, 9, INSERTION, INSERTION},
+                   {4, 5, 6, 10, MATCH, DELETION},  {0, 0, 2, 2, MATCH, MATCH},
+                   {-1, -1, 1, 6, START, MATCH}};
+    for (const auto& w : windows) {
+        { align_graph big(al, -1, -1, m, n, START, END); }
+        align_graph g(al, w.i0, w.j0, w.i1, w.j1, w.s0, w.s1);
+        expect_cells_from_neighbours(g, std::to_string(w.i0) + " " + std::to_string(w.j0) + " " +
+                                            std::to_string(w.i1) + " " + std::to_string(w.j1));
     }
 }
 
@@ -180,6 +257,66 @@ TEST(AlignGraph, SampledStepDrawsOnceInsideAndFollowsTheWeights) {
         const double sd = std::sqrt(N * p[k] * (1 - p[k]));
         EXPECT_NEAR(count[k], N * p[k], 4 * sd + 1) << k;
     }
+}
+
+// Walks from the end corner of a window to its start corner, each step by
+// kept or by freshly computed probabilities; the states in walk order and
+// the number after the last draw.
+std::vector<int> walks(const align_graph& g, bool kept, int seed, double& after) {
+    const bioseq& A = *g.al->seq1;
+    const bioseq& B = *g.al->seq2;
+    std::vector<int> out;
+    idum = seed;
+    for (int w = 0; w < 30; ++w) {
+        int a = A.laen(), b = B.laen(), ca = -1, cb = -1;
+        zustand st = END;
+        while (a > g.i0 + 1 || b > g.j0 + 1) {
+            st = kept ? g.sampled_step(st, a, b) : g.zufallsschritt(st, a, b, ca, cb, 1.0, 0);
+            out.push_back(st);
+            if (st != INSERTION) --a;
+            if (st != DELETION) --b;
+            ca = st != INSERTION ? A[a] : -1;
+            cb = st != DELETION ? B[b] : -1;
+        }
+    }
+    after = randomunitintervall();
+    return out;
+}
+
+void expect_kept_as_fresh(const align_graph& g, const std::string& label) {
+    double after_kept, after_fresh;
+    const std::vector<int> kept = walks(g, true, -5, after_kept);
+    const std::vector<int> fresh = walks(g, false, -5, after_fresh);
+    EXPECT_EQ(kept, fresh) << label;
+    EXPECT_EQ(after_kept, after_fresh) << label;
+}
+
+TEST(AlignGraph, KeptStepsFollowEveryFillOfTheTable) {
+    bioseq a = dna("ACGTTGCAAGTCCATGGACTTAGC"), b = dna("ACTTGCCAGTTCAGGGACTAGCA");
+    indel im(std::vector<double>{0.02, 0.03}, TKF1);
+    alignment al(a, b, 0.3, jc69(), im);
+    auto at_time = [&al](double t) {
+        al.smodel->settime(t);
+        al.imodel->fillP(t);
+    };
+    // One object's tables one after the other: new times and windows.
+    const struct {
+        double t;
+        int i0, j0;
+    } fills[] = {{0.3, -1, -1}, {2.0, -1, -1}, {2.0, 5, 3}, {0.3, 5, 3}, {0.05, -1, -1}};
+    for (const auto& f : fills) {
+        at_time(f.t);
+        align_graph g(al, f.i0, f.j0, a.laen(), b.laen(), f.i0 < 0 ? START : MATCH, END);
+        expect_kept_as_fresh(g, std::to_string(f.t) + " " + std::to_string(f.i0));
+    }
+    // Two tables of one object at once.
+    at_time(0.3);
+    align_graph g1(al, -1, -1, a.laen(), b.laen());
+    at_time(2.0);
+    align_graph g2(al, -1, -1, a.laen(), b.laen());
+    expect_kept_as_fresh(g1, "first");
+    expect_kept_as_fresh(g2, "second");
+    expect_kept_as_fresh(g1, "first again");
 }
 
 TEST(DistribPow, NormalisesAndTempers) {

@@ -36,6 +36,26 @@ TEST(Addlog, VectorFoldsLeftToRight) {
     EXPECT_EQ(addlog(four), addlog(addlog(addlog(0.1, -2.0), -0.7), -9.0));
 }
 
+TEST(Addlog, SumsTakenTogetherEqualSumsTakenAlone) {
+    // Lanes of every kind side by side, compared bit for bit.
+    const double inf = HUGE_VAL, nan = std::nan("");
+    const double a[] = {0.0, -3.5, -1000.0, -inf, -2.0, -inf, -DBL_MAX, nan,  1.0,
+                        -0.0, 0.0, 1e-300, -1.25, -7.5, 700.0, -6.5};
+    const double b[] = {0.0, -3.5, 0.0, -2.0, -inf, -inf, 0.0, 1.0, nan,
+                        0.0, -0.0, -1e-300, -7.5, -1.25, 699.0, -0.1};
+    constexpr int N = sizeof(a) / sizeof(a[0]);
+    double together[N];
+    addlog_each<N>(a, b, together);
+    for (int k = 0; k < N; ++k) {
+        const double alone = addlog(a[k], b[k]);
+        EXPECT_EQ(std::memcmp(&together[k], &alone, sizeof alone), 0) << k;
+    }
+    EXPECT_EQ(together[0], std::log(2.0));
+    EXPECT_EQ(together[3], -2.0);
+    EXPECT_EQ(together[5], -inf);
+    EXPECT_TRUE(std::isnan(together[7]));
+}
+
 TEST(Addlog, EmptyVectorIsFatal) {
     auto r = run_in_child([] {
         std::vector<double> none;

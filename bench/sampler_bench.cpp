@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,44 +15,13 @@
 #include "control/eingabe.h"
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
+#include "simdata.h"
 
 namespace {
 
 using clk = std::chrono::steady_clock;
 
 double since(clk::time_point t0) { return std::chrono::duration<double>(clk::now() - t0).count(); }
-
-// Substitutions with probability p, single-residue insertions and deletions
-// with probability q each.
-std::string evolve(std::mt19937& g, const std::string& a, const std::string& alpha, double p,
-                   double q) {
-    std::uniform_real_distribution<double> u(0, 1);
-    std::string b;
-    for (char c : a) {
-        const double x = u(g);
-        if (x < q) continue;
-        if (x < 2 * q) b += alpha[g() % alpha.size()];
-        b += u(g) < p ? alpha[g() % alpha.size()] : c;
-    }
-    return b;
-}
-
-// n sequences along a balanced tree from a random root of length len.
-std::vector<std::string> simulate(unsigned seed, int n, int len, const std::string& alpha) {
-    std::mt19937 g(seed);
-    std::vector<std::string> level{std::string()};
-    for (int i = 0; i < len; ++i) level[0] += alpha[g() % alpha.size()];
-    while (static_cast<int>(level.size()) < n) {
-        std::vector<std::string> next;
-        for (const std::string& s : level) {
-            next.push_back(evolve(g, s, alpha, 0.06, 0.004));
-            next.push_back(evolve(g, s, alpha, 0.06, 0.004));
-        }
-        level = next;
-    }
-    level.resize(n);
-    return level;
-}
 
 // Peak resident memory of the process in kB.
 long peak_kb() {
@@ -69,28 +37,8 @@ struct Timing {
 };
 
 void run(const char* kind, bool protein, int n, int len, int steps) {
-    const std::string alpha = protein ? "ARNDCQEGHILKMFPSTWYV" : "ACGT";
-    const std::vector<std::string> seqs = simulate(1000u * n + len + (protein ? 7 : 0), n, len, alpha);
     const std::string dir = (std::filesystem::temp_directory_path() / "quillmar_bench").string();
-    std::filesystem::create_directories(dir);
-    std::string fasta, guide = "(";
-    for (int i = 0; i < n; ++i) {
-        fasta += ">s" + std::to_string(i + 1) + "\n" + seqs[i] + "\n";
-        guide += (i ? ",s" : "s") + std::to_string(i + 1);
-    }
-    guide += ");\n";
-    std::ofstream(dir + "/seqs.fasta") << fasta;
-    std::ofstream(dir + "/guide.tree") << guide;
-
-    eingabe_parameter P;
-    P.files.infile = dir + "/seqs.fasta";
-    P.files.guidetree = dir + "/guide.tree";
-    P.subst.model = protein ? JTT : HKY;
-    P.subst.params = protein ? std::vector<double>{} : std::vector<double>{2.0};
-    P.subst.freqs_given = true;
-    P.subst.freqs.assign(alpha.size(), 1.0 / alpha.size());
-    P.fix = keepfixed(P.subst.model, TKF1);
-    P.cool.burnin = static_cast<std::uint32_t>(steps / 2);  // half burn-in, half annealing
+    const eingabe_parameter P = bench::dataset_files(dir, protein, n, len, steps);
 
     Timing t;
     seedrandom(4711u);

@@ -1,0 +1,80 @@
+// Simulated data sets for the sampler benchmarks: sequences along a balanced
+// tree, written as FASTA with a star guide tree, and the run parameters
+// (HKY or JTT, TKF1, fixed frequencies).
+#ifndef QUILLMAR_BENCH_SIMDATA_H
+#define QUILLMAR_BENCH_SIMDATA_H
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "control/eingabe.h"
+
+namespace bench {
+
+// Substitutions with probability p, single-residue insertions and deletions
+// with probability q each.
+inline std::string evolve(std::mt19937& g, const std::string& a, const std::string& alpha,
+                          double p, double q) {
+    std::uniform_real_distribution<double> u(0, 1);
+    std::string b;
+    for (char c : a) {
+        const double x = u(g);
+        if (x < q) continue;
+        if (x < 2 * q) b += alpha[g() % alpha.size()];
+        b += u(g) < p ? alpha[g() % alpha.size()] : c;
+    }
+    return b;
+}
+
+// n sequences along a balanced tree from a random root of length len.
+inline std::vector<std::string> simulate(unsigned seed, int n, int len, const std::string& alpha) {
+    std::mt19937 g(seed);
+    std::vector<std::string> level{std::string()};
+    for (int i = 0; i < len; ++i) level[0] += alpha[g() % alpha.size()];
+    while (static_cast<int>(level.size()) < n) {
+        std::vector<std::string> next;
+        for (const std::string& s : level) {
+            next.push_back(evolve(g, s, alpha, 0.06, 0.004));
+            next.push_back(evolve(g, s, alpha, 0.06, 0.004));
+        }
+        level = next;
+    }
+    level.resize(n);
+    return level;
+}
+
+// A simulated data set of n sequences of about len residues in dir, and the
+// parameters of a run on it with half of steps in burn-in.
+inline eingabe_parameter dataset_files(const std::string& dir, bool protein, int n, int len,
+                                       int steps) {
+    const std::string alpha = protein ? "ARNDCQEGHILKMFPSTWYV" : "ACGT";
+    const std::vector<std::string> seqs =
+        simulate(1000u * n + len + (protein ? 7 : 0), n, len, alpha);
+    std::filesystem::create_directories(dir);
+    std::string fasta, guide = "(";
+    for (int i = 0; i < n; ++i) {
+        fasta += ">s" + std::to_string(i + 1) + "\n" + seqs[i] + "\n";
+        guide += (i ? ",s" : "s") + std::to_string(i + 1);
+    }
+    guide += ");\n";
+    std::ofstream(dir + "/seqs.fasta") << fasta;
+    std::ofstream(dir + "/guide.tree") << guide;
+
+    eingabe_parameter P;
+    P.files.infile = dir + "/seqs.fasta";
+    P.files.guidetree = dir + "/guide.tree";
+    P.subst.model = protein ? JTT : HKY;
+    P.subst.params = protein ? std::vector<double>{} : std::vector<double>{2.0};
+    P.subst.freqs_given = true;
+    P.subst.freqs.assign(alpha.size(), 1.0 / alpha.size());
+    P.fix = keepfixed(P.subst.model, TKF1);
+    P.cool.burnin = static_cast<std::uint32_t>(steps / 2);
+    return P;
+}
+
+}  // namespace bench
+
+#endif

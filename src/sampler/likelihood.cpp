@@ -106,9 +106,54 @@ struct partkey {
     bool operator==(const partkey& o) const { return a == o.a && b == o.b; }
 };
 
-struct partkey_hash {
-    size_t operator()(const partkey& k) const {
-        return std::hash<std::uint64_t>()(k.a * 0x9E3779B97F4A7C15ull ^ k.b);
+// partkey -> kept entry, open addressing with linear probing; entries are
+// never removed.
+class partmemo {
+public:
+    struct slot {
+        partkey first;
+        long second;  // -1: empty
+    };
+
+    partmemo() : slots_(kStart, slot{{0, 0}, -1}) {}
+
+    const slot* find(const partkey& k) const {
+        for (size_t i = home(k);; i = (i + 1) & (slots_.size() - 1)) {
+            const slot& s = slots_[i];
+            if (s.second < 0) return nullptr;
+            if (s.first == k) return &s;
+        }
+    }
+    const slot* end() const { return nullptr; }
+    // k must not be present yet.
+    void emplace(const partkey& k, long v) {
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        put(k, v);
+        ++count_;
+    }
+
+private:
+    static constexpr size_t kStart = 1024;
+    std::vector<slot> slots_;
+    size_t count_ = 0;
+
+    size_t home(const partkey& k) const {
+        std::uint64_t h = k.a * 0x9E3779B97F4A7C15ull ^ k.b;
+        h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+        h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+        h ^= h >> 31;
+        return static_cast<size_t>(h) & (slots_.size() - 1);
+    }
+    void put(const partkey& k, long v) {
+        size_t i = home(k);
+        while (slots_[i].second >= 0) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = slot{k, v};
+    }
+    void grow() {
+        std::vector<slot> old(2 * slots_.size(), slot{{0, 0}, -1});
+        old.swap(slots_);
+        for (const slot& s : old)
+            if (s.second >= 0) put(s.first, s.second);
     }
 };
 
@@ -211,7 +256,7 @@ double mult_alignment::sublik(compact_subst_pattern& pat, baum* root, substmodel
     int cur = -1;
     bool visited = false;
     double lastt = 0.0;
-    std::unordered_map<partkey, long, partkey_hash> memo;
+    partmemo memo;
     partstore kept(n);
 
     // Per node of the current subtree: the leaf's code or the inner node's

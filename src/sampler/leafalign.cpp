@@ -92,7 +92,8 @@ struct leafblock {
 
 class leafblocks {
 public:
-    leafblocks(alphsize alph, std::vector<std::vector<char>>& names) : alph_(alph), names_(names) {}
+    leafblocks(mdataset& md, std::vector<std::vector<char>>& names)
+        : md_(md), alph_(static_cast<alphsize>(md.type)), names_(names) {}
 
     // The block of the tree below node; names of its leaves appended in row order.
     int build(baum* node);
@@ -102,6 +103,7 @@ public:
     leafblock& at(int b) { return blocks_[static_cast<size_t>(b)]; }
 
 private:
+    mdataset& md_;
     alphsize alph_;
     std::vector<std::vector<char>>& names_;
     std::vector<leafblock> blocks_;
@@ -223,12 +225,8 @@ int leafblocks::build(baum* node) {
             walkmaps(w, x, y);
             st[w] = static_cast<zustand>(iter_zust(*x, *y, pos[w]));
         }
-        bool allstart = true, allend = true;
-        for (zustand z : st) {
-            if (z != END) allend = false;
-            if (z != START) allstart = false;
-        }
-        if (allend) break;
+        bool allstart = false;
+        if (!md_.notatend(st, allstart)) break;
         if (allstart) continue;
         for (size_t w = 0; w < nwalks; ++w)
             if (st[w] == START) fatal("Asynchronous start in push_mult\n");
@@ -305,7 +303,7 @@ void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<in
                          std::vector<std::vector<char>>& outnames,
                          std::vector<std::vector<char>>& outrows) {
     std::vector<std::vector<char>> names;
-    leafblocks blocks(static_cast<alphsize>(type), names);
+    leafblocks blocks(*this, names);
     const int top = blocks.build(node);
     leafblock& b = blocks.at(top);
     std::vector<int> all(static_cast<size_t>(b.ncols));

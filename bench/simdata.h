@@ -4,6 +4,8 @@
 #ifndef QUILLMAR_BENCH_SIMDATA_H
 #define QUILLMAR_BENCH_SIMDATA_H
 
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -68,6 +70,17 @@ inline eingabe_parameter write_data_set(const std::string& dir, const std::vecto
     P.subst.freqs_given = true;
     P.subst.freqs.assign(alpha.size(), 1.0 / alpha.size());
     P.fix = keepfixed(P.subst.model, TKF1);
+    return P;
+}
+
+// A simulated data set of n sequences of about len residues in dir, and the
+// parameters of a run on it with half of steps in burn-in.
+inline eingabe_parameter dataset_files(const std::string& dir, bool protein, int n, int len,
+                                       int steps) {
+    std::filesystem::create_directories(dir);
+    eingabe_parameter P = write_data_set(
+        dir, simulate(1000u * n + len + (protein ? 7 : 0), n, len, alphabet(protein)), protein);
+    P.cool.burnin = static_cast<std::uint32_t>(steps / 2);  // half burn-in, half annealing
     return P;
 }
 

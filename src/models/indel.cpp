@@ -163,22 +163,21 @@ namespace {
 template <class Row>
 int draw(const Row& row, const int* cand, int n) {
     int keep[4];
-    std::vector<double> w;
-    w.reserve(n);
+    double w[4];
     int k = 0;
     for (int i = 0; i < n; ++i) {
         if (row[cand[i]] > -DBL_MAX) {
-            keep[k++] = cand[i];
-            w.push_back(std::exp(row[cand[i]]));
+            keep[k] = cand[i];
+            w[k++] = std::exp(row[cand[i]]);
         }
     }
     if (k == 0) {
         for (int i = 0; i < n; ++i) {
-            keep[k++] = cand[i];
-            w.push_back(0.0);
+            keep[k] = cand[i];
+            w[k++] = 0.0;
         }
     }
-    return keep[randomchoice(w)];
+    return keep[randomchoice(w, k)];
 }
 
 bool in(int v, std::initializer_list<int> set) {
@@ -194,8 +193,8 @@ bool in(int v, std::initializer_list<int> set) {
 triplet_zus indel::nexttriplet(triplet_zus cur, zustand outer) const {
     if (cur < 0 || cur > 7) unreasonable(cur, " in function nexttriplet_wint\n");
     const double w6 = std::exp(T[cur][6]);
-    const std::vector<double> w{w6, 1.0 - w6};
-    if (randomchoice(w) == 0) return triplet_zus(6);
+    const double w[2] = {w6, 1.0 - w6};
+    if (randomchoice(w, 2) == 0) return triplet_zus(6);
     return nexttriplet_wint(cur, outer);
 }
 
@@ -230,8 +229,8 @@ triplet_zus indel::nexttriplet_wint(triplet_zus cur, zustand outer) const {
 quart_zus indel::nextquartet(quart_zus cur, triplet_zus outer) const {
     if (cur < 0 || cur > 15) unreasonable(cur, " in function nextquartet\n");
     const double w8 = std::exp(Q[cur][8]);
-    const std::vector<double> w{w8, 1.0 - w8};
-    if (randomchoice(w) == 0) return quart_zus(8);
+    const double w[2] = {w8, 1.0 - w8};
+    if (randomchoice(w, 2) == 0) return quart_zus(8);
     return nextquartet_wint(cur, outer);
 }
 
@@ -275,17 +274,17 @@ hex_zus indel::nexthextet(hex_zus cur, quart_zus outer) const {
     // Hidden states 29 (not after 10, where c is closed), 18, 20; the marker
     // takes what is left, one weight subtracted at a time.
     int hid[3];
-    std::vector<double> w;
+    double w[4];
     int n = 0;
     for (int h : {29, 18, 20}) {
         if (!(H[cur][h] > -DBL_MAX)) continue;
-        hid[n++] = h;
-        w.push_back(std::exp(H[cur][h]));
+        hid[n] = h;
+        w[n++] = std::exp(H[cur][h]);
     }
     double marker = 1.0;
-    for (double x : w) marker -= x;
-    w.push_back(marker);
-    const int i = randomchoice(w);
+    for (int k = 0; k < n; ++k) marker -= w[k];
+    w[n] = marker;
+    const int i = randomchoice(w, n + 1);
     if (i < n) return hex_zus(hid[i]);
     return nexthextet_wint(cur, outer);
 }

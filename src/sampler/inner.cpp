@@ -447,6 +447,7 @@ bool mult_alignment::uphill(baum* tree, substmodel& sm, indel& im) {
     std::vector<int> order;
     rndorder(order, static_cast<unsigned>(inner.size() + enodes.size()));
     std::vector<unsigned> fam;
+    std::vector<double> table;  // window tables of the re-alignments, one block for all
     for (int k : order) {
         if (static_cast<size_t>(k) < inner.size()) {
             baum* x = inner[static_cast<size_t>(k)];
@@ -463,7 +464,9 @@ bool mult_alignment::uphill(baum* tree, substmodel& sm, indel& im) {
             baum* p = enodes[e];
             baum* q = p->NB(static_cast<int>(eidx[e]));
             alignment al(*p, *q, sm, im, cool.coolali, 2147483647);
+            al.tabscratch.swap(table);
             al.teilsample(static_cast<int>(cool.resamprange));
+            al.tabscratch.swap(table);
             al.zurueck(p, q);
         }
     }
@@ -527,6 +530,7 @@ void mult_alignment::quartali(std::vector<quart_zus>& path, baum* centre,
     zustand st[3] = {START, START, START};
     bool advance[3] = {true, true, true};
     for (int k = 0; k < 3; ++k) pos[k].assign(2, -1);
+    std::vector<zustand> z(3);
 
     while (path.empty() || path.back() != 16) {
         for (int k = 0; k < 3; ++k) {
@@ -561,7 +565,7 @@ void mult_alignment::quartali(std::vector<quart_zus>& path, baum* centre,
                     if (st[r] == MATCH) fatal("Error: pairwise alignments are asynchronous III\n");
                     fatal("Error: pairwise alignments are asynchronous IV\n");
                 }
-            std::vector<zustand> z{st[0], st[1], st[2]};
+            for (int k = 0; k < 3; ++k) z[k] = st[k];
             for (int k = 0; k < 3; ++k) advance[k] = true;
             path.push_back(which_quartet_zus(z));
             break;

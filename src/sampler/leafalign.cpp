@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -73,25 +74,54 @@ void mdataset::row(unsigned int b, std::vector<char>& column) {
     for (size_t i = 0; i < seqs.size(); ++i) column[i] = seqs[i][b];
 }
 
-void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<int>& columnmap,
-                         std::vector<std::vector<char>>& outnames,
-                         std::vector<std::vector<char>>& outrows) {
-    if (node == nullptr) fatal("Error in function push_mult: tree points to NULL\n");
-    const alphsize alph = static_cast<alphsize>(type);
+namespace {
 
-    // The subtrees below the node's children, in list order.
-    struct childpart {
-        std::vector<int> pmap, cmap;
-        std::vector<std::vector<char>> names, rows;
-    };
-    std::vector<childpart> kids;
+// The alignment of the leaves below one node, held in the node's own
+// columns: for every child the child's column in each of them (or -1), for
+// a leaf its character in each of them. Rows are written once, at the end,
+// through the composed column maps.
+struct leafblock {
+    std::vector<int> pmap, cmap;        // push_mult's parentmap and columnmap
+    int ncols = 0;
+    int nrows = 0;
+    std::vector<int> kids;              // the children's blocks, in list order
+    std::vector<std::vector<int>> src;  // per child: its column in each column, or -1
+    std::vector<char> letters;          // a leaf: its character in each column
+    std::vector<char> has;              // per column: a residue in one of its rows
+};
+
+class leafblocks {
+public:
+    leafblocks(mdataset& md, std::vector<std::vector<char>>& names)
+        : md_(md), alph_(static_cast<alphsize>(md.type)), names_(names) {}
+
+    // The block of the tree below node; names of its leaves appended in row order.
+    int build(baum* node);
+    // rows[first ..] := the rows of block b in the columns cols (-1: none of b's).
+    void fill(int b, const std::vector<int>& cols, size_t depth,
+              std::vector<std::vector<char>>& rows, size_t first);
+    leafblock& at(int b) { return blocks_[static_cast<size_t>(b)]; }
+
+private:
+    mdataset& md_;
+    alphsize alph_;
+    std::vector<std::vector<char>>& names_;
+    std::vector<leafblock> blocks_;
+    std::deque<std::vector<int>> maps_;  // per depth of fill; they stay in place
+};
+
+int leafblocks::build(baum* node) {
+    if (node == nullptr) fatal("Error in function push_mult: tree points to NULL\n");
+    std::vector<int> kids;
     for (neighbor& r : node->neighbors) {
         if (r.isparent) continue;
-        kids.emplace_back();
-        childpart& k = kids.back();
-        push_mult(r.node, k.pmap, k.cmap, k.names, k.rows);
+        kids.push_back(build(r.node));
     }
     const size_t mylen = node->seq.size();
+    const int me = static_cast<int>(blocks_.size());
+    blocks_.emplace_back();
+    leafblock& b = blocks_.back();
+    b.kids = std::move(kids);
 
     if (node->isLeaf()) {
         if (node->neighbors.size() != 1) fatal("Pathological situation\n");
@@ -102,24 +132,29 @@ void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<in
             neighbor& up = node->neighbors[0];
             if (down.posmap.size() != p->seq.size() || up.posmap.size() != mylen)
                 fatal("Asynchronous start in push_mult\n");
-            outnames.assign(1, chars_of(node->id.name));
-            std::vector<char> letters(mylen);
-            for (size_t i = 0; i < mylen; ++i) letters[i] = state_to_char(node->seq[i], alph);
-            outrows.assign(1, std::move(letters));
-            parentmap = down.posmap;
-            columnmap = up.posmap;
-            return;
+            names_.push_back(chars_of(node->id.name));
+            b.letters.resize(mylen);
+            b.has.resize(mylen);
+            for (size_t i = 0; i < mylen; ++i) {
+                b.letters[i] = state_to_char(node->seq[i], alph_);
+                b.has[i] = !isgap(b.letters[i]);
+            }
+            b.ncols = static_cast<int>(mylen);
+            b.nrows = 1;
+            b.pmap = down.posmap;
+            b.cmap = up.posmap;
+            return me;
         }
 
         // The root leaf against its child's columns.
-        childpart& y = kids[0];
+        const leafblock& y = blocks_[static_cast<size_t>(b.kids[0])];
         if (y.pmap.size() != mylen) fatal("Asynchronous start in push_mult\n");
-        const size_t ny = y.rows.size();
-        outnames = y.names;
-        outnames.push_back(chars_of(node->id.name));
-        outrows.assign(ny + 1, std::vector<char>());
+        names_.push_back(chars_of(node->id.name));
+        b.src.assign(1, std::vector<int>());
+        std::vector<int>& ycol = b.src[0];
         const size_t ncols = y.cmap.size();
-        for (auto& r : outrows) r.reserve(ncols + mylen);
+        ycol.reserve(ncols + mylen);
+        b.letters.reserve(ncols + mylen);
         std::vector<int> pos{-1, -1};
         for (;;) {
             const int i = pos[0], j = pos[1];
@@ -127,16 +162,16 @@ void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<in
             if (s == END) break;
             switch (s) {
             case MATCH:
-                for (size_t r = 0; r < ny; ++r) outrows[r].push_back(y.rows[r][j]);
-                outrows[ny].push_back(state_to_char(node->seq[i], alph));
+                ycol.push_back(j);
+                b.letters.push_back(state_to_char(node->seq[i], alph_));
                 break;
             case INSERTION:
-                for (size_t r = 0; r < ny; ++r) outrows[r].push_back(y.rows[r][j]);
-                outrows[ny].push_back('_');
+                ycol.push_back(j);
+                b.letters.push_back('_');
                 break;
             case DELETION:
-                for (size_t r = 0; r < ny; ++r) outrows[r].push_back('_');
-                outrows[ny].push_back(state_to_char(node->seq[i], alph));
+                ycol.push_back(-1);
+                b.letters.push_back(state_to_char(node->seq[i], alph_));
                 break;
             case START:
                 break;
@@ -144,9 +179,9 @@ void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<in
                 fatal("Unreasonable state in function push_mult\n");
             }
         }
-        parentmap.clear();
-        columnmap.clear();
-        return;
+        b.ncols = static_cast<int>(ycol.size());
+        b.nrows = y.nrows + 1;
+        return me;
     }
 
     // Inner node: one walk per child, against the child's columns, and one
@@ -157,35 +192,27 @@ void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<in
     std::vector<int>& downmap = p->neighbors[p->whichone(node)].posmap;
     if (upmap.size() != mylen || downmap.size() != p->seq.size())
         fatal("Asynchronous start in push_mult\n");
-    for (const childpart& k : kids)
-        if (k.pmap.size() != mylen) fatal("Asynchronous start in push_mult\n");
+    for (int k : b.kids)
+        if (blocks_[static_cast<size_t>(k)].pmap.size() != mylen)
+            fatal("Asynchronous start in push_mult\n");
 
-    const size_t nkids = kids.size();
+    const size_t nkids = b.kids.size();
     const size_t nwalks = nkids + 1;  // the parent walk last
-    std::vector<size_t> firstrow(nkids);
-    size_t nrows = 0;
-    outnames.clear();
-    for (size_t k = 0; k < nkids; ++k) {
-        firstrow[k] = nrows;
-        nrows += kids[k].rows.size();
-        for (auto& nm : kids[k].names) outnames.push_back(nm);
-    }
-    outrows.assign(nrows, std::vector<char>());
-    parentmap.clear();
-    columnmap.clear();
+    b.src.assign(nkids, std::vector<int>());
+    for (int k : b.kids) b.nrows += blocks_[static_cast<size_t>(k)].nrows;
 
     std::vector<std::vector<int>> pos(nwalks, std::vector<int>{-1, -1});
     std::vector<int> saved(2 * nwalks);
     std::vector<zustand> st(nwalks);
-    std::vector<char> column(nrows);
-    int ncols = 0;
-    auto walkmaps = [&](size_t w, std::vector<int>*& a, std::vector<int>*& b) {
+    std::vector<int> col(nkids);
+    auto walkmaps = [&](size_t w, std::vector<int>*& x, std::vector<int>*& y) {
         if (w < nkids) {
-            a = &kids[w].pmap;
-            b = &kids[w].cmap;
+            leafblock& c = blocks_[static_cast<size_t>(b.kids[w])];
+            x = &c.pmap;
+            y = &c.cmap;
         } else {
-            a = &upmap;
-            b = &downmap;
+            x = &upmap;
+            y = &downmap;
         }
     };
 
@@ -193,13 +220,13 @@ void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<in
         for (size_t w = 0; w < nwalks; ++w) {
             saved[2 * w] = pos[w][0];
             saved[2 * w + 1] = pos[w][1];
-            std::vector<int>* a;
-            std::vector<int>* b;
-            walkmaps(w, a, b);
-            st[w] = static_cast<zustand>(iter_zust(*a, *b, pos[w]));
+            std::vector<int>* x;
+            std::vector<int>* y;
+            walkmaps(w, x, y);
+            st[w] = static_cast<zustand>(iter_zust(*x, *y, pos[w]));
         }
         bool allstart = false;
-        if (!notatend(st, allstart)) break;
+        if (!md_.notatend(st, allstart)) break;
         if (allstart) continue;
         for (size_t w = 0; w < nwalks; ++w)
             if (st[w] == START) fatal("Asynchronous start in push_mult\n");
@@ -210,36 +237,33 @@ void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<in
             if (st[w] == INSERTION) ins = static_cast<long>(w);
         if (ins < 0 && st[nkids] == INSERTION) ins = static_cast<long>(nkids);
 
-        std::fill(column.begin(), column.end(), '_');
+        std::fill(col.begin(), col.end(), -1);
         if (ins >= 0) {
-            if (static_cast<size_t>(ins) < nkids) {
-                const childpart& c = kids[ins];
-                const int j = saved[2 * ins + 1];
-                for (size_t r = 0; r < c.rows.size(); ++r) column[firstrow[ins] + r] = c.rows[r][j];
-            }
+            if (static_cast<size_t>(ins) < nkids) col[ins] = saved[2 * ins + 1];
         } else {
             for (size_t k = 0; k < nkids; ++k) {
-                if (st[k] == MATCH) {
-                    const int j = saved[2 * k + 1];
-                    for (size_t r = 0; r < kids[k].rows.size(); ++r)
-                        column[firstrow[k] + r] = kids[k].rows[r][j];
-                } else if (st[k] != DELETION) {
+                if (st[k] == MATCH)
+                    col[k] = saved[2 * k + 1];
+                else if (st[k] != DELETION)
                     fatal("Impossible state ", static_cast<int>(st[k]), " in push_mult\n");
-                }
             }
             // The parent walk must pass the node's residue as well.
             if (st[nkids] != MATCH && st[nkids] != DELETION)
                 fatal("Impossible state ", static_cast<int>(st[nkids]), " in push_mult\n");
         }
 
+        // Only columns with a residue in one of their rows are kept.
+        bool valid = false;
+        for (size_t k = 0; k < nkids && !valid; ++k)
+            valid = col[k] >= 0 && blocks_[static_cast<size_t>(b.kids[k])].has[col[k]];
         const bool parentmatch = ins < 0 && st[nkids] == MATCH;
-        if (validcolumn(column, static_cast<unsigned>(outnames.size()))) {
-            for (size_t r = 0; r < nrows; ++r) outrows[r].push_back(column[r]);
-            ++ncols;
-            const int np = static_cast<int>(parentmap.size());
-            columnmap.push_back(parentmatch ? np : np - 1);
+        if (valid) {
+            for (size_t k = 0; k < nkids; ++k) b.src[k].push_back(col[k]);
+            ++b.ncols;
+            const int np = static_cast<int>(b.pmap.size());
+            b.cmap.push_back(parentmatch ? np : np - 1);
         }
-        if (parentmatch || ins == static_cast<long>(nkids)) parentmap.push_back(ncols - 1);
+        if (parentmatch || ins == static_cast<long>(nkids)) b.pmap.push_back(b.ncols - 1);
 
         if (ins >= 0)
             for (size_t w = 0; w < nwalks; ++w)
@@ -248,6 +272,47 @@ void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<in
                     pos[w][1] = saved[2 * w + 1];
                 }
     }
+    b.has.assign(static_cast<size_t>(b.ncols), 1);
+    return me;
+}
+
+void leafblocks::fill(int bi, const std::vector<int>& cols, size_t depth,
+                      std::vector<std::vector<char>>& rows, size_t first) {
+    const leafblock& b = at(bi);
+    const size_t n = cols.size();
+    for (size_t k = 0; k < b.kids.size(); ++k) {
+        if (maps_.size() <= depth) maps_.resize(depth + 1);
+        std::vector<int>& mine = maps_[depth];
+        mine.resize(n);
+        const std::vector<int>& src = b.src[k];
+        for (size_t c = 0; c < n; ++c) mine[c] = cols[c] >= 0 ? src[static_cast<size_t>(cols[c])] : -1;
+        fill(b.kids[k], mine, depth + 1, rows, first);
+        first += static_cast<size_t>(at(b.kids[k]).nrows);
+    }
+    if (!b.letters.empty() || b.kids.empty()) {
+        std::vector<char>& row = rows[first];
+        row.resize(n);
+        for (size_t c = 0; c < n; ++c)
+            row[c] = cols[c] >= 0 ? b.letters[static_cast<size_t>(cols[c])] : '_';
+    }
+}
+
+}  // namespace
+
+void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<int>& columnmap,
+                         std::vector<std::vector<char>>& outnames,
+                         std::vector<std::vector<char>>& outrows) {
+    std::vector<std::vector<char>> names;
+    leafblocks blocks(*this, names);
+    const int top = blocks.build(node);
+    leafblock& b = blocks.at(top);
+    std::vector<int> all(static_cast<size_t>(b.ncols));
+    for (int c = 0; c < b.ncols; ++c) all[static_cast<size_t>(c)] = c;
+    outrows.assign(static_cast<size_t>(b.nrows), std::vector<char>());
+    blocks.fill(top, all, 0, outrows, 0);
+    outnames = std::move(names);
+    parentmap = std::move(b.pmap);
+    columnmap = std::move(b.cmap);
 }
 
 // ---------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "sequence/logspace.h"
 #include "sequence/random.h"
 #include "sequence/util.h"
+#include "sampler/columntree.h"
 #include "sampler/mult_align_internal.h"
 
 using namespace mult_align_detail;
@@ -96,21 +97,6 @@ double mult_alignment::logprobofpattern(std::vector<char>& column, baum* root, s
 
 namespace {
 
-// A column subtree in flat form: nodes in post-order (children in list
-// order before their parent), the root last.
-struct coltree {
-    struct node {
-        bool leaf;
-        int row;      // leaf: the row of its residue in the column
-        int table;    // index of the log-probability table of its branch
-        int first;    // children: kids[first .. first + count)
-        int count;
-        double t;     // length of its branch
-    };
-    std::vector<node> nodes;
-    std::vector<int> kids;
-};
-
 // Partial vectors of inner nodes with two children, kept by what they are
 // computed from: for each child its branch's table and its code (a leaf)
 // or its kept entry (an inner node). Equal inputs give equal bits, in any
@@ -119,9 +105,55 @@ struct partkey {
     std::uint64_t a, b;
     bool operator==(const partkey& o) const { return a == o.a && b == o.b; }
 };
-struct partkey_hash {
-    size_t operator()(const partkey& k) const {
-        return std::hash<std::uint64_t>()(k.a * 0x9E3779B97F4A7C15ull ^ k.b);
+
+// partkey -> kept entry, open addressing with linear probing; entries are
+// never removed.
+class partmemo {
+public:
+    struct slot {
+        partkey first;
+        long second;  // -1: empty
+    };
+
+    partmemo() : slots_(kStart, slot{{0, 0}, -1}) {}
+
+    const slot* find(const partkey& k) const {
+        for (size_t i = home(k);; i = (i + 1) & (slots_.size() - 1)) {
+            const slot& s = slots_[i];
+            if (s.second < 0) return nullptr;
+            if (s.first == k) return &s;
+        }
+    }
+    const slot* end() const { return nullptr; }
+    // k must not be present yet.
+    void emplace(const partkey& k, long v) {
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        put(k, v);
+        ++count_;
+    }
+
+private:
+    static constexpr size_t kStart = 1024;
+    std::vector<slot> slots_;
+    size_t count_ = 0;
+
+    size_t home(const partkey& k) const {
+        std::uint64_t h = k.a * 0x9E3779B97F4A7C15ull ^ k.b;
+        h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+        h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+        h ^= h >> 31;
+        return static_cast<size_t>(h) & (slots_.size() - 1);
+    }
+    void put(const partkey& k, long v) {
+        size_t i = home(k);
+        while (slots_[i].second >= 0) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = slot{k, v};
+    }
+    void grow() {
+        std::vector<slot> old(2 * slots_.size(), slot{{0, 0}, -1});
+        old.swap(slots_);
+        for (const slot& s : old)
+            if (s.second >= 0) put(s.first, s.second);
     }
 };
 
@@ -184,24 +216,6 @@ private:
     bool have_ = false;
 };
 
-int flatten(baum* x, coltree& ct, logprob_cache& cache, double t) {
-    std::vector<int> mine;
-    for (neighbor& r : x->neighbors) {
-        if (r.isparent) continue;
-        mine.push_back(flatten(r.node, ct, cache, r.brl));
-    }
-    coltree::node nd;
-    nd.leaf = x->isLeaf();
-    nd.row = x->id.number;
-    nd.table = x->isRoot() ? -1 : cache.table_of(t);
-    nd.first = static_cast<int>(ct.kids.size());
-    nd.count = static_cast<int>(mine.size());
-    nd.t = t;
-    ct.kids.insert(ct.kids.end(), mine.begin(), mine.end());
-    ct.nodes.push_back(nd);
-    return static_cast<int>(ct.nodes.size()) - 1;
-}
-
 // Kept partial vectors, n doubles each, in blocks that never move.
 class partstore {
 public:
@@ -235,12 +249,14 @@ double mult_alignment::sublik(compact_subst_pattern& pat, baum* root, substmodel
     logprob_cache cache(sm, n);
     const size_t ncodes = static_cast<size_t>(cache.codes());
     std::vector<coltree> trees;
+    columntrees subtrees(root, pat.names);
+    coltree built;  // grows once, each tree is kept at its size
     std::unordered_map<std::string, int> bymask;
     std::string mask;
     int cur = -1;
     bool visited = false;
     double lastt = 0.0;
-    std::unordered_map<partkey, long, partkey_hash> memo;
+    partmemo memo;
     partstore kept(n);
 
     // Per node of the current subtree: the leaf's code or the inner node's
@@ -290,11 +306,10 @@ double mult_alignment::sublik(compact_subst_pattern& pat, baum* root, substmodel
             if (it != bymask.end()) {
                 cur = it->second;
             } else {
-                baum* sub = root->teilbaum(pat.names, col);
-                trees.emplace_back();
-                coltree& ct = trees.back();
-                flatten(sub, ct, cache, 0.0);
-                delete sub;
+                subtrees.make(col, built);
+                for (size_t k = 0; k + 1 < built.nodes.size(); ++k)
+                    built.nodes[k].table = cache.table_of(built.nodes[k].t);
+                trees.push_back(built);
                 cur = static_cast<int>(trees.size()) - 1;
                 bymask.emplace(mask, cur);
             }

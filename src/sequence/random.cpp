@@ -137,14 +137,18 @@ int randomchoice(const std::vector<int>& weights) {
 }
 
 int randomchoice(const std::vector<double>& weights) {
+    return randomchoice(weights.data(), static_cast<int>(weights.size()));
+}
+
+int randomchoice(const double* weights, int n) {
     const double u = randomunitintervall();
     double total = 0.0;
-    for (double w : weights) total += w;
+    for (int i = 0; i < n; ++i) total += weights[i];
     const double target = u * total;
     double running = 0.0;
-    for (size_t i = 0; i < weights.size(); ++i) {
+    for (int i = 0; i < n; ++i) {
         running += weights[i];
-        if (running >= target - DBL_MIN) return static_cast<int>(i);
+        if (running >= target - DBL_MIN) return i;
     }
     fatal("Error in funnction indel::randomchoice\n", "variable stateidx out of range\n");
 }

@@ -19,6 +19,8 @@ void rndorder(std::vector<int>& v, unsigned int n);
 void chooser(int n, int k, std::vector<int>& v);
 int randomchoice(const std::vector<int>& weights);
 int randomchoice(const std::vector<double>& weights);
+// The same on n weights held elsewhere.
+int randomchoice(const double* weights, int n);
 double rand_exp(double rate);
 
 #endif

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <unordered_map>
 #include <utility>
@@ -216,8 +217,15 @@ int leafblocks::build(baum* node) {
         }
     };
 
+    // A walk held back at an insertion of another keeps its state and
+    // position for the next round: the same step would give them again.
+    std::vector<char> held(nwalks, 0);
     for (;;) {
         for (size_t w = 0; w < nwalks; ++w) {
+            if (held[w]) {
+                held[w] = 0;
+                continue;
+            }
             saved[2 * w] = pos[w][0];
             saved[2 * w + 1] = pos[w][1];
             std::vector<int>* x;
@@ -267,10 +275,7 @@ int leafblocks::build(baum* node) {
 
         if (ins >= 0)
             for (size_t w = 0; w < nwalks; ++w)
-                if (static_cast<long>(w) != ins) {
-                    pos[w][0] = saved[2 * w];
-                    pos[w][1] = saved[2 * w + 1];
-                }
+                if (static_cast<long>(w) != ins) held[w] = 1;
     }
     b.has.assign(static_cast<size_t>(b.ncols), 1);
     return me;
@@ -281,13 +286,25 @@ void leafblocks::fill(int bi, const std::vector<int>& cols, size_t depth,
     const leafblock& b = at(bi);
     const size_t n = cols.size();
     for (size_t k = 0; k < b.kids.size(); ++k) {
-        if (maps_.size() <= depth) maps_.resize(depth + 1);
-        std::vector<int>& mine = maps_[depth];
-        mine.resize(n);
+        const leafblock& kid = at(b.kids[k]);
         const std::vector<int>& src = b.src[k];
-        for (size_t c = 0; c < n; ++c) mine[c] = cols[c] >= 0 ? src[static_cast<size_t>(cols[c])] : -1;
-        fill(b.kids[k], mine, depth + 1, rows, first);
-        first += static_cast<size_t>(at(b.kids[k]).nrows);
+        if (kid.kids.empty()) {
+            // A leaf child: its row straight through both maps.
+            std::vector<char>& row = rows[first];
+            row.resize(n);
+            for (size_t c = 0; c < n; ++c) {
+                const int x = cols[c] >= 0 ? src[static_cast<size_t>(cols[c])] : -1;
+                row[c] = x >= 0 ? kid.letters[static_cast<size_t>(x)] : '_';
+            }
+        } else {
+            if (maps_.size() <= depth) maps_.resize(depth + 1);
+            std::vector<int>& mine = maps_[depth];
+            mine.resize(n);
+            for (size_t c = 0; c < n; ++c)
+                mine[c] = cols[c] >= 0 ? src[static_cast<size_t>(cols[c])] : -1;
+            fill(b.kids[k], mine, depth + 1, rows, first);
+        }
+        first += static_cast<size_t>(kid.nrows);
     }
     if (!b.letters.empty() || b.kids.empty()) {
         std::vector<char>& row = rows[first];
@@ -323,16 +340,39 @@ compact_subst_pattern::compact_subst_pattern() = default;
 compact_subst_pattern::compact_subst_pattern(mdataset& align) {
     if (align.seqs.empty() || align.names.empty()) fatal("Alignment without taxa\n");
     const unsigned len = static_cast<unsigned>(align.seqs[0].size());
-    std::vector<std::vector<char>> all(len);
-    for (unsigned b = 0; b < len; ++b) align.row(b, all[b]);
-    std::sort(all.begin(), all.end());
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-        if (columns.empty() || *it != columns.back()) {
-            columns.push_back(std::move(*it));
-            counts.push_back(1);
-        } else {
+    const size_t nrows = align.seqs.size();
+    // Every row must reach every column: the first column missing in a row
+    // is the one reported.
+    size_t reach = len;
+    for (const std::vector<char>& r : align.seqs) reach = std::min(reach, r.size());
+    if (reach < len) fatal("There is no row ", static_cast<unsigned>(reach), " in the alignment\n");
+    // Columns side by side, a signed char's sign bit flipped: memcmp on
+    // them orders as the comparison of the columns as vectors of char.
+    const unsigned flip = std::numeric_limits<char>::is_signed ? 0x80u : 0u;
+    std::vector<unsigned char> flat(static_cast<size_t>(len) * nrows);
+    for (size_t i = 0; i < nrows; ++i) {
+        const char* r = align.seqs[i].data();
+        for (size_t b = 0; b < len; ++b)
+            flat[b * nrows + i] = static_cast<unsigned char>(static_cast<unsigned char>(r[b]) ^ flip);
+    }
+    auto at = [&](unsigned b) { return flat.data() + static_cast<size_t>(b) * nrows; };
+    std::vector<unsigned> order(len);
+    for (unsigned b = 0; b < len; ++b) order[b] = b;
+    std::sort(order.begin(), order.end(),
+              [&](unsigned x, unsigned y) { return std::memcmp(at(x), at(y), nrows) < 0; });
+    // Distinct columns from the greatest down, with their numbers.
+    const unsigned char* last = nullptr;
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        const unsigned char* c = at(*it);
+        if (last != nullptr && std::memcmp(c, last, nrows) == 0) {
             ++counts.back();
+            continue;
         }
+        std::vector<char> col(nrows);
+        for (size_t i = 0; i < nrows; ++i) col[i] = static_cast<char>(c[i] ^ flip);
+        columns.push_back(std::move(col));
+        counts.push_back(1);
+        last = c;
     }
     names.reserve(align.names.size());
     for (const std::vector<char>& nm : align.names) names.emplace_back(nm.begin(), nm.end());

@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cstdio>
 #include <iomanip>
-#include <iterator>
 #include <new>
 #include <string>
 
@@ -17,6 +16,11 @@ inline bool printable(int c) { return std::isprint(static_cast<unsigned char>(c)
 inline bool blank(int c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 inline char upper(int c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 inline bool letter(int c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+
+// A read error (the file is a directory, for instance) is fatal.
+void check_read(const std::istream& in) {
+    if (in.bad()) fatal("Cannot read the sequence file\n");
+}
 
 void count_members(const dataset& d, std::vector<double>& freqs, int size) {
     freqs.assign(size, 0.0);
@@ -46,15 +50,13 @@ void dataset::fromfasta(std::istream& in) {
     bool naming = false;
     names.clear();
     seqs.clear();
-    std::istreambuf_iterator<char> it(in), end;
-    for (; it != end; ++it) {
-        const char c = *it;
+    auto take = [&](char c) {
         if (c == '>') {
             names.emplace_back();
             seqs.emplace_back();
             state = HEADER;
             naming = true;
-            continue;
+            return;
         }
         switch (state) {
         case BEFORE:
@@ -72,7 +74,13 @@ void dataset::fromfasta(std::istream& in) {
             if (printable(c) && !blank(c)) seqs.back().push_back(c == '-' ? '_' : upper(c));
             break;
         }
+    };
+    std::vector<char> buf(1 << 16);
+    while (in.read(buf.data(), static_cast<std::streamsize>(buf.size())) || in.gcount() > 0) {
+        const std::streamsize got = in.gcount();
+        for (std::streamsize k = 0; k < got; ++k) take(buf[static_cast<size_t>(k)]);
     }
+    check_read(in);
     if (names.empty()) fatal("There is no data!\n");
     for (const auto& n : names)
         if (n.empty()) fatal("There are sequences without names!\n");
@@ -81,9 +89,14 @@ void dataset::fromfasta(std::istream& in) {
 void dataset::fromphylip(std::istream& in) {
     names.clear();
     seqs.clear();
+    auto next = [&in] {
+        const int c = in.get();
+        if (c == EOF) check_read(in);
+        return c;
+    };
     std::string header;
     int c;
-    while ((c = in.get()) != EOF && c != '\n') header.push_back(static_cast<char>(c));
+    while ((c = next()) != EOF && c != '\n') header.push_back(static_cast<char>(c));
     unsigned int n = 0, len = 0;
     if (std::sscanf(header.c_str(), "%u %u", &n, &len) < 2)
         fatal("The sequence file is not in PHYLIP format\n");
@@ -164,7 +177,7 @@ void dataset::fromphylip(std::istream& in) {
             }
         }
         if (position_of(last) >= len) break;
-        ch = in.get();
+        ch = next();
     }
     if (n > 1) {
         // Sequences not yet seen hold 0 characters. The pair (present-1,

@@ -14,15 +14,17 @@
 clustal::clustal(const char* filename) {
     std::ifstream in(filename);
     if (!in) fatal("cannot open file ", filename, "\n");
-    lesen(in);
+    if (!lesen(in)) fatal("cannot read file ", filename, "\n");
     in.close();
 }
 
-clustal::clustal(std::ifstream& in) { lesen(in); }
+clustal::clustal(std::ifstream& in) {
+    if (!lesen(in)) fatal("cannot read the guide tree file\n");
+}
 
 clustal::~clustal() = default;
 
-void clustal::lesen(std::istream& in) {
+bool clustal::lesen(std::istream& in) {
     bool comment = false;
     char c;
     while (in.get(c)) {
@@ -34,13 +36,14 @@ void clustal::lesen(std::istream& in) {
         } else if (c == ';') {
             if (!comment) {
                 push_back(c);
-                return;
+                return true;
             }
         } else if (!comment) {
             unsigned char u = static_cast<unsigned char>(c);
             if (std::isprint(u) && !std::isspace(u)) push_back(c);
         }
     }
+    if (in.bad()) return false;  // a directory, or a read error
     fatal("No semicolon at the end of the tree\n");
 }
 

@@ -56,7 +56,8 @@ public:
     ~clustal();
 
 private:
-    void lesen(std::istream& in);
+    // False on a read error (a directory, for instance).
+    bool lesen(std::istream& in);
 };
 
 // One level of a Newick text.

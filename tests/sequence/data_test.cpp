@@ -214,6 +214,18 @@ TEST(Dataset, StreamConstructor) {
     }
 }
 
+TEST(Dataset, ReadErrorIsFatal) {
+    // A folder opens as a stream, and fails at the first read.
+    const std::string dir = make_temp_dir();
+    for (int format : {0, 1}) {
+        SCOPED_TRACE(format);
+        EXPECT_FATAL({
+            std::ifstream in(dir);
+            dataset d(in, format);
+        }, "Cannot read the sequence file\n");
+    }
+}
+
 TEST(Dataset, CopyAndDefault) {
     dataset e;
     EXPECT_EQ(e.spez(), 0);

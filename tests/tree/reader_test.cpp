@@ -1,6 +1,9 @@
 // Guide-tree reader: the clustal text, Newick levels, the tree constructor.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "tree_helpers.h"
 
 using namespace treetest;
@@ -39,6 +42,13 @@ TEST(Clustal, Failures) {
     expect_fatal([] { clustal_of("(A,B)\n"); }, "No semicolon at the end of the tree\n");
     expect_fatal([] { clustal_of("(A,B)[;]"); }, "No semicolon at the end of the tree\n");
     expect_fatal([] { clustal c("/nonexistent/dir/tree"); }, "cannot open file /nonexistent/dir/tree\n");
+    // a folder opens as a stream, and fails at the first read
+    const std::string dir = make_temp_dir();
+    expect_fatal([&] { clustal c(dir.c_str()); }, "cannot read file " + dir + "\n");
+    expect_fatal([&] {
+        std::ifstream in(dir);
+        clustal c(in);
+    }, "cannot read the guide tree file\n");
 }
 
 TEST(Clustal, FromOpenStream) {

@@ -2,10 +2,13 @@
 // of a Newick text, and the text constructors of baum.
 #include "tree/treespec.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <set>
+#include <utility>
 
 #include "sequence/util.h"
 
@@ -47,9 +50,11 @@ bool clustal::lesen(std::istream& in) {
     fatal("No semicolon at the end of the tree\n");
 }
 
-// ---- Newick ----
+// ---- one level of a Newick text ----
 
 namespace {
+
+const size_t npos = std::string::npos;
 
 // A branch length after a ':'; anything that does not scan as a finite
 // number is fatal.
@@ -60,7 +65,133 @@ double scan_length(const std::string& rest) {
     return x;
 }
 
+// The positions of the punctuation of one Newick text, so that any part of
+// it is split without copying it.
+class newick_text {
+public:
+    explicit newick_text(const std::string& text) : s(text) {
+        long d = 0;
+        for (size_t i = 0; i < s.size(); ++i) {
+            switch (s[i]) {
+            case '(': open_.push_back(i); ++d; break;
+            case ')': close_.push_back(i); --d; break;
+            case ':': colon_.push_back(i); break;
+            case ';': semi_.push_back(i); break;
+            case ',': comma_[d].push_back(i); break;
+            default: break;
+            }
+        }
+    }
+
+    std::string part(size_t b, size_t e) const { return s.substr(b, e - b); }
+
+    // The last position of ')', ':' or ';' in [b, e), or npos.
+    size_t last(char c, size_t b, size_t e) const {
+        const std::vector<size_t>& v = c == ')' ? close_ : c == ':' ? colon_ : semi_;
+        auto it = std::lower_bound(v.begin(), v.end(), e);
+        if (it == v.begin() || *(it - 1) < b) return npos;
+        return *(it - 1);
+    }
+
+    // The number of '(' minus the number of ')' in [b, e).
+    long depth(size_t b, size_t e) const { return count(open_, b, e) - count(close_, b, e); }
+
+    // The commas in [b + 1, e) at depth 1 counted from b, in text order.
+    void commas(size_t b, size_t e, std::vector<size_t>& out) const {
+        out.clear();
+        auto level = comma_.find(depth(0, b) + 1);
+        if (level == comma_.end()) return;
+        const std::vector<size_t>& v = level->second;
+        for (auto it = std::lower_bound(v.begin(), v.end(), b + 1); it != v.end() && *it < e; ++it)
+            out.push_back(*it);
+    }
+
+private:
+    static long count(const std::vector<size_t>& v, size_t b, size_t e) {
+        return std::lower_bound(v.begin(), v.end(), e) - std::lower_bound(v.begin(), v.end(), b);
+    }
+
+    const std::string& s;
+    std::vector<size_t> open_, close_, colon_, semi_;
+    // Comma positions by the depth at which they stand in the whole text.
+    std::map<long, std::vector<size_t>> comma_;
+};
+
+// One level of the part [b, e) of a text.
+struct newick_level {
+    size_t lb = 0, le = 0;  // the label; for a leaf, its name
+    double length = 0.1;
+    bool leaf = false;
+    std::vector<std::pair<size_t, size_t>> parts;  // the subtrees, in text order
+};
+
+// Label, length and leaf flag of the part [b, e).
+void read_head(const newick_text& t, size_t b, size_t e, newick_level& lv) {
+    if (b == e) fatal("An empty string was passed to the constructor Newick\n");
+    const size_t rp = t.last(')', b, e);
+    const size_t co = t.last(':', b, e);
+    const size_t se = t.last(';', b, e);
+    const bool whole = se != npos;
+    if (whole && ((rp != npos && rp > se) || (co != npos && co > se)))
+        fatal("Error in Clustal tree: \n", t.part(b, e), "\n");
+
+    lv.lb = b;
+    if (rp == npos) {
+        lv.leaf = true;
+        if (co == npos) {
+            lv.le = e;
+        } else {
+            if (co == b) fatal("Leaf has no name\n");
+            lv.le = co;
+        }
+    } else {
+        lv.leaf = false;
+        lv.le = rp + 1;
+    }
+
+    const bool ownlength = co != npos && (rp == npos || co > rp);
+    if (whole)
+        lv.length = 0.0;
+    else if (ownlength)
+        lv.length = scan_length(t.part(co + 1, e));
+    else
+        lv.length = 0.1;
+}
+
+// The subtrees of the label, or a one-member group turned into a leaf.
+void read_groups(const newick_text& t, newick_level& lv, std::vector<size_t>& commas) {
+    lv.parts.clear();
+    const size_t b = lv.lb, e = lv.le;
+    const long d = t.depth(b, e);
+    if (d != 0) fatal(d, " more '(' than ')' or v.v. in subtree\n", t.part(b, e), "\n");
+    if (lv.leaf) return;
+
+    t.commas(b, e, commas);
+    if (!commas.empty()) {
+        const size_t last = e - 1;  // the closing ')'
+        lv.parts.emplace_back(b + 1, commas[0]);
+        for (size_t k = 1; k < commas.size(); ++k) lv.parts.emplace_back(commas[k - 1] + 1, commas[k]);
+        lv.parts.emplace_back(commas.back() + 1, last);
+        return;
+    }
+
+    // A group with one member is a leaf; it needs a name.
+    lv.leaf = true;
+    const size_t co = t.last(':', b, e);
+    if (co != npos) {
+        lv.length = scan_length(t.part(co + 1, e));
+        lv.lb = b + 1;
+        lv.le = co > b + 1 ? co : b + 1;
+    } else {
+        lv.lb = b + 1;
+        lv.le = e - b > 2 ? e - 1 : b + 1;
+    }
+    if (lv.lb == lv.le) fatal("Leaf has no name\n");
+}
+
 }  // namespace
+
+// ---- Newick ----
 
 Newick::Newick(std::string text) {
     desc_lab_len(std::move(text));
@@ -68,72 +199,28 @@ Newick::Newick(std::string text) {
 }
 
 void Newick::desc_lab_len(std::string text) {
-    if (text.empty()) fatal("An empty string was passed to the constructor Newick\n");
-    const size_t npos = std::string::npos;
-    const size_t rp = text.rfind(')');
-    const size_t co = text.rfind(':');
-    const size_t se = text.rfind(';');
-    const bool whole = se != npos;
-    if (whole && ((rp != npos && rp > se) || (co != npos && co > se)))
-        fatal("Error in Clustal tree: \n", text, "\n");
-
-    if (rp == npos) {
-        leaf = true;
-        if (co == npos) {
-            label = text;
-        } else {
-            if (co == 0) fatal("Leaf has no name\n");
-            label = text.substr(0, co);
-        }
-    } else {
-        leaf = false;
-        label = text.substr(0, rp + 1);
-    }
-
-    const bool ownlength = co != npos && (rp == npos || co > rp);
-    if (whole)
-        length = 0.0;
-    else if (ownlength)
-        length = scan_length(text.substr(co + 1));
-    else
-        length = 0.1;
+    const newick_text t(text);
+    newick_level lv;
+    read_head(t, 0, text.size(), lv);
+    label = t.part(lv.lb, lv.le);
+    length = lv.length;
+    leaf = lv.leaf;
 }
 
 void Newick::subtrees() {
     subtexts.clear();
-    std::vector<int> depth(label.size());
-    int d = 0;
-    for (size_t i = 0; i < label.size(); ++i) {
-        if (label[i] == '(') ++d;
-        if (label[i] == ')') --d;
-        depth[i] = d;
-    }
-    if (d != 0) fatal(d, " more '(' than ')' or v.v. in subtree\n", label, "\n");
-    if (leaf) return;
-
+    const newick_text t(label);
+    newick_level lv;
+    lv.lb = 0;
+    lv.le = label.size();
+    lv.length = length;
+    lv.leaf = leaf;
     std::vector<size_t> commas;
-    for (size_t i = 1; i < label.size(); ++i)
-        if (label[i] == ',' && depth[i] == 1) commas.push_back(i);
-
-    if (!commas.empty()) {
-        const size_t last = label.size() - 1;  // the closing ')'
-        subtexts.push_back(label.substr(1, commas[0] - 1));
-        for (size_t k = 1; k < commas.size(); ++k)
-            subtexts.push_back(label.substr(commas[k - 1] + 1, commas[k] - commas[k - 1] - 1));
-        subtexts.push_back(label.substr(commas.back() + 1, last - commas.back() - 1));
-        return;
-    }
-
-    // A group with one member is a leaf; it needs a name.
-    leaf = true;
-    const size_t co = label.rfind(':');
-    if (co != std::string::npos) {
-        length = scan_length(label.substr(co + 1));
-        label = co > 1 ? label.substr(1, co - 1) : std::string();
-    } else {
-        label = label.size() > 2 ? label.substr(1, label.size() - 2) : std::string();
-    }
-    if (label.empty()) fatal("Leaf has no name\n");
+    read_groups(t, lv, commas);
+    for (const auto& p : lv.parts) subtexts.push_back(t.part(p.first, p.second));
+    length = lv.length;
+    leaf = lv.leaf;
+    label = t.part(lv.lb, lv.le);
 }
 
 // ---- text constructors ----
@@ -148,60 +235,70 @@ baum::baum(std::string text, bool isroot) {
     if (isroot) check_read_tree();
 }
 
+// Pre-order over the parts of the text with a stack of parts still to read,
+// so that neither the depth of the tree nor copies of the text are limited by
+// the call stack.
 void baum::build(const std::string& text, bool isroot, dataset* ds) {
-    Newick nw(text);
-    if (isroot && nw.leaf) fatal("The guide tree has fewer than two leaves\n");
-    if (nw.leaf) {
-        id.name = nw.label;
-        id.text = id.name;
-        id.number = -1;
-        if (ds != nullptr) {
-            id.setnumber(ds->names);
-            seq = bioseq(ds->seqs[id.number], ds->type);
-        }
-    } else {
-        id.number = -1;
-    }
-    if (!isroot) {
-        neighbor up;
-        up.brl = nw.length;
-        up.fixed = true;
-        neighbors.push_back(up);
-    }
-    for (const std::string& sub : nw.subtexts) {
-        baum* child = ds != nullptr ? new baum(sub, false, *ds) : new baum(sub, false);
-        neighbor down;
-        down.fixed = true;
-        down.node = child;
-        neighbors.push_back(down);
-        const size_t mine = neighbors.size() - 1;
-        bool linked = false;
-        for (neighbor& r : child->neighbors)
-            if (r.node == nullptr) {
-                if (linked) fatal("More than one pointer was NULL in the\n", "copy constructor of class baum\n");
-                linked = true;
-                r.node = this;
-                r.isparent = true;
-                neighbors[mine].brl = r.brl;
-                neighbors[mine].fixed = r.fixed;
+    const newick_text t(text);
+    struct pending {
+        size_t b, e;
+        baum* parent;  // null for the top node
+        unsigned level;
+    };
+    std::vector<pending> todo{{0, text.size(), nullptr, 0}};
+    newick_level lv;
+    std::vector<size_t> commas;
+    while (!todo.empty()) {
+        const pending p = todo.back();
+        todo.pop_back();
+        if (p.level > max_guide_depth)
+            fatal("The guide tree is nested more than ", max_guide_depth, " levels deep\n");
+        read_head(t, p.b, p.e, lv);
+        read_groups(t, lv, commas);
+        baum* x = p.parent == nullptr ? this : new baum(identifier());
+        if (x == this && isroot && lv.leaf) fatal("The guide tree has fewer than two leaves\n");
+        x->id.number = -1;
+        if (lv.leaf) {
+            x->id.name = t.part(lv.lb, lv.le);
+            x->id.text = x->id.name;
+            if (ds != nullptr) {
+                x->id.setnumber(ds->names);
+                x->seq = bioseq(ds->seqs[x->id.number], ds->type);
             }
+        }
+        // The parent record first; the parent lists its children in text order.
+        if (p.parent != nullptr || !isroot) {
+            neighbor up;
+            up.brl = lv.length;
+            up.fixed = true;
+            x->neighbors.push_back(up);
+        }
+        if (p.parent != nullptr) {
+            neighbor& up = x->neighbors.front();
+            up.node = p.parent;
+            up.isparent = true;
+            neighbor down;
+            down.brl = up.brl;
+            down.fixed = true;
+            down.node = x;
+            p.parent->neighbors.push_back(down);
+        }
+        for (auto it = lv.parts.rbegin(); it != lv.parts.rend(); ++it)
+            todo.push_back({it->first, it->second, x, p.level + 1});
     }
 }
-
-namespace {
-
-void collect_leaf_names(const baum* x, std::vector<const std::string*>& out) {
-    if (x->isLeaf()) out.push_back(&x->id.name);
-    for (const neighbor& r : x->neighbors)
-        if (!r.isparent && r.node != nullptr) collect_leaf_names(r.node, out);
-}
-
-}  // namespace
 
 // A guide tree needs two leaves at least, with distinct names.
 void baum::check_read_tree() const {
     std::vector<const std::string*> names;
-    collect_leaf_names(this, names);
+    std::vector<const baum*> todo{this};
+    while (!todo.empty()) {
+        const baum* x = todo.back();
+        todo.pop_back();
+        if (x->isLeaf()) names.push_back(&x->id.name);
+        for (auto it = x->neighbors.rbegin(); it != x->neighbors.rend(); ++it)
+            if (!it->isparent && it->node != nullptr) todo.push_back(it->node);
+    }
     if (names.size() < 2) fatal("The guide tree has fewer than two leaves\n");
     std::set<std::string> seen;
     for (const std::string* n : names)

@@ -209,6 +209,10 @@ void dataset::fromphylip(std::istream& in) {
             if (printable(name[i]) && !blank(name[i])) lastchar = i;
         for (int i = 0; i < lastchar; ++i)
             if (blank(name[i])) name[i] = '_';
+        // Blanks and the NUL fill after the name are padding.
+        size_t keep = name.size();
+        while (keep > 0 && (name[keep - 1] == '\0' || blank(name[keep - 1]))) --keep;
+        name.resize(keep);
     }
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = i + 1; j < names.size(); ++j)

@@ -172,6 +172,22 @@ TEST(GuideTree, DataSetMatching) {
     EXPECT_EQ(t.numleaves(), 2u);
 }
 
+TEST(GuideTree, MatchesPhylipNames) {
+    // names shorter than ten columns are padded with blanks
+    std::istringstream in("3 2\nalpha     AC\nb         GT\nabcdefghijCC\n");
+    dataset ds;
+    ds.fromphylip(in);
+    ds.guesstype();
+    const char* text = "(b,(abcdefghij,alpha));";
+    ChildResult r = run_in_child([&] { baum t(text, true, ds); });
+    ASSERT_EQ(r.status, 0) << r.err;
+    baum t(text, true, ds);
+    EXPECT_EQ(leaf_named(&t, "alpha")->id.number, 0);
+    EXPECT_EQ(leaf_named(&t, "b")->id.number, 1);
+    EXPECT_EQ(leaf_named(&t, "abcdefghij")->id.number, 2);
+    EXPECT_EQ(leaf_named(&t, "b")->seq, bioseq(chars("GT"), 4));
+}
+
 // Groups nested to the given level: each holds leaf Li and the next group,
 // the innermost holds L(levels-1) and Z.
 std::string caterpillar(unsigned levels) {

@@ -102,8 +102,7 @@ void dataset::fromphylip(std::istream& in) {
         fatal("The sequence file is not in PHYLIP format\n");
     if (n == 0) return;
 
-    // Rows and names grow as data arrives; the NUL fill is the same as an
-    // up-front allocation of the announced size.
+    // Rows and names grow as data arrives, never beyond what was read.
     std::vector<unsigned long> pos;
     auto fail_alloc = [] { fatal("Unable to allocate memory for the sequence file\n"); };
     auto ensure_seq = [&](unsigned long r) {
@@ -191,18 +190,15 @@ void dataset::fromphylip(std::istream& in) {
                       "\n");
         }
     }
+    // Every row now holds L characters, except a single sequence, which keeps
+    // what was read: it cannot be aligned, and a header length far beyond the
+    // data is not worth allocating.
+
     // Sequences never seen have NUL names and empty rows (possible only with
     // L = 0). Two of them are duplicates, so at most two need to exist for
     // the duplicate test to find the same first pair.
     const unsigned long present = pos.size();
     ensure_seq(std::min<unsigned long>(last, present + 1));
-    for (auto& row : seqs) {
-        try {
-            row.resize(len, '\0');
-        } catch (const std::bad_alloc&) {
-            fail_alloc();
-        }
-    }
     for (auto& name : names) {
         int lastchar = -1;
         for (int i = 0; i < 10; ++i)

@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cstdio>
 #include <iomanip>
-#include <iterator>
 #include <new>
 #include <string>
 
@@ -17,6 +16,11 @@ inline bool printable(int c) { return std::isprint(static_cast<unsigned char>(c)
 inline bool blank(int c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 inline char upper(int c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 inline bool letter(int c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+
+// A read error (the file is a directory, for instance) is fatal.
+void check_read(const std::istream& in) {
+    if (in.bad()) fatal("Cannot read the sequence file\n");
+}
 
 void count_members(const dataset& d, std::vector<double>& freqs, int size) {
     freqs.assign(size, 0.0);
@@ -46,15 +50,13 @@ void dataset::fromfasta(std::istream& in) {
     bool naming = false;
     names.clear();
     seqs.clear();
-    std::istreambuf_iterator<char> it(in), end;
-    for (; it != end; ++it) {
-        const char c = *it;
+    auto take = [&](char c) {
         if (c == '>') {
             names.emplace_back();
             seqs.emplace_back();
             state = HEADER;
             naming = true;
-            continue;
+            return;
         }
         switch (state) {
         case BEFORE:
@@ -72,7 +74,13 @@ void dataset::fromfasta(std::istream& in) {
             if (printable(c) && !blank(c)) seqs.back().push_back(c == '-' ? '_' : upper(c));
             break;
         }
+    };
+    std::vector<char> buf(1 << 16);
+    while (in.read(buf.data(), static_cast<std::streamsize>(buf.size())) || in.gcount() > 0) {
+        const std::streamsize got = in.gcount();
+        for (std::streamsize k = 0; k < got; ++k) take(buf[static_cast<size_t>(k)]);
     }
+    check_read(in);
     if (names.empty()) fatal("There is no data!\n");
     for (const auto& n : names)
         if (n.empty()) fatal("There are sequences without names!\n");
@@ -81,16 +89,20 @@ void dataset::fromfasta(std::istream& in) {
 void dataset::fromphylip(std::istream& in) {
     names.clear();
     seqs.clear();
+    auto next = [&in] {
+        const int c = in.get();
+        if (c == EOF) check_read(in);
+        return c;
+    };
     std::string header;
     int c;
-    while ((c = in.get()) != EOF && c != '\n') header.push_back(static_cast<char>(c));
+    while ((c = next()) != EOF && c != '\n') header.push_back(static_cast<char>(c));
     unsigned int n = 0, len = 0;
     if (std::sscanf(header.c_str(), "%u %u", &n, &len) < 2)
         fatal("The sequence file is not in PHYLIP format\n");
     if (n == 0) return;
 
-    // Rows and names grow as data arrives; the NUL fill is the same as an
-    // up-front allocation of the announced size.
+    // Rows and names grow as data arrives, never beyond what was read.
     std::vector<unsigned long> pos;
     auto fail_alloc = [] { fatal("Unable to allocate memory for the sequence file\n"); };
     auto ensure_seq = [&](unsigned long r) {
@@ -164,7 +176,7 @@ void dataset::fromphylip(std::istream& in) {
             }
         }
         if (position_of(last) >= len) break;
-        ch = in.get();
+        ch = next();
     }
     if (n > 1) {
         // Sequences not yet seen hold 0 characters. The pair (present-1,
@@ -178,24 +190,25 @@ void dataset::fromphylip(std::istream& in) {
                       "\n");
         }
     }
+    // Every row now holds L characters, except a single sequence, which keeps
+    // what was read: it cannot be aligned, and a header length far beyond the
+    // data is not worth allocating.
+
     // Sequences never seen have NUL names and empty rows (possible only with
     // L = 0). Two of them are duplicates, so at most two need to exist for
     // the duplicate test to find the same first pair.
     const unsigned long present = pos.size();
     ensure_seq(std::min<unsigned long>(last, present + 1));
-    for (auto& row : seqs) {
-        try {
-            row.resize(len, '\0');
-        } catch (const std::bad_alloc&) {
-            fail_alloc();
-        }
-    }
     for (auto& name : names) {
         int lastchar = -1;
         for (int i = 0; i < 10; ++i)
             if (printable(name[i]) && !blank(name[i])) lastchar = i;
         for (int i = 0; i < lastchar; ++i)
             if (blank(name[i])) name[i] = '_';
+        // Blanks and the NUL fill after the name are padding.
+        size_t keep = name.size();
+        while (keep > 0 && (name[keep - 1] == '\0' || blank(name[keep - 1]))) --keep;
+        name.resize(keep);
     }
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = i + 1; j < names.size(); ++j)

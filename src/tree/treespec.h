@@ -13,6 +13,11 @@
 
 class baum;
 
+// The deepest level of a node that the guide-tree reader accepts (the root
+// is level 0). Re-rooting at a leaf can double the height, and the recursive
+// operations on trees must stay within a default call stack of 8 MB.
+constexpr unsigned max_guide_depth = 1000;
+
 // A node's name, its Newick text and its number (data-set row for a leaf).
 class identifier {
 public:
@@ -56,7 +61,8 @@ public:
     ~clustal();
 
 private:
-    void lesen(std::istream& in);
+    // False on a read error (a directory, for instance).
+    bool lesen(std::istream& in);
 };
 
 // One level of a Newick text.

@@ -98,34 +98,36 @@ TEST(Fasta, NoDuplicateNameCheck) {
 // ---------------------------------------------------------------- PHYLIP
 
 TEST(Phylip, Table) {
-    const std::string nulname(10, '\0');
     const std::vector<ReadCase> cases = {
         {"blanks inside a name",
-         "1 10\nseq 1     ACGTA CGTAC\n", {"seq_1     "}, {"ACGTACGTAC"}, ""},
+         "1 10\nseq 1     ACGTA CGTAC\n", {"seq_1"}, {"ACGTACGTAC"}, ""},
         {"two sequences, one block",
-         "2 4\nalpha     ACGT\nbeta      a-c_\n", {"alpha     ", "beta      "}, {"ACGT", "A_C_"}, ""},
-        {"short names keep their NUL fill, residues in the next block",
-         "2 3\nabc\nxyz\nACG\nTTT\n", {nul10("abc"), nul10("xyz")}, {"ACG", "TTT"}, ""},
+         "2 4\nalpha     ACGT\nbeta      a-c_\n", {"alpha", "beta"}, {"ACGT", "A_C_"}, ""},
+        {"short names, residues in the next block",
+         "2 3\nabc\nxyz\nACG\nTTT\n", {"abc", "xyz"}, {"ACG", "TTT"}, ""},
         {"dot copies the first sequence",
-         "2 5\nfirst     ACGTA\nsecond    A..G.\n", {"first     ", "second    "}, {"ACGTA", "ACGGA"}, ""},
+         "2 5\nfirst     ACGTA\nsecond    A..G.\n", {"first", "second"}, {"ACGTA", "ACGGA"}, ""},
         {"digits, blanks and punctuation skipped; * ? _ kept",
-         "2 6\nalpha     AC 12 GT,;ac\nbeta      -c?*_g\n", {"alpha     ", "beta      "}, {"ACGTAC", "_C?*_G"}, ""},
+         "2 6\nalpha     AC 12 GT,;ac\nbeta      -c?*_g\n", {"alpha", "beta"}, {"ACGTAC", "_C?*_G"}, ""},
         {"blank lines between blocks, indented block",
-         "2 6\nalpha     ACG\nbeta      TTT\n\n   \t\n   CC C\n\nGGG\n", {"alpha     ", "beta      "},
+         "2 6\nalpha     ACG\nbeta      TTT\n\n   \t\n   CC C\n\nGGG\n", {"alpha", "beta"},
          {"ACGCCC", "TTTGGG"}, ""},
         {"names take columns 1 to 10 as they are",
-         "2 2\n1.2,3 *x  AC\n  a  b      GT\n", {"1.2,3_*x  ", "a__b      "}, {"AC", "GT"}, ""},
-        {"trailing blank differs from NUL fill",
-         "2 2\nab \nab\nAC\nGT\n", {std::string("ab \0\0\0\0\0\0\0", 10), nul10("ab")}, {"AC", "GT"}, ""},
-        {"carriage return stays in a short name",
-         "2 2\nab\r\ncd\r\nAC\r\nGT\r\n", {nul10("ab\r"), nul10("cd\r")}, {"AC", "GT"}, ""},
+         "2 2\n1.2,3 *x  AC\n  a  b      GT\n", {"1.2,3_*x", "a__b"}, {"AC", "GT"}, ""},
+        {"ten name characters, residues right after them",
+         "2 2\nabcdefghijAC\nabcdefghi GT\n", {"abcdefghij", "abcdefghi"}, {"AC", "GT"}, ""},
+        {"blanks and tabs after a name", "2 2\nab \t \ncd\t\nAC\nGT\n", {"ab", "cd"}, {"AC", "GT"}, ""},
+        {"carriage return after a short name",
+         "2 2\nab\r\ncd\r\nAC\r\nGT\r\n", {"ab", "cd"}, {"AC", "GT"}, ""},
         {"characters beyond L are ignored",
-         "2 2\nalpha     ACGT\nbeta      GT\n", {"alpha     ", "beta      "}, {"AC", "GT"}, ""},
-        {"one sequence: no end check, NUL fill",
-         "1 5\nonly      AC\n", {"only      "}, {std::string("AC\0\0\0", 5)}, ""},
-        {"one sequence, no data line", "1 3\n", {nulname}, {std::string(3, '\0')}, ""},
-        {"one sequence of length 0", "1 0\n", {nulname}, {""}, ""},
-        {"header without a line break", "1 0", {nulname}, {""}, ""},
+         "2 2\nalpha     ACGT\nbeta      GT\n", {"alpha", "beta"}, {"AC", "GT"}, ""},
+        {"one sequence: no end check, no fill",
+         "1 5\nonly      AC\n", {"only"}, {"AC"}, ""},
+        {"one sequence, no data line", "1 3\n", {""}, {""}, ""},
+        {"one sequence, far more announced than read",
+         "1 200000000\nonly      ACGT\n", {"only"}, {"ACGT"}, ""},
+        {"one sequence of length 0", "1 0\n", {""}, {""}, ""},
+        {"header without a line break", "1 0", {""}, {""}, ""},
         {"no sequences: empty data set", "0 5\nanything\n", {}, {}, ""},
         {"header: one number", "2\nalpha     AC\n", {}, {}, "The sequence file is not in PHYLIP format\n"},
         {"header: not numbers", "two four\n", {}, {}, "The sequence file is not in PHYLIP format\n"},
@@ -142,7 +144,7 @@ TEST(Phylip, Table) {
         {"too short at the end", "2 6\nalpha     ACG\nbeta      TTT\n", {}, {},
          "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
         {"three sequences", "3 2\na         AC\nb         GT\nc         CC\n",
-         {"a         ", "b         ", "c         "}, {"AC", "GT", "CC"}, ""},
+         {"a", "b", "c"}, {"AC", "GT", "CC"}, ""},
         {"header only", "2 5\n", {}, {}, "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
         {"header only, no line break", "3 5", {}, {},
          "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
@@ -160,6 +162,7 @@ TEST(Phylip, Table) {
          "Sequences 2 and 3 have the same name\n"},
         {"equal after blank replacement", "2 1\na b       A\na_b       C\n", {}, {},
          "Sequences 1 and 2 have the same name\n"},
+        {"equal but for the padding", "2 2\nab \nab\nAC\nGT\n", {}, {}, "Sequences 1 and 2 have the same name\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -170,7 +173,6 @@ TEST(Phylip, Table) {
         dataset d = read_phylip(c.input);
         EXPECT_EQ(as_rows(d.names), c.names);
         EXPECT_EQ(as_rows(d.seqs), c.rows);
-        for (const auto& n : d.names) EXPECT_EQ(n.size(), 10u);
     }
 }
 
@@ -205,12 +207,24 @@ TEST(Dataset, StreamConstructor) {
         dataset d(in, 1);
         EXPECT_FALSE(in.is_open());
         EXPECT_EQ(d.type, 20);
-        EXPECT_EQ(as_rows(d.names), (Rows{"alpha     ", "beta      "}));
+        EXPECT_EQ(as_rows(d.names), (Rows{"alpha", "beta"}));
     }
     {
         std::ifstream in(dir + "/f.fa");
         EXPECT_FATAL(dataset(in, 2), "Format 2 not supported\n");
         EXPECT_FATAL(dataset(in, -1), "Format -1 not supported\n");
+    }
+}
+
+TEST(Dataset, ReadErrorIsFatal) {
+    // A folder opens as a stream, and fails at the first read.
+    const std::string dir = make_temp_dir();
+    for (int format : {0, 1}) {
+        SCOPED_TRACE(format);
+        EXPECT_FATAL({
+            std::ifstream in(dir);
+            dataset d(in, format);
+        }, "Cannot read the sequence file\n");
     }
 }
 
@@ -326,6 +340,7 @@ TEST(Dataset, PrintPhylipExactBytes) {
 
 TEST(Dataset, PrintPhylipKeepsNulsAndWritesWholeRows) {
     dataset d = read_phylip("2 3\nab\ncd\nA-C\nG_T\n");
+    d.names = {chars(nul10("ab")), chars(nul10("cd"))};
     d.seqs[1].push_back('_');  // beyond L: written, not rewritten
     std::ostringstream out;
     d.print_phylip(out);
@@ -338,7 +353,7 @@ TEST(Dataset, PrintPhylipRoundTrip) {
     std::ostringstream out;
     d.print_phylip(out);
     dataset back = read_phylip(out.str());
-    EXPECT_EQ(as_rows(back.names), (Rows{"alpha     ", "beta_longe"}));
+    EXPECT_EQ(as_rows(back.names), (Rows{"alpha", "beta_longe"}));
     EXPECT_EQ(as_rows(back.seqs), (Rows{"AC_GT", "A__GT"}));
 }
 

@@ -1,6 +1,9 @@
 // Guide-tree reader: the clustal text, Newick levels, the tree constructor.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "tree_helpers.h"
 
 using namespace treetest;
@@ -39,6 +42,13 @@ TEST(Clustal, Failures) {
     expect_fatal([] { clustal_of("(A,B)\n"); }, "No semicolon at the end of the tree\n");
     expect_fatal([] { clustal_of("(A,B)[;]"); }, "No semicolon at the end of the tree\n");
     expect_fatal([] { clustal c("/nonexistent/dir/tree"); }, "cannot open file /nonexistent/dir/tree\n");
+    // a folder opens as a stream, and fails at the first read
+    const std::string dir = make_temp_dir();
+    expect_fatal([&] { clustal c(dir.c_str()); }, "cannot read file " + dir + "\n");
+    expect_fatal([&] {
+        std::ifstream in(dir);
+        clustal c(in);
+    }, "cannot read the guide tree file\n");
 }
 
 TEST(Clustal, FromOpenStream) {
@@ -66,6 +76,8 @@ TEST(GuideTree, ValidTexts) {
         {"(A:1,(B:0.5):0.7,(C):0.7);", "(A:1,B:0.5,C:0.7)"},
         {"((A:1,B:2):3,(C:1e-3,D:25):0);", "((A:1,B:2):3,(C:0.001,D:25):0)"},
         {"(A:1.5abc,B:-2);", "(A:1.5,B:-2)"},
+        {"(A;,B);", "(A;:0,B:0.1)"},
+        {"(A,(B,C)):1:2;", "(A:0.1,(B:0.1,C:0.1):0.1)"},
     };
     for (const ShapeCase& c : cases) {
         baum* t = new baum(c.text, true);
@@ -130,6 +142,9 @@ TEST(GuideTree, Failures) {
         {"(A:1,B:2));", "-1 more '(' than ')' or v.v. in subtree\n(A:1,B:2))\n"},
         {"(A,(B,(C);", "2 more '(' than ')' or v.v. in subtree\n(A,(B,(C)\n"},
         {"(A,B;", "1 more '(' than ')' or v.v. in subtree\n(A,B;\n"},
+        // commas are taken at depth 1 of each part, wherever its groups close
+        {"(x(A,B),C);", "1 more '(' than ')' or v.v. in subtree\n(A\n"},
+        {"((A,B)x(C,D),E);", "-1 more '(' than ')' or v.v. in subtree\nB)\n"},
         {"(A:1);", "The guide tree has fewer than two leaves\n"},
         {"A:1;", "The guide tree has fewer than two leaves\n"},
         {"A;", "The guide tree has fewer than two leaves\n"},
@@ -155,6 +170,67 @@ TEST(GuideTree, DataSetMatching) {
     // a duplicate that no leaf names goes unnoticed; unnamed rows are dropped
     baum t("(B,C);", true, ds);
     EXPECT_EQ(t.numleaves(), 2u);
+}
+
+TEST(GuideTree, MatchesPhylipNames) {
+    // names shorter than ten columns are padded with blanks
+    std::istringstream in("3 2\nalpha     AC\nb         GT\nabcdefghijCC\n");
+    dataset ds;
+    ds.fromphylip(in);
+    ds.guesstype();
+    const char* text = "(b,(abcdefghij,alpha));";
+    ChildResult r = run_in_child([&] { baum t(text, true, ds); });
+    ASSERT_EQ(r.status, 0) << r.err;
+    baum t(text, true, ds);
+    EXPECT_EQ(leaf_named(&t, "alpha")->id.number, 0);
+    EXPECT_EQ(leaf_named(&t, "b")->id.number, 1);
+    EXPECT_EQ(leaf_named(&t, "abcdefghij")->id.number, 2);
+    EXPECT_EQ(leaf_named(&t, "b")->seq, bioseq(chars("GT"), 4));
+}
+
+// Groups nested to the given level: each holds leaf Li and the next group,
+// the innermost holds L(levels-1) and Z.
+std::string caterpillar(unsigned levels) {
+    std::string t;
+    for (unsigned i = 0; i + 1 < levels; ++i) t += "(L" + std::to_string(i) + ":" + std::to_string(i % 7 + 1) + ",";
+    t += "(L" + std::to_string(levels - 1) + ":1,Z:2)";
+    for (unsigned i = 0; i + 1 < levels; ++i) t += ":0.5)";
+    return t + ";";
+}
+
+TEST(GuideTree, DeepNesting) {
+    const std::string msg =
+        "The guide tree is nested more than " + std::to_string(max_guide_depth) + " levels deep\n";
+    expect_fatal([] { baum t(caterpillar(max_guide_depth + 1), true); }, msg);
+    expect_fatal([] { baum t(caterpillar(200000), true); }, msg);
+
+    const unsigned n = max_guide_depth;
+    baum* t = new baum(caterpillar(n), true);
+    EXPECT_EQ(check_tree(t), static_cast<int>(2 * n + 1));
+    EXPECT_EQ(t->numleaves(), n + 1);
+    // walk down the groups: parent first, then the leaf, then the next group
+    baum* x = t;
+    for (unsigned i = 0; i < n; ++i) {
+        const size_t first = i == 0 ? 0 : 1;
+        ASSERT_EQ(x->neighbors.size(), first + 2) << i;
+        if (i > 0) {
+            EXPECT_TRUE(x->neighbors[0].isparent);
+            EXPECT_EQ(x->neighbors[0].brl, 0.5);
+        }
+        const neighbor& leaf = x->neighbors[first];
+        const neighbor& next = x->neighbors[first + 1];
+        EXPECT_EQ(leaf.node->id.name, "L" + std::to_string(i));
+        if (i + 1 < n) {
+            EXPECT_EQ(leaf.brl, i % 7 + 1.0);
+            EXPECT_EQ(next.brl, 0.5);
+            x = next.node;
+        } else {
+            EXPECT_EQ(leaf.brl, 1.0);
+            EXPECT_EQ(next.node->id.name, "Z");
+            EXPECT_EQ(next.brl, 2.0);
+        }
+    }
+    delete t;
 }
 
 TEST(Newick, Levels) {

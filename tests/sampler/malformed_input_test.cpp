@@ -260,6 +260,14 @@ std::vector<variant> handwritten() {
                    "delta = 1e308\ncoolali = 1e308\nctree = 1e-320\ncparam = 4294967296\n"
                    "alphatree = nan\nalphaparam = inf\nresamprange = 0\n"),
          false},
+        {kControl, "rates at their bounds",
+         with_tail(control_body("model = HKY\nparameter = (1e6)\n", "model = TKF1\nparameter = (1e-6, 1e6)\n", 0)),
+         false},
+        {kControl, "cooling at the small end",
+         with_tail(control_body(kDnaSubst, kTkf1, 0) +
+                   "delta = 1e-6\nctree = 1e-6\ncparam = 1e-6\nalphatree = 1e-6\nalphaparam = 1e-6\n"
+                   "resamprange = 1\n"),
+         false},
         {kControl, "NUL bytes", std::string("SUBST:\0model = HKY\n\0\0", 22) + fasta_ctl, false},
         {kControl, "CRLF lines", [&] {
              std::string s;
@@ -331,6 +339,10 @@ std::vector<variant> handwritten() {
         {kTree, "extreme lengths",
          "((alpha00001:1e308,bravo00002:-1):nan,charlie003:1e-320,delta00004:inf);\n", false},
         {kTree, "length 4294967296", "((alpha00001:4294967296,bravo00002),charlie003,delta00004);\n", false},
+        {kTree, "root length and inner labels",
+         "((alpha00001,bravo00002)inner:0.2,charlie003,delta00004)root:0.5;\n", false},
+        {kTree, "two of the four leaves", "(alpha00001,bravo00002);\n", false},
+        {kTree, "all lengths zero", "((alpha00001:0,bravo00002:0):0,(charlie003:0,delta00004:0):0);\n", false},
         {kTree, "two trees", std::string(kGuide) + kGuide, false},
         {kTree, "nested 300 deep",
          std::string(300, '(') + "alpha00001" + std::string(299, ')') + ",bravo00002,charlie003,delta00004);\n",

@@ -291,6 +291,8 @@ std::vector<variant> handwritten() {
          ">" + long_name + "\nACGT\n>bravo00002\nACGT\n>charlie003\nACGT\n>delta00004\nACGT\n", false},
         {kSequences, "same name twice",
          ">alpha00001\nACGT\n>alpha00001\nACGT\n>charlie003\nACGT\n>delta00004\nACGT\n", false},
+        {kSequences, "one residue each", ">alpha00001\nA\n>bravo00002\nC\n>charlie003\nG\n>delta00004\nT\n", false},
+        {kSequences, "only wildcards", ">alpha00001\nN\n>bravo00002\nNN\n>charlie003\nRY\n>delta00004\nN\n", false},
         {kSequences, "only gaps",
          ">alpha00001\n----\n>bravo00002\n--\n>charlie003\nACGT\n>delta00004\nACGT\n", false},
         {kSequences, "foreign symbols",

@@ -69,12 +69,7 @@ std::uint64_t state_hash(mult_alignment& s) {
     std::ostringstream os;
     os.precision(17);
     s.bericht(os);
-    std::uint64_t h = 1469598103934665603ull;
-    for (char c : os.str()) {
-        h ^= static_cast<unsigned char>(c);
-        h *= 1099511628211ull;
-    }
-    return h;
+    return fnv1a(os.str());
 }
 
 // Cycles per second of one data set, with the final log likelihood and

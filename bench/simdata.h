@@ -1,6 +1,6 @@
 // Simulated data sets for the benchmark programs: sequences along a balanced
 // tree, written as a FASTA file with a star guide tree, and the parameters
-// of a run on them.
+// of a run on them; a checksum of texts.
 #ifndef QUILLMAR_BENCH_SIMDATA_H
 #define QUILLMAR_BENCH_SIMDATA_H
 
@@ -12,6 +12,16 @@
 #include <vector>
 
 #include "control/eingabe.h"
+
+// FNV-1a hash of a text, for checksums of results.
+inline std::uint64_t fnv1a(const std::string& s) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : s) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
 
 // Substitutions with probability p, single-residue insertions and deletions
 // with probability q each.

@@ -27,15 +27,6 @@ namespace {
 
 double since(std::clock_t t0) { return static_cast<double>(std::clock() - t0) / CLOCKS_PER_SEC; }
 
-std::uint64_t fnv1a(const std::string& s) {
-    std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 std::string scratch_dir() {
     const auto dir = std::filesystem::temp_directory_path() /
                      ("quillmar_startup_" + std::to_string(getpid()));

@@ -31,15 +31,6 @@ double now() {
     return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
 }
 
-std::uint64_t fnv1a(const std::string& s) {
-    std::uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 struct Result {
     double step = 0, params = 0;  // mean times in s
 };

@@ -265,6 +265,7 @@ double mult_alignment::sublik(compact_subst_pattern& pat, baum* root, substmodel
     std::vector<double> work;
     std::vector<double> terms(static_cast<size_t>(n) * n);
     std::vector<double> sums(n);
+    std::vector<double> fin(n);  // the root's vector over all states
     auto partial = [&](size_t k) -> const double* {
         return id[k] >= 0 ? kept.at(id[k]) : work.data() + k * static_cast<size_t>(n);
     };
@@ -373,7 +374,6 @@ double mult_alignment::sublik(compact_subst_pattern& pat, baum* root, substmodel
             const double term = sm.logfreqofstate(a) + rootterm(a);
             lp = addlog(&term, 1);
         } else {
-            std::vector<double> fin(n);
             prune(ct, rt, fin.data());
             for (int s = 0; s < n; ++s) fin[s] = sm.logfreqofstate(s) + fin[s];
             lp = addlog(fin);

@@ -117,9 +117,8 @@ void warn_unnamed(const baum* tree, const dataset& ds) {
     std::string missing;
     for (std::size_t i = 0; i < named.size(); ++i)
         if (!named[i]) {
-            std::string name(ds.names[i].begin(), ds.names[i].end());
-            name.erase(name.find_last_not_of('\0') + 1);  // PHYLIP names may be NUL-filled
-            missing += name + "\n";
+            missing.append(ds.names[i].begin(), ds.names[i].end());
+            missing += "\n";
         }
     if (!missing.empty())
         warn("WARNING: The guide tree does not name these sequences, which are left out:\n", missing);

@@ -38,16 +38,19 @@ inline std::string evolve(std::mt19937& g, const std::string& a, const std::stri
     return b;
 }
 
-// n sequences along a balanced tree from a random root of length len.
-inline std::vector<std::string> simulate(unsigned seed, int n, int len, const std::string& alpha) {
+// n sequences along a balanced tree from a random root of length len; p and
+// q are the substitution and the insertion (and deletion) probabilities per
+// branch.
+inline std::vector<std::string> simulate(unsigned seed, int n, int len, const std::string& alpha,
+                                         double p = 0.06, double q = 0.004) {
     std::mt19937 g(seed);
     std::vector<std::string> level{std::string()};
     for (int i = 0; i < len; ++i) level[0] += alpha[g() % alpha.size()];
     while (static_cast<int>(level.size()) < n) {
         std::vector<std::string> next;
         for (const std::string& s : level) {
-            next.push_back(evolve(g, s, alpha, 0.06, 0.004));
-            next.push_back(evolve(g, s, alpha, 0.06, 0.004));
+            next.push_back(evolve(g, s, alpha, p, q));
+            next.push_back(evolve(g, s, alpha, p, q));
         }
         level = next;
     }
@@ -78,7 +81,7 @@ inline eingabe_parameter write_data_set(const std::string& dir, const std::vecto
     P.subst.model = protein ? JTT : HKY;
     P.subst.params = protein ? std::vector<double>{} : std::vector<double>{2.0};
     P.subst.freqs_given = true;
-    P.subst.freqs.assign(alpha.size(), 1.0 / alpha.size());
+    P.subst.freqs.assign(alpha.size(), 1.0 / static_cast<double>(alpha.size()));
     P.fix = keepfixed(P.subst.model, TKF1);
     return P;
 }

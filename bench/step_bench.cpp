@@ -4,7 +4,8 @@
 // prints a checksum of the final state (log likelihood and a hash of
 // parameters, tree and alignment) so that two builds can be compared run
 // for run. Arguments: a factor on the number of cycles, and optionally one
-// number of sequences to run alone (e.g. under a profiler).
+// number of sequences to run alone (e.g. under a profiler) and its length
+// (300 when not given).
 #include <unistd.h>
 
 #include <algorithm>
@@ -76,10 +77,11 @@ int main(int argc, char** argv) {
     // An optional factor on the number of cycles per data set.
     const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
     auto cycles = [&](int c) { return std::max(2, static_cast<int>(scale * c)); };
-    const int len = 300;
+    int len = 300;
     if (argc > 2) {
         // Only the data set of this many sequences, e.g. for a profiler.
         const int n = std::atoi(argv[2]);
+        if (argc > 3) len = std::atoi(argv[3]);
         run(n, len, cycles(n <= 16 ? 40 : n <= 32 ? 30 : 16));
         return 0;
     }

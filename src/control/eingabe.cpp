@@ -61,6 +61,7 @@ const double max_freq = 1e100;
 }
 
 const char* const not_integer = "an integer is expected";
+const char* const not_number = "a number is expected";
 
 int subst_param_count(subarch m) {
     switch (m) {
@@ -106,11 +107,22 @@ bool equal_base_freqs(const std::vector<double>& f) {
     return true;
 }
 
-// One VALUE item of a schedule option of type double.
-double single_item(const std::string& value) {
-    std::vector<double> items;
-    stringtovector(value, items);
-    if (items.size() != 1) fatal("Internal error in function setdelta\n");
+// What an item of type T must be.
+const char* expected(double) { return not_number; }
+const char* expected(unsigned long) { return not_integer; }
+
+// A list of numbers, each item nothing but its number between blanks.
+template <class T>
+void number_list(const std::string& value, std::vector<T>& target, const char* name) {
+    if (!stringtovector(value, target)) bad_value(value, name, expected(T{}));
+}
+
+// The one number of a VALUE.
+template <class T>
+T single_number(const std::string& value, const char* name) {
+    std::vector<T> items;
+    number_list(value, items, name);
+    if (items.size() != 1) bad_value(value, name, expected(T{}));
     return items[0];
 }
 
@@ -120,19 +132,15 @@ double single_item(const std::string& value) {
 
 double cool_double(const std::string& value, option_arg kind, double def, const char* name) {
     if (kind == option_arg::DEFAULT) return def;
-    if (kind == option_arg::VALUE) return single_item(value);
+    if (kind == option_arg::VALUE) return single_number<double>(value, name);
     bad_kind(kind, name);
 }
 
 std::uint32_t cool_count(const std::string& value, option_arg kind, std::uint32_t def,
                          const char* name) {
     if (kind == option_arg::DEFAULT) return def;
-    if (kind == option_arg::VALUE) {
-        std::vector<unsigned long> items;
-        if (!stringtovector(value, items) || items.size() != 1)
-            bad_value(value, name, not_integer);
-        return static_cast<std::uint32_t>(items[0]);
-    }
+    if (kind == option_arg::VALUE)
+        return static_cast<std::uint32_t>(single_number<unsigned long>(value, name));
     bad_kind(kind, name);
 }
 
@@ -173,7 +181,7 @@ void substmod_parameters::setparams(std::string value, option_arg kind) {
         params_given = false;
     } else if (kind == option_arg::VECTOR) {
         params_given = true;
-        stringtovector(value, params);
+        number_list(value, params, "parameter");
     } else {
         bad_kind(kind, "parameter");
     }
@@ -187,7 +195,7 @@ void substmod_parameters::setfreqs(std::string value, option_arg kind) {
         freqs_given = false;
     } else if (kind == option_arg::VECTOR) {
         freqs_given = true;
-        stringtovector(value, freqs);
+        number_list(value, freqs, "freqs");
     } else {
         bad_kind(kind, "freqs");
     }
@@ -343,7 +351,7 @@ void indel_parameters::setparams(std::string value, option_arg kind) {
         params_given = false;
     } else if (kind == option_arg::VECTOR) {
         params_given = true;
-        stringtovector(value, params);
+        number_list(value, params, "parameter");
     } else {
         bad_kind(kind, "parameter");
     }

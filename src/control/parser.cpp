@@ -4,7 +4,7 @@
 
 #include <cctype>
 #include <climits>
-#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -109,6 +109,18 @@ bool scan_int32(const std::string& item, int& out, bool& whole) {
         out = (overflow || m > static_cast<unsigned long long>(INT_MAX)) ? INT_MAX
                                                                           : static_cast<int>(m);
     }
+    return true;
+}
+
+bool scan_double(const std::string& item, double& out, bool& whole) {
+    const char* begin = item.c_str();
+    char* end = nullptr;
+    const double v = std::strtod(begin, &end);
+    if (end == begin) return false;
+    std::string::size_type i = static_cast<std::string::size_type>(end - begin);
+    while (i < item.size() && is_space(item[i])) ++i;
+    whole = i == item.size();
+    out = v;
     return true;
 }
 
@@ -244,10 +256,8 @@ option_arg typ_of_arg(std::string& value) {
     return option_arg::VALUE;
 }
 
-void stringtovector(std::string text, std::vector<double>& target) {
-    scan_list(text, target, "stringtovector", [](const std::string& item, double& v, bool&) {
-        return std::sscanf(item.c_str(), "%lf", &v) == 1;
-    });
+bool stringtovector(std::string text, std::vector<double>& target) {
+    return scan_list(text, target, "stringtovector", scan_double);
 }
 
 bool stringtovector(std::string text, std::vector<unsigned long>& target) {

@@ -68,7 +68,9 @@ bool findanycase(std::string text, std::string word);
 option_arg typ_of_arg(std::string& value);
 
 // Comma-separated lists; the target's contents are replaced.
-void stringtovector(std::string text, std::vector<double>& target);
+// Items scan as strtod reads them. Returns false when an item holds more
+// than blanks after its number (its leading number is still taken).
+bool stringtovector(std::string text, std::vector<double>& target);
 // Items scan as a 32-bit "%lu": magnitudes above 4294967295 saturate,
 // a leading minus wraps modulo 2^32. Returns false when an item holds more
 // than blanks after its digits (its leading number is still taken).
@@ -87,6 +89,7 @@ idarch stringtoidarch(std::string value);
 
 // Single item scanners of the list scanners; false when nothing scans.
 // whole tells whether only blanks follow the digits.
+bool scan_double(const std::string& item, double& out, bool& whole);
 bool scan_ulong32(const std::string& item, unsigned long& out, bool& whole);
 bool scan_int32(const std::string& item, int& out, bool& whole);
 

@@ -564,7 +564,8 @@ TEST_F(Options, ScheduleValues) {
          "Invalid value -1.5 to option maxsteps (an integer is expected)\n"},
         {"reportafter 0", cool("reportafter = 0\n"), "reportafter has to be bigger than 0\n"},
         {"reportafter -0", cool("reportafter = -0\n"), "reportafter has to be bigger than 0\n"},
-        {"two items", cool("delta = 1,2\n"), "Internal error in function setdelta\n"},
+        {"two items", cool("delta = 1,2\n"),
+         "Invalid value 1,2 to option delta (a number is expected)\n"},
         {"two counts", cool("maxsteps = 1,2\n"),
          "Invalid value 1,2 to option maxsteps (an integer is expected)\n"},
         {"not a number", cool("delta = abc\n"), "Cannot scan from string  abc\n"},
@@ -592,4 +593,72 @@ TEST_F(Options, ScheduleValues) {
         expect_fatal(cool(std::string(n[0]) + " = estimate\n"),
                      std::string("Invalid argument ESTIMATE to option ") + n[1] + "\n");
     }
+}
+
+// Every real value and every item of a real list is its number alone, with
+// blanks around it at most; the fault names the option and the value.
+TEST_F(Options, RealValuesHoldNothingButTheirNumber) {
+    const std::string hky = "SUBST:\nmodel = HKY\n";
+    const std::string tkf1 = "INDEL:\nmodel = TKF1\n";
+    auto bad = [](const std::string& value, const char* name) {
+        return "Invalid value " + value + " to option " + name +
+               " (a number is expected)\n";
+    };
+    const FatalCase cases[] = {
+        {"decimal comma", cool("delta = 0,5\n"), bad("0,5", "delta")},
+        {"two values", cool("ctree = 0.5,0.7\n"), bad("0.5,0.7", "ctree")},
+        {"letters after", cool("delta = 1.5abc\n"), bad("1.5abc", "delta")},
+        {"two numbers", cool("delta = 2 3\n"), bad("2 3", "delta")},
+        {"bare exponent", cool("coolali = 1e\n"), bad("1e", "coolali")},
+        {"signed bare exponent", cool("cparam = 2E+ # 2\n"), bad("2E+", "cparam")},
+        {"alphatree", cool("alphatree = 0.5x\n"), bad("0.5x", "alphatree")},
+        {"note after a colon", cool("coolali = 1.0001 : note\n"),
+         bad("1.0001 : note", "coolali")},
+        {"alphaparam", cool("alphaparam =\t0.5 0.6\t\n"), bad("0.5 0.6", "alphaparam")},
+        {"NUL after the number", cool("ctree = 0.5" + std::string(1, '\0') + "\n"),
+         bad("0.5" + std::string(1, '\0'), "ctree")},
+        {"subst item", subst("model = HKY\nparameter = (2.0abc)\n"),
+         bad("2.0abc", "parameter")},
+        {"subst last item", subst("model = TAMNEI\nparameter = ( 0.5, 1.0 1 )\n"),
+         bad("0.5, 1.0 1", "parameter")},
+        {"indel item", tkf1 + "parameter = (0.01, 0.02x)\n", bad("0.01, 0.02x", "parameter")},
+        {"indel first item", "INDEL:\nmodel = TKF2\nparameter = (0.01;0.02, 0.03, 0.5)\n",
+         bad("0.01;0.02, 0.03, 0.5", "parameter")},
+        {"freqs item", hky + "freqs = (0.3, 0.4x, 0.2, 0.1)\n",
+         bad("0.3, 0.4x, 0.2, 0.1", "freqs")},
+        {"before the model checks", subst("freqs = (1e-3e, 1, 1, 1)\n"),
+         bad("1e-3e, 1, 1, 1", "freqs")},
+        {"warning first", hky + "parameter = (2)\nparameter = (2.5.1)\n",
+         warn_subst_params + bad("2.5.1", "parameter")},
+        {"item that does not scan", hky + "freqs = (0.4x, y, 1, 1)\n",
+         "Cannot scan from string 0.4x, y, 1, 1\n"},
+    };
+    RUN_FATAL_CASES(cases);
+
+    // Valid values keep their doubles: exponents, hexadecimal, signs, blanks,
+    // carriage returns and comments.
+    const ReadCase good[] = {
+        {"schedule reals",
+         cool("delta = 1e-3\ncoolali =\t1.00002 \t\nctree = +2.5E0\r\ncparam = .75 # 0,5\n"
+              "alphatree = 0x1p-3\nalphaparam = 3.\n"),
+         [](const eingabe_parameter& p) {
+             EXPECT_EQ(p.cool.delta, 1e-3);
+             EXPECT_EQ(p.cool.coolali, 1.00002);
+             EXPECT_EQ(p.cool.ctree, 2.5);
+             EXPECT_EQ(p.cool.cparam, 0.75);
+             EXPECT_EQ(p.cool.alphatree, 0.125);
+             EXPECT_EQ(p.cool.alphaparam, 3.0);
+         },
+         ""},
+        {"lists", "SUBST:\nmodel = GENREV\nparameter = ( 1e-3,2 ,\t3.5e+1 , 4, 5.0\r,6 ) x\n"
+                  "freqs = (0.1,0.2, 0.3 ,4E-1)  # (0.4x)\n"
+                  "INDEL:\nmodel = TKF2\nparameter = (1e-2, 0.011, 5e-1)\n",
+         [](const eingabe_parameter& p) {
+             EXPECT_EQ(p.subst.params, (V{1e-3, 2, 35, 4, 5, 6}));
+             EXPECT_EQ(p.subst.freqs, (V{0.1, 0.2, 0.3, 0.4}));
+             EXPECT_EQ(p.indelp.params, (V{0.01, 0.011, 0.5}));
+         },
+         ""},
+    };
+    RUN_READ_CASES(good);
 }

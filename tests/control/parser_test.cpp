@@ -88,22 +88,28 @@ TEST(TypOfArg, BracketFaultsAreFatal) {
     }
 }
 
+// The leading number of each item, and whether the items hold nothing else.
 TEST(Stringtovector, DoublesReplaceTheContents) {
-    struct Case { const char* text; std::vector<double> values; } cases[] = {
-        {"0.5, 1.0 ,2", {0.5, 1.0, 2.0}},
-        {"2.5abc", {2.5}},
-        {" 1", {1.0}},
-        {"1e", {1.0}},
-        {"0x1p-3", {0.125}},
-        {"-3.25e2", {-325.0}},
+    struct Case { const char* text; std::vector<double> values; bool whole; } cases[] = {
+        {"0.5, 1.0 ,2", {0.5, 1.0, 2.0}, true},
+        {"2.5abc", {2.5}, false},
+        {" 1", {1.0}, true},
+        {"1 \t\r", {1.0}, true},
+        {"1e", {1.0}, false},
+        {"1e-", {1.0}, false},
+        {"2 3", {2.0}, false},
+        {"1,2x,3", {1.0, 2.0, 3.0}, false},
+        {"0x1p-3", {0.125}, true},
+        {"-3.25e2", {-325.0}, true},
+        {"1e-3", {1e-3}, true},
     };
     for (const Case& c : cases) {
         std::vector<double> v{9.0, 9.0, 9.0, 9.0};
-        stringtovector(c.text, v);
+        EXPECT_EQ(stringtovector(c.text, v), c.whole) << c.text;
         EXPECT_EQ(v, c.values) << c.text;
     }
     std::vector<double> v;
-    stringtovector("inf,nan", v);
+    EXPECT_TRUE(stringtovector("inf,nan", v));
     ASSERT_EQ(v.size(), 2u);
     EXPECT_TRUE(std::isinf(v[0]));
     EXPECT_TRUE(std::isnan(v[1]));

@@ -88,7 +88,7 @@ TEST_F(Reader, HeadlinesAndSections) {
          },
          "\nWARNING:\nThe substitution model has already been set.\n"
          "The older value is now overwritten.\n\n"},
-        {"note after a colon in the open section", "COOL:\ncoolali = 1.0001 : note\n",
+        {"colon in a key of the open section", "COOL:\ncoolali: slow = 1.0001\n",
          [](const eingabe_parameter& p) { EXPECT_EQ(p.cool.coolali, 1.0001); }, ""},
         {"sections in any order, repeated",
          "INDEL:\nmodel = TKF2\nSUBST:\nmodel = HKY\nCOOL:\nburnin = 5\nSUBST:\n"

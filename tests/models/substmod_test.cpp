@@ -228,6 +228,32 @@ TEST(SubstClosedForms, ValuesComputedIndependently) {
     for (int j = 0; j < 4; ++j) EXPECT_NEAR(gr.probmat[0][j], rowa[j], 1e-10);
 }
 
+// KIMURA3P with unequal transition rates, A-G at 2/3 and C-T at 4/3 of the
+// transversions. Reference values from tests/models/kimura3p_reference.py
+// (the rate matrix in exact rationals, exp(Qt) by its Taylor series).
+TEST(SubstClosedForms, Kimura3pKeepsItsTwoTransitionsApart) {
+    struct Case { double t; double p[4][4]; } cases[] = {
+        {7.0,
+         {{0.940307453453504, 0.022277545063597, 0.015137456419302, 0.022277545063597},
+          {0.022277545063597, 0.926137484809837, 0.022277545063597, 0.029307425062969},
+          {0.015137456419302, 0.022277545063597, 0.940307453453504, 0.022277545063597},
+          {0.022277545063597, 0.029307425062969, 0.022277545063597, 0.926137484809837}}},
+        {60.0,
+         {{0.619040800545601, 0.137667758970695, 0.105623681513009, 0.137667758970695},
+          {0.137667758970695, 0.558952601463604, 0.137667758970695, 0.165711880595006},
+          {0.105623681513009, 0.137667758970695, 0.619040800545601, 0.137667758970695},
+          {0.137667758970695, 0.165711880595006, 0.137667758970695, 0.558952601463604}}},
+    };
+    std::vector<double> f = {0.1, 0.2, 0.3, 0.4}, p = {0.5, 2.0};
+    substmodel m(NUC, KIMURA3P, f, p);
+    for (const Case& c : cases) {
+        m.settime(c.t);
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j)
+                EXPECT_NEAR(m.probmat[i][j], c.p[i][j], 1e-12) << "t " << c.t << " " << i << j;
+    }
+}
+
 TEST(SubstRateMatrix, JukesCantorEntries) {
     substmodel m;
     for (int i = 0; i < 4; ++i)

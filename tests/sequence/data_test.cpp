@@ -116,6 +116,8 @@ TEST(Phylip, Table) {
          "2 2\n1.2,3 *x  AC\n  a  b      GT\n", {"1.2,3_*x", "a__b"}, {"AC", "GT"}, ""},
         {"ten name characters, residues right after them",
          "2 2\nabcdefghijAC\nabcdefghi GT\n", {"abcdefghij", "abcdefghi"}, {"AC", "GT"}, ""},
+        {"blank inside ten columns, a character in the tenth",
+         "2 2\nabcdefgh jAC\na  d    \tjGT\n", {"abcdefgh_j", "a__d_____j"}, {"AC", "GT"}, ""},
         {"blanks and tabs after a name", "2 2\nab \t \ncd\t\nAC\nGT\n", {"ab", "cd"}, {"AC", "GT"}, ""},
         {"carriage return after a short name",
          "2 2\nab\r\ncd\r\nAC\r\nGT\r\n", {"ab", "cd"}, {"AC", "GT"}, ""},

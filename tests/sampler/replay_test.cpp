@@ -307,10 +307,10 @@ void midseq_replay(baum* x, std::vector<unsigned>& nbs) {
         pairpath.push_back(al.iter_zust(&i, &j));
         if (pairpath.back() == END) break;
     }
-    std::vector<triplet_zus> path{triplet_zus(7)};
+    std::vector<triplet_zus> path{TRIPLET_START};
     size_t k = 0;
-    while (path.back() != 8 && k < pairpath.size()) {
-        if (path.back() != 6) ++k;
+    while (path.back() != TRIPLET_END && k < pairpath.size()) {
+        if (path.back() != TRIPLET_HIDDEN_N) ++k;
         path.push_back(s.indmodel.nexttriplet(path.back(), pairpath[k]));
     }
     s.write_midseq_to_tree(path, x, nbs);
@@ -546,7 +546,7 @@ TEST(ReplayReplay, WritersDrawPerColumnAtTheBranchTimes) {
 TEST(ReplayReplay, WritersOverEveryState) {
     mult_alignment& s = st();
     auto map = [](baum* a, baum* b) { return a->neighbors[a->whichone(b)].posmap; };
-    for (int seed = 1; seed <= 10; ++seed) {
+    for (int seed = 1; seed <= 30; ++seed) {
         baum* r = mknode("R", 2, "ACGTA");
         baum* x = mknode("", -1, "");
         baum* B = mknode("B", 0, "TTGACGTC");

@@ -2,11 +2,13 @@
 // composed transition tables and the next-state samplers.
 #include "models/indel.h"
 
+#include <array>
 #include <cfloat>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "sequence/random.h"
@@ -191,15 +193,15 @@ bool in(int v, std::initializer_list<int> set) {
 // ---------------------------------------------------------------- triplet
 
 triplet_zus indel::nexttriplet(triplet_zus cur, zustand outer) const {
-    if (cur < 0 || cur > 7) unreasonable(cur, " in function nexttriplet_wint\n");
-    const double w6 = std::exp(T[cur][6]);
-    const double w[2] = {w6, 1.0 - w6};
-    if (randomchoice(w, 2) == 0) return triplet_zus(6);
+    if (cur < 0 || cur > TRIPLET_START) unreasonable(cur, " in function nexttriplet_wint\n");
+    const double wh = std::exp(T[cur][TRIPLET_HIDDEN_N]);
+    const double w[2] = {wh, 1.0 - wh};
+    if (randomchoice(w, 2) == 0) return TRIPLET_HIDDEN_N;
     return nexttriplet_wint(cur, outer);
 }
 
 triplet_zus indel::nexttriplet_wint(triplet_zus cur, zustand outer) const {
-    if (cur < 0 || cur > 7) unreasonable(cur, " in function nexttriplet_wint\n");
+    if (cur < 0 || cur > TRIPLET_START) unreasonable(cur, " in function nexttriplet_wint\n");
     int c[2];
     int n = 0;
     switch (outer) {
@@ -208,15 +210,15 @@ triplet_zus indel::nexttriplet_wint(triplet_zus cur, zustand outer) const {
         break;
     case INSERTION:
         c[n++] = 1;
-        if (in(cur, {0, 2, 4, 7})) c[n++] = 4;
-        else if (in(cur, {1, 5, 6})) c[n++] = 5;
+        if (in(cur, {0, 2, 4, TRIPLET_START})) c[n++] = 4;
+        else if (in(cur, {1, 5, TRIPLET_HIDDEN_N})) c[n++] = 5;
         break;
     case DELETION:
         c[n++] = 2;
         c[n++] = 3;
         break;
     case END:
-        c[n++] = 8;
+        c[n++] = TRIPLET_END;
         break;
     default:
         unreasonable(outer, " in function nexttriplet\n");
@@ -227,15 +229,15 @@ triplet_zus indel::nexttriplet_wint(triplet_zus cur, zustand outer) const {
 // ---------------------------------------------------------------- quartet
 
 quart_zus indel::nextquartet(quart_zus cur, triplet_zus outer) const {
-    if (cur < 0 || cur > 15) unreasonable(cur, " in function nextquartet\n");
-    const double w8 = std::exp(Q[cur][8]);
-    const double w[2] = {w8, 1.0 - w8};
-    if (randomchoice(w, 2) == 0) return quart_zus(8);
+    if (cur < 0 || cur > QUART_START) unreasonable(cur, " in function nextquartet\n");
+    const double wh = std::exp(Q[cur][QUART_HIDDEN_N]);
+    const double w[2] = {wh, 1.0 - wh};
+    if (randomchoice(w, 2) == 0) return QUART_HIDDEN_N;
     return nextquartet_wint(cur, outer);
 }
 
 quart_zus indel::nextquartet_wint(quart_zus cur, triplet_zus outer) const {
-    if (cur < 0 || cur > 15) unreasonable(cur, " in function nextquartet\n");
+    if (cur < 0 || cur > QUART_START) unreasonable(cur, " in function nextquartet\n");
     int c[2];
     int n = 0;
     switch (static_cast<int>(outer)) {
@@ -251,7 +253,7 @@ quart_zus indel::nextquartet_wint(quart_zus cur, triplet_zus outer) const {
     case 5:
         if (in(cur, {0, 2, 11})) c[n++] = 11;
         else if (in(cur, {1, 4, 12})) c[n++] = 12;
-        else if (in(cur, {5, 8, 10})) c[n++] = 10;
+        else if (in(cur, {5, QUART_HIDDEN_N, 10})) c[n++] = 10;
         else if (!in(cur, {7, 13, 14})) c[n++] = 9;
         c[n++] = 5;
         break;
@@ -259,8 +261,8 @@ quart_zus indel::nextquartet_wint(quart_zus cur, triplet_zus outer) const {
         c[n++] = 4;
         c[n++] = 7;
         break;
-    case 8: c[n++] = 16; break;
-    case 9: c[n++] = 3; break;
+    case TRIPLET_END: c[n++] = QUART_END; break;
+    case TRIPLET_OUTER_BC: c[n++] = 3; break;
     default:
         unreasonable(outer, " in function nextquartet\n");
     }
@@ -270,13 +272,13 @@ quart_zus indel::nextquartet_wint(quart_zus cur, triplet_zus outer) const {
 // ---------------------------------------------------------------- hextet
 
 hex_zus indel::nexthextet(hex_zus cur, quart_zus outer) const {
-    if (cur < 0 || cur > 33) unreasonable(cur, " in function nexthextet\n");
-    // Hidden states 29 (not after 10, where c is closed), 18, 20; the marker
+    if (cur < 0 || cur > HEX_START) unreasonable(cur, " in function nexthextet\n");
+    // Hidden states M (not after 10, where c is closed), N M, N; the marker
     // takes what is left, one weight subtracted at a time.
     int hid[3];
     double w[4];
     int n = 0;
-    for (int h : {29, 18, 20}) {
+    for (int h : {HEX_HIDDEN_M, HEX_HIDDEN_NM, HEX_HIDDEN_N}) {
         if (!(H[cur][h] > -DBL_MAX)) continue;
         hid[n] = h;
         w[n++] = std::exp(H[cur][h]);
@@ -290,7 +292,7 @@ hex_zus indel::nexthextet(hex_zus cur, quart_zus outer) const {
 }
 
 hex_zus indel::nexthextet_wint(hex_zus cur, quart_zus outer) const {
-    if (cur < 0 || cur > 33) unreasonable(cur, " in function nexthextet\n");
+    if (cur < 0 || cur > HEX_START) unreasonable(cur, " in function nexthextet\n");
     int c[3];
     int n = 0;
     switch (static_cast<int>(outer)) {
@@ -312,11 +314,11 @@ hex_zus indel::nexthextet_wint(hex_zus cur, quart_zus outer) const {
     case 8:
         c[n++] = 19;
         c[n++] = 17;
-        if (in(cur, {0, 1, 11, 12, 21, 33})) c[n++] = 21;
+        if (in(cur, {0, 1, 11, 12, 21, HEX_START})) c[n++] = 21;
         else if (in(cur, {2, 3, 13, 14, 22})) c[n++] = 22;
         else if (in(cur, {4, 5, 15, 16, 23})) c[n++] = 23;
-        else if (in(cur, {6, 7, 17, 18, 24})) c[n++] = 24;
-        else if (in(cur, {8, 9, 19, 20, 25})) c[n++] = 25;
+        else if (in(cur, {6, 7, 17, HEX_HIDDEN_NM, 24})) c[n++] = 24;
+        else if (in(cur, {8, 9, 19, HEX_HIDDEN_N, 25})) c[n++] = 25;
         break;
     case 9:
     case 10:
@@ -324,10 +326,10 @@ hex_zus indel::nexthextet_wint(hex_zus cur, quart_zus outer) const {
     case 12:
         c[n++] = 16;
         if ((cur >= 4 && cur <= 7) || (cur >= 15 && cur <= 18) ||
-            in(cur, {23, 24, 28, 29, 31})) {
+            in(cur, {23, 24, 28, HEX_HIDDEN_M, 31})) {
             c[n++] = 28;
             c[n++] = 31;
-        } else if (in(cur, {8, 9, 19, 20, 25, 32})) {
+        } else if (in(cur, {8, 9, 19, HEX_HIDDEN_N, 25, 32})) {
             c[n++] = 28;
         } else if (cur != 10) {
             c[n++] = 28;
@@ -339,14 +341,14 @@ hex_zus indel::nexthextet_wint(hex_zus cur, quart_zus outer) const {
         c[n++] = 14;
         if (cur != 10) {
             c[n++] = 27;
-            if (!in(cur, {8, 9, 19, 20, 25})) c[n++] = 32;
+            if (!in(cur, {8, 9, 19, HEX_HIDDEN_N, 25})) c[n++] = 32;
         }
         break;
-    case 16: c[n++] = 34; break;
-    case 18: c[n++] = 1; break;
-    case 19: c[n++] = 5; break;
-    case 20: c[n++] = 3; break;
-    case 21:
+    case QUART_END: c[n++] = HEX_END; break;
+    case QUART_OUTER_UBC: c[n++] = 1; break;
+    case QUART_OUTER_UB: c[n++] = 5; break;
+    case QUART_OUTER_UC: c[n++] = 3; break;
+    case QUART_OUTER_BC:
         c[n++] = 12;
         if (cur != 10) c[n++] = 26;
         break;
@@ -461,62 +463,65 @@ state_def ins(int x, unsigned h, std::array<int, maxbranch> req = {S_ANY, S_ANY,
 }
 state_def frame(int kind) { return {kind, 0u, -1, {S_ANY, S_ANY, S_ANY, S_ANY, S_ANY}, S_ANY}; }
 
-constexpr unsigned bit(int r) { return 1u << r; }
 constexpr int X = S_ANY, Bt = S_BETA, Gm = S_GAMMA, Cl = S_CLOSED;
 
 tree_def pair_tree() {
     enum { A, B };
     tree_def t{1, {A}, {B}, {0}, -1, {}};
-    t.states = {emit(bit(A) | bit(B)), ins(0, bit(B)), emit(bit(A)), frame(K_START), frame(K_END)};
+    const unsigned aa = role_bit(A), bb = role_bit(B);
+    t.states = {emit(aa | bb), ins(0, bb), emit(aa), frame(K_START), frame(K_END)};
     return t;
 }
 
 tree_def triplet_tree() {
-    enum { N, B, C };
+    using namespace triplet_role;
     enum { b, c };
     tree_def t{2, {N, N}, {B, C}, {b, c}, -1, {}};
-    t.states = {emit(bit(N) | bit(B) | bit(C)),
-                emit(bit(N) | bit(B)),
-                emit(bit(N) | bit(C)),
-                ins(c, bit(C)),
-                ins(b, bit(B), {X, Bt, X, X, X}),
-                ins(b, bit(B), {X, Gm, X, X, X}),
-                emit(bit(N)),
+    const unsigned n = role_bit(N), bb = role_bit(B), cc = role_bit(C);
+    t.states = {emit(n | bb | cc),
+                emit(n | bb),
+                emit(n | cc),
+                ins(c, cc),
+                ins(b, bb, {X, Bt, X, X, X}),
+                ins(b, bb, {X, Gm, X, X, X}),
+                emit(n),
                 frame(K_START),
                 frame(K_END)};
     return t;
 }
 
 tree_def quartet_tree() {
-    enum { U, N, B, C };
+    using namespace quart_role;
     enum { a, b, c };
     tree_def t{3, {U, N, N}, {N, B, C}, {b, c, a}, a, {}};
     const int I = O_INSERTED, D = O_DESCENDED;
-    t.states = {emit(bit(U) | bit(N) | bit(B) | bit(C)),
-                emit(bit(U) | bit(N) | bit(B)),
-                emit(bit(U) | bit(N) | bit(C)),
-                ins(a, bit(N) | bit(B) | bit(C)),
-                emit(bit(U) | bit(N)),
-                ins(a, bit(N) | bit(B)),
-                ins(a, bit(N) | bit(C)),
-                emit(bit(U)),
-                ins(a, bit(N)),
-                ins(b, bit(B), {X, X, Bt, X, X}, I),
-                ins(b, bit(B), {X, X, Gm, X, X}, I),
-                ins(b, bit(B), {X, X, Bt, X, X}, D),
-                ins(b, bit(B), {X, X, Gm, X, X}, D),
-                ins(c, bit(C), {X, X, X, X, X}, I),
-                ins(c, bit(C), {X, X, X, X, X}, D),
+    const unsigned u = role_bit(U), n = role_bit(N), bb = role_bit(B), cc = role_bit(C);
+    t.states = {emit(u | n | bb | cc),
+                emit(u | n | bb),
+                emit(u | n | cc),
+                ins(a, n | bb | cc),
+                emit(u | n),
+                ins(a, n | bb),
+                ins(a, n | cc),
+                emit(u),
+                ins(a, n),
+                ins(b, bb, {X, X, Bt, X, X}, I),
+                ins(b, bb, {X, X, Gm, X, X}, I),
+                ins(b, bb, {X, X, Bt, X, X}, D),
+                ins(b, bb, {X, X, Gm, X, X}, D),
+                ins(c, cc, {X, X, X, X, X}, I),
+                ins(c, cc, {X, X, X, X, X}, D),
                 frame(K_START),
                 frame(K_END)};
     return t;
 }
 
 tree_def hextet_tree() {
-    enum { U, N, B, M, D, E };
+    using namespace hex_role;
     enum { a, b, c, d, e };
     tree_def t{5, {U, N, N, M, M}, {N, B, M, D, E}, {b, d, e, c, a}, -1, {}};
-    const unsigned u = bit(U), n = bit(N), bb = bit(B), m = bit(M), dd = bit(D), ee = bit(E);
+    const unsigned u = role_bit(U), n = role_bit(N), bb = role_bit(B), m = role_bit(M),
+                   dd = role_bit(D), ee = role_bit(E);
     t.states = {emit(u | n | m | bb | dd | ee),
                 emit(u | n | m | dd | ee),
                 emit(u | n | m | bb | ee),
@@ -599,8 +604,8 @@ int slot_pos(const tree_def& t, int y) {
 }
 
 void emission_status(const tree_def& t, unsigned holders, int z, int* st) {
-    const bool p = holders & bit(t.parent[z]);
-    const bool c = holders & bit(t.child[z]);
+    const bool p = holders & role_bit(t.parent[z]);
+    const bool c = holders & role_bit(t.child[z]);
     st[z] = p ? (c ? S_BETA : S_GAMMA) : S_CLOSED;
 }
 
@@ -615,7 +620,8 @@ row_status leave(const tree_def& t, int s, const row_status& from) {
     } else if (d.kind == K_EMIT) {
         for (int y = 0; y < t.nbranch; ++y) emission_status(t, d.holders, y, out.st);
         if (t.origin_branch >= 0)
-            out.origin = (d.holders & bit(t.child[t.origin_branch])) ? O_DESCENDED : O_INSERTED;
+            out.origin =
+                (d.holders & role_bit(t.child[t.origin_branch])) ? O_DESCENDED : O_INSERTED;
     } else if (d.kind == K_INS) {
         const int x = d.branch;
         const int px = slot_pos(t, x);
@@ -645,8 +651,8 @@ void pass_term(recipe& r, const row_status& rs, int y) {
 
 void descent(recipe& r, const tree_def& t, int w, unsigned holders) {
     for (int z = 0; z < t.nbranch; ++z) {
-        if (!below(t, z, w) || !(holders & bit(t.parent[z]))) continue;
-        add_term(r, term(z, (holders & bit(t.child[z])) ? T_LA : T_LCA));
+        if (!below(t, z, w) || !(holders & role_bit(t.parent[z]))) continue;
+        add_term(r, term(z, (holders & role_bit(t.child[z])) ? T_LA : T_LCA));
     }
 }
 
@@ -758,6 +764,12 @@ const table_recipe& recipe_T() { static const table_recipe r = build(triplet_tre
 const table_recipe& recipe_Q() { static const table_recipe r = build(quartet_tree()); return r; }
 const table_recipe& recipe_H() { static const table_recipe r = build(hextet_tree()); return r; }
 
+std::vector<unsigned> holders_of(const tree_def& t) {
+    std::vector<unsigned> h;
+    for (const state_def& d : t.states) h.push_back(d.holders);
+    return h;
+}
+
 // ---------------------------------------------------------------- fills
 
 struct terms_t {
@@ -826,6 +838,21 @@ void kappa_terms(terms_t& tm, int nbranch, const std::vector<double>& params) {
 }
 
 }  // namespace
+
+const std::vector<unsigned>& triplet_holder_table() {
+    static const std::vector<unsigned> h = holders_of(triplet_tree());
+    return h;
+}
+
+const std::vector<unsigned>& quart_holder_table() {
+    static const std::vector<unsigned> h = holders_of(quartet_tree());
+    return h;
+}
+
+const std::vector<unsigned>& hex_holder_table() {
+    static const std::vector<unsigned> h = holders_of(hextet_tree());
+    return h;
+}
 
 double indel::tkf1_alpha(double mu, double t) const { return branch_quantities(0.0, mu, t).a; }
 

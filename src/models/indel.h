@@ -13,15 +13,22 @@
 // B the second). NOSTATE answers a position pair that is no column.
 enum zustand : int { MATCH = 0, INSERTION, DELETION, START, END, NOSTATE };
 
-// Column states along the small trees, used by number. Values up to the end
-// state index the transition tables; higher values are markers or codes of
-// the known sequences' own column.
+// Column states along the small trees. Values up to the end state index
+// the transition tables; higher values are markers or codes of the known
+// sequences' own column. The states the code singles out have names; the
+// others are used by number.
 //
 // triplet_zus (N with children B, C; branches b, c):
 //   0 NBC, 1 NB, 2 NC, 3 C (insertion on c), 4 B (insertion on b, c beta),
 //   5 B (insertion on b, c gamma), 6 N (hidden), 7 start, 8 end,
 //   9 outer code B,C, 10 sampler marker.
-enum triplet_zus : int {};
+enum triplet_zus : int {
+    TRIPLET_HIDDEN_N = 6,
+    TRIPLET_START = 7,
+    TRIPLET_END = 8,
+    TRIPLET_OUTER_BC = 9,  // B and C without N: a known column only
+    TRIPLET_MARKER = 10,   // sampler: a column with a known residue comes next
+};
 
 // quart_zus (U parent of N; N with children B, C; branches a, b, c):
 //   0 UNBC, 1 UNB, 2 UNC, 3 NBC, 4 UN, 5 NB, 6 NC, 7 U, 8 N (hidden),
@@ -29,13 +36,49 @@ enum triplet_zus : int {};
 //   9, 11 with c beta, 10, 12 with c gamma), 13, 14 C insertions (inserted /
 //   descended), 15 start, 16 end, 17 marker, 18 UBC, 19 UB, 20 UC, 21 BC
 //   (outer codes).
-enum quart_zus : int {};
+enum quart_zus : int {
+    QUART_HIDDEN_N = 8,
+    QUART_START = 15,
+    QUART_END = 16,
+    QUART_MARKER = 17,                 // sampler: a known column comes next
+    QUART_NO_KNOWN = QUART_MARKER,     // a hextet column without known residue
+    QUART_OUTER_UBC = 18,              // outer codes: known roles without N
+    QUART_OUTER_UB = 19,
+    QUART_OUTER_UC = 20,
+    QUART_OUTER_BC = 21,
+};
 
 // hex_zus (U-a-N, N-b-B, N-c-M, M-d-D, M-e-E):
 //   0-10 root emissions, 11-20 insertions on a (18, 20 hidden),
 //   21-25 insertions on b, 26-29 on c (29 hidden), 30, 31 on d, 32 on e,
 //   33 start, 34 end, 35 marker.
-enum hex_zus : int {};
+enum hex_zus : int {
+    HEX_HIDDEN_NM = 18,
+    HEX_HIDDEN_N = 20,
+    HEX_HIDDEN_M = 29,
+    HEX_START = 33,
+    HEX_END = 34,
+    HEX_MARKER = 35,  // sampler: a column with a known residue comes next
+};
+
+// Roles of the small trees, root first. A holder set has role_bit(r) for
+// every role r that holds a residue in the column.
+namespace triplet_role {
+enum : int { N, B, C };
+}
+namespace quart_role {
+enum : int { U, N, B, C };
+}
+namespace hex_role {
+enum : int { U, N, B, M, D, E };
+}
+constexpr unsigned role_bit(int role) { return 1u << role; }
+
+// Holder sets of the states from 0 to the end state (start and end hold
+// nothing), taken from the small trees of the transition tables.
+const std::vector<unsigned>& triplet_holder_table();
+const std::vector<unsigned>& quart_holder_table();
+const std::vector<unsigned>& hex_holder_table();
 
 class indel {
 public:

@@ -2,24 +2,17 @@
 // built bottom-up, and the resampling sweep over inner nodes and branches.
 #include "sampler/mult_align.h"
 
-#include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <cstring>
-#include <fstream>
-#include <functional>
-#include <iostream>
-#include <memory>
-#include <unordered_map>
-#include <utility>
+#include <cstddef>
 #include <vector>
 
+#include "models/indel.h"
+#include "models/substmod.h"
+#include "sequence/data.h"
 #include "sequence/logspace.h"
 #include "sequence/random.h"
 #include "sequence/util.h"
-#include "sampler/mult_align_internal.h"
-
-using namespace mult_align_detail;
 
 namespace {
 
@@ -82,6 +75,28 @@ void check_set(int x, int y) {
 
 // Residue k of a sequence, read only when the path stays within it.
 int residue(const bioseq& s, int k) { return s[static_cast<size_t>(k)]; }
+
+// The known neighbours' residues of a column in which an inner node holds
+// one, in the order of the node's roles, each with its branch model; the
+// node's residue is drawn from them, or from the frequencies when none is
+// known.
+struct known_residues {
+    int res[3] = {};
+    const substmodel* mod[3] = {};
+    int count = 0;
+    void add(int r, const substmodel& m) {
+        res[count] = r;
+        mod[count++] = &m;
+    }
+    int draw(mult_alignment& ma, const substmodel& alone) const {
+        switch (count) {
+        case 0: return alone.choosebase();
+        case 1: return ma.infer_base(res[0], *mod[0]);
+        case 2: return ma.infer_base(res[0], *mod[0], res[1], *mod[1]);
+        default: return ma.infer_base(res[0], *mod[0], res[1], *mod[1], res[2], *mod[2]);
+        }
+    }
+};
 
 }  // namespace
 
@@ -332,18 +347,18 @@ void mult_alignment::midseq(baum* node, std::vector<unsigned>& nbs) {
         if (s == END) break;
     }
 
-    std::vector<triplet_zus> path{triplet_zus(7)};
+    std::vector<triplet_zus> path{TRIPLET_START};
     size_t i = 0;
-    while (path.back() != 8 && i < pair.size()) {
+    while (path.back() != TRIPLET_END && i < pair.size()) {
         const int last = path.back();
-        if (last != 6) {
-            if (last < 0 || last > 7) fatal("Impossible state in function midseq\n");
+        if (last != TRIPLET_HIDDEN_N) {
+            if (last < 0 || last > TRIPLET_START) fatal("Impossible state in function midseq\n");
             ++i;
             if (i >= pair.size()) fatal("Error in function midseq\n");
         }
         path.push_back(indmodel.nexttriplet(path.back(), pair[i]));
     }
-    if (path.back() != 8) fatal("Error in function midseq\n");
+    if (path.back() != TRIPLET_END) fatal("Error in function midseq\n");
     write_midseq_to_tree(path, node, nbs);
 }
 
@@ -373,62 +388,32 @@ void mult_alignment::write_midseq_to_tree(std::vector<triplet_zus>& path, baum* 
     };
     // Counters move on first; a path with more columns of B or C than
     // residues stops before reading beyond them.
-    auto advB = [&]() {
-        if (++b >= lb) stop();
-    };
-    auto advC = [&]() {
-        if (++c >= lc) stop();
+    auto advance = [&](int& k, int l) {
+        if (++k >= l) stop();
     };
 
+    const std::vector<unsigned>& holders = triplet_holder_table();
     for (size_t k = 0; k < path.size(); ++k) {
         const int s = path[k];
-        switch (s) {
-        case 0:
-            ++n, advB(), advC();
-            node->seq.push_back(infer_base(residue(B->seq, b), Mb, residue(C->seq, c), Mc));
-            toB.posmap.push_back(b);
-            toC.posmap.push_back(c);
-            Bmap.push_back(n);
-            Cmap.push_back(n);
-            break;
-        case 1:
-            ++n, advB();
-            node->seq.push_back(infer_base(residue(B->seq, b), Mb));
-            toB.posmap.push_back(b);
-            toC.posmap.push_back(c);
-            Bmap.push_back(n);
-            break;
-        case 2:
-            ++n, advC();
-            node->seq.push_back(infer_base(residue(C->seq, c), Mc));
-            toB.posmap.push_back(b);
-            toC.posmap.push_back(c);
-            Cmap.push_back(n);
-            break;
-        case 3:
-            advC();
-            Cmap.push_back(n);
-            break;
-        case 4:
-        case 5:
-            advB();
-            Bmap.push_back(n);
-            break;
-        case 6:
-            ++n;
-            node->seq.push_back(submodel.choosebase());
-            toB.posmap.push_back(b);
-            toC.posmap.push_back(c);
-            break;
-        case 7:
-            if (k != 0) fatal("Impossible state in write_midseq_to_tree\n");
-            break;
-        case 8:
-            if (k + 1 != path.size()) fatal("Impossible state in write_midseq_to_tree\n");
-            break;
-        default:
+        if (s < 0 || s > TRIPLET_END || (s == TRIPLET_START && k != 0) ||
+            (s == TRIPLET_END && k + 1 != path.size()))
             fatal("Impossible state in write_midseq_to_tree\n");
-        }
+        const unsigned h = holders[static_cast<size_t>(s)];
+        const bool hn = h & role_bit(triplet_role::N), hb = h & role_bit(triplet_role::B),
+                   hc = h & role_bit(triplet_role::C);
+        if (hn) ++n;
+        if (hb) advance(b, lb);
+        if (hc) advance(c, lc);
+
+        if (hb) Bmap.push_back(n);
+        if (hc) Cmap.push_back(n);
+        if (!hn) continue;
+        toB.posmap.push_back(b);
+        toC.posmap.push_back(c);
+        known_residues kn;
+        if (hb) kn.add(residue(B->seq, b), Mb);
+        if (hc) kn.add(residue(C->seq, c), Mc);
+        node->seq.push_back(kn.draw(*this, submodel));
     }
     if (node->seq.laen() != n + 1 || lb != b + 1 || lc != c + 1) stop();
 }
@@ -502,15 +487,16 @@ void mult_alignment::samp_centseq(baum* centre, std::vector<unsigned>& fam, subs
     quart_to_tri(path0, tri);
     im.fillQ(centre->neighbors[fam[0]].brl, centre->neighbors[fam[1]].brl,
              centre->neighbors[fam[2]].brl);
-    std::vector<quart_zus> path{quart_zus(15)};
+    std::vector<quart_zus> path{QUART_START};
     size_t i = 1;
-    while (path.back() != 16 && i < tri.size()) {
+    while (path.back() != QUART_END && i < tri.size()) {
         const quart_zus s = im.nextquartet(path.back(), tri[i]);
-        if (s > 16 || s == 15 || s < 0) fatal("Unreasonable state in samp_centseq!\n");
+        if (s > QUART_END || s == QUART_START || s < 0)
+            fatal("Unreasonable state in samp_centseq!\n");
         path.push_back(s);
-        if (s != 8) ++i;
+        if (s != QUART_HIDDEN_N) ++i;
     }
-    if (path.back() != 16) fatal("Error in function samp_centseq!\n");
+    if (path.back() != QUART_END) fatal("Error in function samp_centseq!\n");
     write_centseq(path, centre, fam, sm);
 }
 
@@ -532,7 +518,7 @@ void mult_alignment::quartali(std::vector<quart_zus>& path, baum* centre,
     for (int k = 0; k < 3; ++k) pos[k].assign(2, -1);
     std::vector<zustand> z(3);
 
-    while (path.empty() || path.back() != 16) {
+    while (path.empty() || path.back() != QUART_END) {
         for (int k = 0; k < 3; ++k) {
             if (!advance[k]) continue;
             col[k] = pos[k];
@@ -551,12 +537,12 @@ void mult_alignment::quartali(std::vector<quart_zus>& path, baum* centre,
             for (int k = 0; k < 3; ++k)
                 if (st[k] != START) fatal("Error: pairwise alignments are asynchronous I\n");
             for (int k = 0; k < 3; ++k) advance[k] = true;
-            path.push_back(quart_zus(15));
+            path.push_back(QUART_START);
             break;
         case END:
             for (int k = 0; k < 3; ++k)
                 if (st[k] != END) fatal("Error: pairwise alignments are asynchronous II\n");
-            path.push_back(quart_zus(16));
+            path.push_back(QUART_END);
             break;
         case MATCH:
         case DELETION: {
@@ -581,14 +567,15 @@ void mult_alignment::quartali(std::vector<quart_zus>& path, baum* centre,
                 switch (L) {
                 case 0: case 2: case 11: out = 11; break;
                 case 1: case 4: case 12: out = 12; break;
-                case 3: case 6: case 9: case 15: out = 9; break;
-                case 5: case 8: case 10: out = 10; break;
+                case 3: case 6: case 9: case QUART_START: out = 9; break;
+                case 5: case QUART_HIDDEN_N: case 10: out = 10; break;
                 default: fatal("Nonsense in function quartali\n");
                 }
             } else {
                 switch (L) {
                 case 0: case 1: case 2: case 4: case 11: case 12: case 14: out = 14; break;
-                case 3: case 5: case 6: case 8: case 9: case 10: case 13: case 15: out = 13; break;
+                case 3: case 5: case 6: case QUART_HIDDEN_N: case 9: case 10: case 13:
+                case QUART_START: out = 13; break;
                 default: fatal("Nonsense in function quartali\n");
                 }
             }
@@ -603,7 +590,8 @@ void mult_alignment::quartali(std::vector<quart_zus>& path, baum* centre,
 
 quart_zus mult_alignment::which_quartet_zus(std::vector<zustand>& z) {
     if (z.size() != 3) fatal("A strange argument was passed to which_quartet_zus!\n");
-    static const int code[8] = {0, 1, 2, 4, 3, 5, 6, 8};  // M = 0, D = 1; z0 most significant
+    // M = 0, D = 1; z0 most significant
+    static const int code[8] = {0, 1, 2, 4, 3, 5, 6, QUART_HIDDEN_N};
     int idx = 0;
     for (zustand s : z) {
         if (s != MATCH && s != DELETION) fatal("Unreasonable state in function which_quartet_zus\n");
@@ -613,16 +601,19 @@ quart_zus mult_alignment::which_quartet_zus(std::vector<zustand>& z) {
 }
 
 void mult_alignment::quart_to_tri(std::vector<quart_zus>& path, std::vector<triplet_zus>& tri) {
-    static const int code[17] = {0, 1, 2, 9, 6, 4, 3, 6, -1, 4, 4, 4, 4, 3, 3, 7, 8};
+    // Triplet codes over (U, B, C); the centre alone (-1) is dropped.
+    static const int code[17] = {0, 1, 2, TRIPLET_OUTER_BC, 6, 4, 3, 6, -1, 4, 4, 4, 4, 3, 3,
+                                 TRIPLET_START, TRIPLET_END};
     tri.clear();
     for (size_t k = 0; k < path.size(); ++k) {
         const int q = path[k];
-        if (q < 0 || q > 16) fatal("Strange state in function quart_to_tri\n");
-        if (q == 15 && k != 0) fatal("Late start of vector quart in quart_to_tri\n");
-        if (q == 16 && k + 1 != path.size()) fatal("Premature end of vector quart in quart_to_tri\n");
+        if (q < 0 || q > QUART_END) fatal("Strange state in function quart_to_tri\n");
+        if (q == QUART_START && k != 0) fatal("Late start of vector quart in quart_to_tri\n");
+        if (q == QUART_END && k + 1 != path.size())
+            fatal("Premature end of vector quart in quart_to_tri\n");
         if (code[q] >= 0) tri.push_back(triplet_zus(code[q]));
     }
-    if (tri.empty() || tri.back() != 8) fatal("Error in function quart_to_tri\n");
+    if (tri.empty() || tri.back() != TRIPLET_END) fatal("Error in function quart_to_tri\n");
 }
 
 void mult_alignment::write_centseq(std::vector<quart_zus>& path, baum* centre,
@@ -659,102 +650,36 @@ void mult_alignment::write_centseq(std::vector<quart_zus>& path, baum* centre,
     };
     // A path with more columns of a neighbour than it has residues stops
     // before reading beyond them.
-    auto advU = [&]() {
-        if (++u >= lu) stop();
+    auto advance = [&](int& k, int l) {
+        if (++k >= l) stop();
     };
-    auto advB = [&]() {
-        if (++b >= lb) stop();
-    };
-    auto advC = [&]() {
-        if (++c >= lc) stop();
-    };
-    auto centre_maps = [&]() {
+
+    const std::vector<unsigned>& holders = quart_holder_table();
+    for (size_t k = 0; k < path.size(); ++k) {
+        const int s = path[k];
+        if (s < 0 || s > QUART_END || (s == QUART_START && k != 0) ||
+            (s == QUART_END && k + 1 != path.size()))
+            fatal("Impossible state in write_centseq\n");
+        const unsigned h = holders[static_cast<size_t>(s)];
+        const bool hu = h & role_bit(quart_role::U), hn = h & role_bit(quart_role::N),
+                   hb = h & role_bit(quart_role::B), hc = h & role_bit(quart_role::C);
+        if (hu) advance(u, lu);
+        if (hn) ++n;
+        if (hb) advance(b, lb);
+        if (hc) advance(c, lc);
+
+        if (hu) Umap.push_back(n);
+        if (hb) Bmap.push_back(n);
+        if (hc) Cmap.push_back(n);
+        if (!hn) continue;
         toU.posmap.push_back(u);
         toB.posmap.push_back(b);
         toC.posmap.push_back(c);
-    };
-
-    for (size_t k = 0; k < path.size(); ++k) {
-        const int s = path[k];
-        switch (s) {
-        case 0:
-            advU(), ++n, advB(), advC();
-            centre->seq.push_back(infer_base(residue(U->seq, u), Mu, residue(B->seq, b), Mb,
-                                             residue(C->seq, c), Mc));
-            centre_maps();
-            Umap.push_back(n);
-            Bmap.push_back(n);
-            Cmap.push_back(n);
-            break;
-        case 1:
-            advU(), ++n, advB();
-            centre->seq.push_back(infer_base(residue(U->seq, u), Mu, residue(B->seq, b), Mb));
-            centre_maps();
-            Umap.push_back(n);
-            Bmap.push_back(n);
-            break;
-        case 2:
-            advU(), ++n, advC();
-            centre->seq.push_back(infer_base(residue(U->seq, u), Mu, residue(C->seq, c), Mc));
-            centre_maps();
-            Umap.push_back(n);
-            Cmap.push_back(n);
-            break;
-        case 3:
-            ++n, advB(), advC();
-            centre->seq.push_back(infer_base(residue(B->seq, b), Mb, residue(C->seq, c), Mc));
-            centre_maps();
-            Bmap.push_back(n);
-            Cmap.push_back(n);
-            break;
-        case 4:
-            advU(), ++n;
-            centre->seq.push_back(infer_base(residue(U->seq, u), Mu));
-            centre_maps();
-            Umap.push_back(n);
-            break;
-        case 5:
-            ++n, advB();
-            centre->seq.push_back(infer_base(residue(B->seq, b), Mb));
-            centre_maps();
-            Bmap.push_back(n);
-            break;
-        case 6:
-            ++n, advC();
-            centre->seq.push_back(infer_base(residue(C->seq, c), Mc));
-            centre_maps();
-            Cmap.push_back(n);
-            break;
-        case 7:
-            advU();
-            Umap.push_back(n);
-            break;
-        case 8:
-            ++n;
-            centre->seq.push_back(sm.choosebase());
-            centre_maps();
-            break;
-        case 9:
-        case 10:
-        case 11:
-        case 12:
-            advB();
-            Bmap.push_back(n);
-            break;
-        case 13:
-        case 14:
-            advC();
-            Cmap.push_back(n);
-            break;
-        case 15:
-            if (k != 0) fatal("Impossible state in write_centseq\n");
-            break;
-        case 16:
-            if (k + 1 != path.size()) fatal("Impossible state in write_centseq\n");
-            break;
-        default:
-            fatal("Impossible state in write_centseq\n");
-        }
+        known_residues kn;
+        if (hu) kn.add(residue(U->seq, u), Mu);
+        if (hb) kn.add(residue(B->seq, b), Mb);
+        if (hc) kn.add(residue(C->seq, c), Mc);
+        centre->seq.push_back(kn.draw(*this, sm));
     }
     if (lu != u + 1 || lb != b + 1 || lc != c + 1) stop();
 }

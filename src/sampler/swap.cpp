@@ -3,64 +3,29 @@
 // resampled through a hextet path for the topology after the exchange.
 #include "sampler/mult_align.h"
 
-#include <algorithm>
-#include <cfloat>
-#include <cmath>
-#include <cstring>
-#include <fstream>
-#include <functional>
-#include <iostream>
-#include <memory>
-#include <unordered_map>
+#include <cstddef>
 #include <utility>
 #include <vector>
 
-#include "sequence/logspace.h"
-#include "sequence/random.h"
+#include "models/indel.h"
 #include "sequence/util.h"
-#include "sampler/mult_align_internal.h"
-
-using namespace mult_align_detail;
 
 namespace {
 
-// Holders of the hextet states, one bit per role.
-enum : unsigned { hU = 1, hN = 2, hB = 4, hM = 8, hD = 16, hE = 32 };
+// Holder bits of the hextet roles.
+constexpr unsigned hU = role_bit(hex_role::U), hN = role_bit(hex_role::N),
+                   hB = role_bit(hex_role::B), hM = role_bit(hex_role::M),
+                   hD = role_bit(hex_role::D), hE = role_bit(hex_role::E);
 
-unsigned hex_holders(int s) {
-    static const unsigned h[35] = {
-        hU | hN | hM | hB | hD | hE,  // 0
-        hU | hN | hM | hD | hE,       // 1
-        hU | hN | hM | hB | hE,       // 2
-        hU | hN | hM | hE,            // 3
-        hU | hN | hM | hB | hD,       // 4
-        hU | hN | hM | hD,            // 5
-        hU | hN | hM | hB,            // 6
-        hU | hN | hM,                 // 7
-        hU | hN | hB,                 // 8
-        hU | hN,                      // 9
-        hU,                           // 10
-        hN | hM | hB | hD | hE,       // 11
-        hN | hM | hD | hE,            // 12
-        hN | hM | hB | hE,            // 13
-        hN | hM | hE,                 // 14
-        hN | hM | hB | hD,            // 15
-        hN | hM | hD,                 // 16
-        hN | hM | hB,                 // 17
-        hN | hM,                      // 18
-        hN | hB,                      // 19
-        hN,                           // 20
-        hB, hB, hB, hB, hB,           // 21-25
-        hM | hD | hE,                 // 26
-        hM | hE,                      // 27
-        hM | hD,                      // 28
-        hM,                           // 29
-        hD, hD,                       // 30, 31
-        hE,                           // 32
-        0, 0                          // 33, 34
-    };
-    return h[s];
-}
+// Short names of the quartet codes without N (outer codes), and of the
+// code of a column without any known residue.
+enum : int {
+    UBC = QUART_OUTER_UBC,
+    UB = QUART_OUTER_UB,
+    UC = QUART_OUTER_UC,
+    BC = QUART_OUTER_BC,
+    NONE = QUART_NO_KNOWN
+};
 
 // Outer roles of the local swap: P, S (anc's side), R1, R2 (rec's side).
 enum { oP = 0, oS = 1, oR1 = 2, oR2 = 3 };
@@ -115,18 +80,19 @@ void mult_alignment::central_pair(mercedes_stern& m1, mercedes_stern& m2) {
     zweimalvier(outer, *anc, *rec, swp);
     fillH(*anc, *rec, swp);
 
-    std::vector<hex_zus> path(1, hex_zus(33));
+    std::vector<hex_zus> path(1, HEX_START);
     std::size_t i = 1;
-    while (path.back() != 34) {
+    while (path.back() != HEX_END) {
         if (i >= outer.size()) fatal("Error in function central_pair\n");
         const hex_zus s = indmodel.nexthextet(path.back(), outer[i]);
         path.push_back(s);
-        if (s == 18 || s == 20 || s == 29) continue;
-        if (s == 34) {
+        if (s == HEX_HIDDEN_NM || s == HEX_HIDDEN_N || s == HEX_HIDDEN_M) continue;
+        if (s == HEX_END) {
             if (i + 1 != outer.size()) fatal("Premature end in central_pair\n");
             continue;
         }
-        if (s == 33 || s > 34 || s < 0) fatal("Unreasonable state in function central_pair\n");
+        if (s == HEX_START || s > HEX_END || s < 0)
+            fatal("Unreasonable state in function central_pair\n");
         ++i;
     }
     write_centpair(path, *anc, *rec, swp);
@@ -173,12 +139,12 @@ void mult_alignment::zweimalvier(std::vector<quart_zus>& outer, mercedes_stern& 
     while (idx[0] < anc.ali.size() && idx[1] < rec.ali.size()) {
         const hex_zus h = two_quart_to_hex(anc, rec, idx);
         const quart_zus q = swap_quart_zus(hex_to_quart(h), swp);
-        if (q == 17) continue;
+        if (q == QUART_NO_KNOWN) continue;
         outer.push_back(q);
-        if (q == 16) break;
+        if (q == QUART_END) break;
     }
     if (idx[0] != anc.ali.size() || idx[1] != rec.ali.size() || outer.empty() ||
-        outer.back() != 16)
+        outer.back() != QUART_END)
         fatal("Error in function zweimalvier\n");
 }
 
@@ -188,8 +154,8 @@ hex_zus mult_alignment::two_quart_to_hex(mercedes_stern& anc, mercedes_stern& re
         fatal("Inadequate index vector in function two_quart_to_hex!\n");
     const int a = anc.ali[idx[0]];
     const int r = rec.ali[idx[1]];
-    if (a > 16 || a < 0) fatal("Unreasonable state in m1.ali\n");
-    const bool rok = r >= 0 && r <= 16;
+    if (a > QUART_END || a < 0) fatal("Unreasonable state in m1.ali\n");
+    const bool rok = r >= 0 && r <= QUART_END;
     // Insertions on S's branch first, then on R1's and R2's, then P alone.
     if (a >= 9 && a <= 12 && rok) {
         ++idx[0];
@@ -215,12 +181,14 @@ hex_zus mult_alignment::two_quart_to_hex(mercedes_stern& anc, mercedes_stern& re
     case 3: h = r == 0 ? 11 : r == 1 ? 15 : r == 2 ? 13 : r == 4 ? 17 : -1; break;
     case 4: h = r == 7 ? 9 : -1; break;
     case 5: h = r == 7 ? 19 : -1; break;
-    case 6: h = r == 0 ? 12 : r == 1 ? 16 : r == 2 ? 14 : r == 4 ? 18 : -1; break;
-    case 8: h = r == 7 ? 20 : -1; break;
+    case 6: h = r == 0 ? 12 : r == 1 ? 16 : r == 2 ? 14 : r == 4 ? HEX_HIDDEN_NM : -1; break;
+    case QUART_HIDDEN_N: h = r == 7 ? HEX_HIDDEN_N : -1; break;
     case 13:
-    case 14: h = r == 3 ? 26 : r == 5 ? 28 : r == 6 ? 27 : r == 8 ? 29 : -1; break;
-    case 15: h = r == 15 ? 33 : -1; break;
-    case 16: h = r == 16 ? 34 : -1; break;
+    case 14:
+        h = r == 3 ? 26 : r == 5 ? 28 : r == 6 ? 27 : r == QUART_HIDDEN_N ? HEX_HIDDEN_M : -1;
+        break;
+    case QUART_START: h = r == QUART_START ? HEX_START : -1; break;
+    case QUART_END: h = r == QUART_END ? HEX_END : -1; break;
     default: break;
     }
     if (h < 0) fatal("Unreasonable state in m2.ali\n");
@@ -230,20 +198,26 @@ hex_zus mult_alignment::two_quart_to_hex(mercedes_stern& anc, mercedes_stern& re
 }
 
 quart_zus mult_alignment::hex_to_quart(hex_zus h) {
-    static const int q[35] = {0,  18, 2,  20, 1,  19, 4,  7,  4,  7,  7,  3,  21, 6,  13, 5,  9, 8,
-                              17, 8,  17, 8,  8,  8,  8,  8,  21, 13, 9,  17, 9,  9,  13, 15, 16};
-    if (h < 0 || h > 34) fatal("Strange hextett state in function hex_to_quart\n");
+    static const int q[35] = {
+        0, UBC, 2, UC, 1, UB, 4, 7, 4, 7, 7,   // 0-10 root emissions
+        3, BC, 6, 13, 5, 9, 8, NONE, 8, NONE,  // 11-20 insertions on a
+        8, 8, 8, 8, 8,                         // 21-25 on b
+        BC, 13, 9, NONE,                       // 26-29 on c
+        9, 9, 13,                              // 30-32 on d, e
+        QUART_START, QUART_END};
+    if (h < 0 || h > HEX_END) fatal("Strange hextett state in function hex_to_quart\n");
     return quart_zus(q[h]);
 }
 
 quart_zus mult_alignment::swap_quart_zus(quart_zus q, swapflag swp) {
     // Roles N and C exchanged (flags 1, 4), N and B exchanged (flags 2, 3).
-    static const int nc[22] = {0, 18, 2, 3, 20, 21, 6, 7, 13, 9, 10,
-                               11, 12, 8, 8, 15, 16, 17, 1, 19, 4, 5};
-    static const int nb[22] = {0, 1, 18, 3, 19, 5, 21, 7, 9, 8, 8,
-                               8, 8, 13, 14, 15, 16, 17, 2, 4, 20, 6};
-    if (q < 0 || q > 21) fatal("Strange state in function swap_quart_zus\n");
-    if (q == 0 || q == 3 || q == 7 || q == 15 || q == 16 || q == 17) return q;
+    static const int nc[22] = {0, UBC, 2, 3, UC, BC, 6, 7, 13, 9, 10, 11, 12, 8, 8,
+                               QUART_START, QUART_END, NONE, 1, UB, 4, 5};
+    static const int nb[22] = {0, 1, UBC, 3, UB, 5, BC, 7, 9, 8, 8, 8, 8, 13, 14,
+                               QUART_START, QUART_END, NONE, 2, 4, UC, 6};
+    if (q < 0 || q > QUART_OUTER_BC) fatal("Strange state in function swap_quart_zus\n");
+    if (q == 0 || q == 3 || q == 7 || q == QUART_START || q == QUART_END || q == QUART_NO_KNOWN)
+        return q;
     if (swp == 1 || swp == 4) return quart_zus(nc[q]);
     if (swp == 2 || swp == 3) return quart_zus(nb[q]);
     fatal("swapflag=", static_cast<int>(swp), "\n");
@@ -368,19 +342,20 @@ void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& 
         if (++c >= l) stop();
     };
 
+    const std::vector<unsigned>& holders = hex_holder_table();
     const std::size_t len = path.size();
     for (std::size_t k = 0; k < len; ++k) {
         const int s = path[k];
-        if (s > 34 || s < 0) fatal("Unknown state in function write_centpair\n");
-        if (s == 33) {
+        if (s > HEX_END || s < 0) fatal("Unknown state in function write_centpair\n");
+        if (s == HEX_START) {
             if (k != 0) fatal("Late start in function write_centpair\n");
             continue;
         }
-        if (s == 34) {
+        if (s == HEX_END) {
             if (k + 1 != len) fatal("Early end in function write_centpair\n");
             continue;
         }
-        const unsigned h = hex_holders(s);
+        const unsigned h = holders[static_cast<std::size_t>(s)];
         if (h & hU) step(u, lu);
         if (h & hN) ++n;
         if (h & hB) step(b, lb);
@@ -424,13 +399,13 @@ void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& 
         case 15: infer_line(x, y, Mc, Bs[b], Mb, Ds[d], Md); break;
         case 16: infer_three(x, y, Mc, Ds[d], Md); break;
         case 17: infer_three(y, x, Mc, Bs[b], Mb); break;
-        case 18: Mc.choosepair(x, y); break;
+        case HEX_HIDDEN_NM: Mc.choosepair(x, y); break;
         case 19: x = infer_base(Bs[b], Mb); break;
-        case 20: x = submodel.choosebase(); break;
+        case HEX_HIDDEN_N: x = submodel.choosebase(); break;
         case 26: y = infer_base(Ds[d], Md, Es[e], Me); break;
         case 27: y = infer_base(Es[e], Me); break;
         case 28: y = infer_base(Ds[d], Md); break;
-        case 29: y = submodel.choosebase(); break;
+        case HEX_HIDDEN_M: y = submodel.choosebase(); break;
         default: break;  // outer residues only
         }
         if (h & hN) N->seq.push_back(x);

@@ -179,6 +179,39 @@ const double times_sets[][5] = {
 
 }  // namespace
 
+// The holder tables of the unit, one bit per role in the roles' order,
+// against the holder letters of the alphabets; start and end hold nothing.
+TEST(IndelTables, HolderTablesFollowTheAlphabets) {
+    struct alphabet {
+        const tree* t;
+        const std::vector<unsigned>* holders;
+        int start, end;
+    };
+    const alphabet cases[] = {
+        {&triplet_tree, &triplet_holder_table(), TRIPLET_START, TRIPLET_END},
+        {&quartet_tree, &quart_holder_table(), QUART_START, QUART_END},
+        {&hextet_tree, &hex_holder_table(), HEX_START, HEX_END}};
+    for (const alphabet& c : cases) {
+        const tree& t = *c.t;
+        const std::vector<unsigned>& got = *c.holders;
+        ASSERT_EQ(got.size(), t.holders.size() + 2) << t.roles;
+        EXPECT_EQ(c.start, static_cast<int>(t.holders.size())) << t.roles;
+        EXPECT_EQ(c.end, c.start + 1) << t.roles;
+        for (size_t s = 0; s < got.size(); ++s) {
+            unsigned want = 0;
+            if (s < t.holders.size())
+                for (char r : t.holders[s]) want |= role_bit(static_cast<int>(t.roles.find(r)));
+            EXPECT_EQ(got[s], want) << t.roles << " state " << s;
+        }
+    }
+    // The hidden states hold residues of the drawn roles only.
+    EXPECT_EQ(triplet_holder_table()[TRIPLET_HIDDEN_N], role_bit(triplet_role::N));
+    EXPECT_EQ(quart_holder_table()[QUART_HIDDEN_N], role_bit(quart_role::N));
+    EXPECT_EQ(hex_holder_table()[HEX_HIDDEN_NM], role_bit(hex_role::N) | role_bit(hex_role::M));
+    EXPECT_EQ(hex_holder_table()[HEX_HIDDEN_N], role_bit(hex_role::N));
+    EXPECT_EQ(hex_holder_table()[HEX_HIDDEN_M], role_bit(hex_role::M));
+}
+
 TEST(IndelTables, PrintedPairValues) {
     indel d;
     const double want3[5] = {-0.097410, -6.908805, -6.909305, -DBL_MAX, -2.398895};
@@ -843,26 +876,26 @@ TEST(IndelSampler, UnreasonableStatesAreFatal) {
     const std::vector<bad> cases = {
         {[&] { m.nexttriplet_wint(triplet_zus(0), START); }, "Unreasonable state 3" + tr},
         {[&] { m.nexttriplet_wint(triplet_zus(0), NOSTATE); }, "Unreasonable state 5" + tr},
-        {[&] { m.nexttriplet_wint(triplet_zus(8), START); }, "Unreasonable state 8" + tw},
-        {[&] { m.nexttriplet(triplet_zus(8), MATCH); }, "Unreasonable state 8" + tw},
-        {[&] { m.nexttriplet(triplet_zus(9), MATCH); }, "Unreasonable state 9" + tw},
-        {[&] { m.nexttriplet(triplet_zus(10), MATCH); }, "Unreasonable state 10" + tw},
+        {[&] { m.nexttriplet_wint(TRIPLET_END, START); }, "Unreasonable state 8" + tw},
+        {[&] { m.nexttriplet(TRIPLET_END, MATCH); }, "Unreasonable state 8" + tw},
+        {[&] { m.nexttriplet(TRIPLET_OUTER_BC, MATCH); }, "Unreasonable state 9" + tw},
+        {[&] { m.nexttriplet(TRIPLET_MARKER, MATCH); }, "Unreasonable state 10" + tw},
         {[&] { m.nexttriplet(triplet_zus(-1), MATCH); }, "Unreasonable state -1" + tw},
         {[&] { m.nexttriplet_wint(triplet_zus(11), MATCH); }, "Unreasonable state 11" + tw},
-        {[&] { m.nextquartet(quart_zus(16), triplet_zus(0)); }, "Unreasonable state 16" + q},
-        {[&] { m.nextquartet(quart_zus(17), triplet_zus(0)); }, "Unreasonable state 17" + q},
-        {[&] { m.nextquartet_wint(quart_zus(16), triplet_zus(3)); }, "Unreasonable state 16" + q},
-        {[&] { m.nextquartet_wint(quart_zus(18), triplet_zus(0)); }, "Unreasonable state 18" + q},
+        {[&] { m.nextquartet(QUART_END, triplet_zus(0)); }, "Unreasonable state 16" + q},
+        {[&] { m.nextquartet(QUART_MARKER, triplet_zus(0)); }, "Unreasonable state 17" + q},
+        {[&] { m.nextquartet_wint(QUART_END, triplet_zus(3)); }, "Unreasonable state 16" + q},
+        {[&] { m.nextquartet_wint(QUART_OUTER_UBC, triplet_zus(0)); }, "Unreasonable state 18" + q},
         {[&] { m.nextquartet(quart_zus(-2), triplet_zus(0)); }, "Unreasonable state -2" + q},
-        {[&] { m.nextquartet_wint(quart_zus(0), triplet_zus(7)); }, "Unreasonable state 7" + q},
-        {[&] { m.nextquartet_wint(quart_zus(0), triplet_zus(10)); }, "Unreasonable state 10" + q},
+        {[&] { m.nextquartet_wint(quart_zus(0), TRIPLET_START); }, "Unreasonable state 7" + q},
+        {[&] { m.nextquartet_wint(quart_zus(0), TRIPLET_MARKER); }, "Unreasonable state 10" + q},
         {[&] { m.nextquartet_wint(quart_zus(0), triplet_zus(-1)); }, "Unreasonable state -1" + q},
-        {[&] { m.nexthextet(hex_zus(34), quart_zus(0)); }, "Unreasonable state 34" + h},
-        {[&] { m.nexthextet(hex_zus(35), quart_zus(0)); }, "Unreasonable state 35" + h},
-        {[&] { m.nexthextet_wint(hex_zus(34), quart_zus(8)); }, "Unreasonable state 34" + h},
+        {[&] { m.nexthextet(HEX_END, quart_zus(0)); }, "Unreasonable state 34" + h},
+        {[&] { m.nexthextet(HEX_MARKER, quart_zus(0)); }, "Unreasonable state 35" + h},
+        {[&] { m.nexthextet_wint(HEX_END, quart_zus(8)); }, "Unreasonable state 34" + h},
         {[&] { m.nexthextet_wint(hex_zus(36), quart_zus(0)); }, "Unreasonable state 36" + h},
-        {[&] { m.nexthextet_wint(hex_zus(0), quart_zus(15)); }, "Unreasonable state 15" + h},
-        {[&] { m.nexthextet_wint(hex_zus(0), quart_zus(17)); }, "Unreasonable state 17" + h},
+        {[&] { m.nexthextet_wint(hex_zus(0), QUART_START); }, "Unreasonable state 15" + h},
+        {[&] { m.nexthextet_wint(hex_zus(0), QUART_MARKER); }, "Unreasonable state 17" + h},
         {[&] { m.nexthextet_wint(hex_zus(0), quart_zus(22)); }, "Unreasonable state 22" + h},
         {[&] { m.nexthextet_wint(hex_zus(0), quart_zus(-1)); }, "Unreasonable state -1" + h},
     };

@@ -198,7 +198,7 @@ TEST(InnerConversion, WhichQuartetFromHolders) {
             if (match) holders += role[k];
         }
         int expected = -1;
-        for (int q = 0; q < 15; ++q) {
+        for (int q = 0; q < QUART_START; ++q) {
             std::string h = kQuartHolders[static_cast<size_t>(q)];
             if (std::set<char>(h.begin(), h.end()) == std::set<char>(holders.begin(), holders.end()))
                 expected = q;
@@ -209,9 +209,9 @@ TEST(InnerConversion, WhichQuartetFromHolders) {
 }
 
 TEST(InnerConversion, QuartToTriFromHolders) {
-    std::vector<quart_zus> path{quart_zus(15)};
-    std::vector<int> expected{7};
-    for (int q = 0; q < 15; ++q) {
+    std::vector<quart_zus> path{QUART_START};
+    std::vector<int> expected{TRIPLET_START};
+    for (int q = 0; q < QUART_START; ++q) {
         path.push_back(quart_zus(q));
         const std::string h = without_n(kQuartHolders[static_cast<size_t>(q)]);
         if (h.empty()) continue;  // the centre alone is no outer column
@@ -220,8 +220,8 @@ TEST(InnerConversion, QuartToTriFromHolders) {
             if (th == h && code == -1) code = c;  // the first of equal variants
         expected.push_back(code);
     }
-    path.push_back(quart_zus(16));
-    expected.push_back(8);
+    path.push_back(QUART_END);
+    expected.push_back(TRIPLET_END);
     std::vector<triplet_zus> tri{triplet_zus(3)};
     st().quart_to_tri(path, tri);
     EXPECT_EQ(std::vector<int>(tri.begin(), tri.end()), expected);

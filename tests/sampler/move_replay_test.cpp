@@ -217,9 +217,9 @@ TEST(ReplayWriteCentpair, EveryColumnDrawsWithTheModelsOfItsBranches) {
                 if (h & (1u << k))
                     for (int c = 0; c < K; ++c) role[k]->seq.push_back(static_cast<int>(g() % 4));
             }
-            std::vector<hex_zus> path(1, hex_zus(33));
+            std::vector<hex_zus> path(1, HEX_START);
             for (int c = 0; c < K; ++c) path.push_back(hex_zus(s));
-            path.push_back(hex_zus(34));
+            path.push_back(HEX_END);
 
             std::vector<quart_zus> none;
             std::vector<unsigned> kd{0, 1, 2};

@@ -307,10 +307,10 @@ void midseq_replay(baum* x, std::vector<unsigned>& nbs) {
         pairpath.push_back(al.iter_zust(&i, &j));
         if (pairpath.back() == END) break;
     }
-    std::vector<triplet_zus> path{triplet_zus(7)};
+    std::vector<triplet_zus> path{TRIPLET_START};
     size_t k = 0;
-    while (path.back() != 8 && k < pairpath.size()) {
-        if (path.back() != 6) ++k;
+    while (path.back() != TRIPLET_END && k < pairpath.size()) {
+        if (path.back() != TRIPLET_HIDDEN_N) ++k;
         path.push_back(s.indmodel.nexttriplet(path.back(), pairpath[k]));
     }
     s.write_midseq_to_tree(path, x, nbs);
@@ -537,6 +537,74 @@ TEST(ReplayReplay, WritersDrawPerColumnAtTheBranchTimes) {
         want = {s.infer_base(Bm[0], Mbm, Cm[0], Mcm), s.infer_base(Cm[1], Mcm),
                 s.submodel.choosebase(), s.infer_base(Bm[2], Mbm)};
         EXPECT_EQ(got, want) << seed;
+        delete r;
+    }
+}
+
+// Paths through every column state of the two writers: the maps by hand,
+// the residues replayed draw by draw, and no draw more than those.
+TEST(ReplayReplay, WritersOverEveryState) {
+    mult_alignment& s = st();
+    auto map = [](baum* a, baum* b) { return a->neighbors[a->whichone(b)].posmap; };
+    for (int seed = 1; seed <= 30; ++seed) {
+        baum* r = mknode("R", 2, "ACGTA");
+        baum* x = mknode("", -1, "");
+        baum* B = mknode("B", 0, "TTGACGTC");
+        baum* C = mknode("C", 1, "GACTTA");
+        link(x, B, 17.0);
+        link(x, C, 4.0);
+        link(r, x, 31.0);
+        // N B C, B (four variants), C, U N B C, U N B, U N C, U N, N B,
+        // N C, U, N, B, C.
+        std::vector<quart_zus> path;
+        for (int v : {15, 3, 10, 11, 12, 14, 0, 1, 2, 4, 5, 6, 7, 8, 9, 13, 16})
+            path.push_back(quart_zus(v));
+        std::vector<unsigned> fam{2, 0, 1};
+        seedrandom(static_cast<unsigned>(seed));
+        s.write_centseq(path, x, fam, s.submodel);
+        std::vector<int> got(x->seq.begin(), x->seq.end());
+        const double next = randomunitintervall();
+
+        seedrandom(static_cast<unsigned>(seed));
+        substmodel Mu = f81(31.0), Mb = f81(17.0), Mc = f81(4.0);
+        const bioseq &U = r->seq, &Bs = B->seq, &Cs = C->seq;
+        std::vector<int> want;
+        want.push_back(s.infer_base(Bs[0], Mb, Cs[0], Mc));
+        want.push_back(s.infer_base(U[0], Mu, Bs[4], Mb, Cs[2], Mc));
+        want.push_back(s.infer_base(U[1], Mu, Bs[5], Mb));
+        want.push_back(s.infer_base(U[2], Mu, Cs[3], Mc));
+        want.push_back(s.infer_base(U[3], Mu));
+        want.push_back(s.infer_base(Bs[6], Mb));
+        want.push_back(s.infer_base(Cs[4], Mc));
+        want.push_back(s.submodel.choosebase());
+        EXPECT_EQ(got, want) << seed;
+        EXPECT_EQ(randomunitintervall(), next) << seed;
+        EXPECT_EQ(map(x, r), (std::vector<int>{-1, 0, 1, 2, 3, 3, 3, 4}));
+        EXPECT_EQ(map(x, B), (std::vector<int>{0, 4, 5, 5, 5, 6, 6, 6}));
+        EXPECT_EQ(map(x, C), (std::vector<int>{0, 2, 2, 3, 3, 3, 4, 4}));
+        EXPECT_EQ(map(r, x), (std::vector<int>{1, 2, 3, 4, 6}));
+        EXPECT_EQ(map(B, x), (std::vector<int>{0, 0, 0, 0, 1, 2, 5, 7}));
+        EXPECT_EQ(map(C, x), (std::vector<int>{0, 0, 1, 3, 6, 7}));
+
+        B->seq.assign({1, 3, 0, 2});
+        C->seq.assign({2, 2, 1, 0});
+        // B, C, N B C, B, N B, N, N C, C.
+        std::vector<triplet_zus> t;
+        for (int v : {7, 4, 3, 0, 5, 1, 6, 2, 3, 8}) t.push_back(triplet_zus(v));
+        std::vector<unsigned> nbs{0, 1};
+        seedrandom(static_cast<unsigned>(seed));
+        s.write_midseq_to_tree(t, x, nbs);
+        got.assign(x->seq.begin(), x->seq.end());
+        const double after = randomunitintervall();
+        seedrandom(static_cast<unsigned>(seed));
+        want = {s.infer_base(Bs[1], Mb, Cs[1], Mc), s.infer_base(Bs[3], Mb),
+                s.submodel.choosebase(), s.infer_base(Cs[2], Mc)};
+        EXPECT_EQ(got, want) << seed;
+        EXPECT_EQ(randomunitintervall(), after) << seed;
+        EXPECT_EQ(map(x, B), (std::vector<int>{1, 3, 3, 3}));
+        EXPECT_EQ(map(x, C), (std::vector<int>{1, 1, 1, 2}));
+        EXPECT_EQ(map(B, x), (std::vector<int>{-1, 0, 0, 1}));
+        EXPECT_EQ(map(C, x), (std::vector<int>{-1, 0, 3, 3}));
         delete r;
     }
 }

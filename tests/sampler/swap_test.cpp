@@ -80,7 +80,7 @@ std::vector<Z> states(const std::vector<int>& v) {
 // the given holders.
 int quart_with(unsigned holders) {
     for (int q = 0; q <= 21; ++q)
-        if (q != 15 && q != 16 && quart_holders(q) == holders) return q;
+        if (q != QUART_START && q != QUART_END && quart_holders(q) == holders) return q;
     return -1;
 }
 
@@ -347,8 +347,8 @@ struct randtree {
 
 TEST(SwapConversion, TwoQuartToHexEveryCell) {
     fragment t(1, 1, 1, 1, 1);
-    for (int a = 0; a <= 16; ++a)
-        for (int r = 0; r <= 16; ++r) {
+    for (int a = 0; a <= QUART_END; ++a)
+        for (int r = 0; r <= QUART_END; ++r) {
             // Expected from the merge order and the holders of both columns.
             int want = -1;
             unsigned adv0 = 1, adv1 = 1;
@@ -361,8 +361,8 @@ TEST(SwapConversion, TwoQuartToHexEveryCell) {
                 want = 32, adv0 = 0;
             } else if (a == 7) {
                 want = 10, adv1 = 0;
-            } else if (a == 15 || a == 16 || r == 15 || r == 16) {
-                want = (a == r) ? (a == 15 ? 33 : 34) : -1;
+            } else if (a == QUART_START || a == QUART_END || r == QUART_START || r == QUART_END) {
+                want = (a == r) ? (a == QUART_START ? HEX_START : HEX_END) : -1;
             } else if (((ha & qN) != 0) == ((hr & qU) != 0) &&
                        ((ha & qC) != 0) == ((hr & qN) != 0)) {
                 // anc: U P, N A, B S, C R; rec: U A, N R, B R1, C R2.
@@ -422,7 +422,7 @@ TEST(SwapConversion, TwoQuartToHexRejects) {
 }
 
 TEST(SwapConversion, HexToQuartEveryState) {
-    for (int h = 0; h <= 34; ++h) {
+    for (int h = 0; h <= HEX_END; ++h) {
         const unsigned x = hex_holders(h);
         // Seen from (P, S, R1, R2) = pre-exchange (U, B, D, E) as (U, N, B, C).
         unsigned q = 0;
@@ -430,7 +430,7 @@ TEST(SwapConversion, HexToQuartEveryState) {
         if (x & xB) q |= qN;
         if (x & xD) q |= qB;
         if (x & xE) q |= qC;
-        const int want = h == 33 ? 15 : h == 34 ? 16 : quart_with(q);
+        const int want = h == HEX_START ? QUART_START : h == HEX_END ? QUART_END : quart_with(q);
         EXPECT_EQ(state().hex_to_quart(hex_zus(h)), want) << h;
     }
     for (int h : {35, 36, -1}) {
@@ -494,7 +494,7 @@ TEST(SwapStar, ConstructorChecks) {
     EXPECT_EQ(c.status, 1);
     EXPECT_EQ(c.err, "Leerer Mercedesstern unsinnig\n");
 
-    std::vector<quart_zus> ali{quart_zus(15), quart_zus(16)};
+    std::vector<quart_zus> ali{QUART_START, QUART_END};
     std::vector<unsigned> kd{0, 2, 1};
     star s(t.A, ali, kd, 2);
     EXPECT_EQ(s.centre, t.A);
@@ -750,7 +750,7 @@ TEST(SwapWriteCentpair, ResiduesComeFromTheCentresOwnNeighbours) {
         fragment t(0, 0, 3, 0, 0);
         int lens[4] = {0, 0, 0, 0};
         for (int s : path) {
-            const unsigned h = s >= 33 ? 0 : hex_holders(s);
+            const unsigned h = s >= HEX_START ? 0 : hex_holders(s);
             lens[0] += (h & xU) != 0;
             lens[1] += (h & xB) != 0;
             lens[2] += (h & xD) != 0;
@@ -762,7 +762,7 @@ TEST(SwapWriteCentpair, ResiduesComeFromTheCentresOwnNeighbours) {
         std::vector<baum*> r = roles(t, f);
         int n = -1, m = -1;
         for (int s : path) {
-            if (s >= 33) continue;
+            if (s >= HEX_START) continue;
             const unsigned h = hex_holders(s);
             if (h & xN) {
                 ++n;

@@ -123,6 +123,33 @@ void warn_unnamed(const std::vector<std::vector<char>>& names, const std::vector
         warn("WARNING: The guide tree does not name these sequences, which are left out:\n", missing);
 }
 
+// The result alignment writes ten characters of a name; names that agree in
+// those are listed in groups, each in data-set order.
+void warn_cut_names(const std::vector<std::vector<char>>& names) {
+    constexpr std::size_t kept = 10;
+    std::unordered_map<std::string, std::size_t> group_of;
+    std::vector<std::vector<std::size_t>> groups;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto cut = names[i].begin() + static_cast<std::ptrdiff_t>(std::min(kept, names[i].size()));
+        const auto found = group_of.emplace(std::string(names[i].begin(), cut), groups.size());
+        if (found.second) groups.emplace_back();
+        groups[found.first->second].push_back(i);
+    }
+    std::string text;
+    for (const auto& g : groups) {
+        if (g.size() < 2) continue;
+        if (!text.empty()) text += "\n";
+        for (std::size_t i : g) {
+            text.append(names[i].begin(), names[i].end());
+            text += "\n";
+        }
+    }
+    if (!text.empty())
+        warn("WARNING: The result alignment keeps only the first ten characters of each name, "
+             "and these sequences share them:\n",
+             text);
+}
+
 }  // namespace
 
 mult_alignment::mult_alignment(eingabe_parameter P, int type) {
@@ -187,6 +214,7 @@ mult_alignment::mult_alignment(eingabe_parameter P, int type) {
     cool = P.cool;
 
     warn_unnamed(file.names, named);
+    warn_cut_names(ds.names);
 
     std::vector<std::vector<double>> D;
     if (type == 1 || type == 2) {

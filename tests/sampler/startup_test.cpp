@@ -494,6 +494,49 @@ TEST(StartupLeftOut, NothingIsComputedForSequencesTheTreeLeavesOut) {
     }
 }
 
+TEST(StartupWarnings, NamesThatAgreeInTheirFirstTenCharacters) {
+    const std::vector<std::string> rows{"ACGTTGCAACGTAGCTAGCTAGGA", "ACGTTGCAACGTTGCTAGCAGGA",
+                                        "ACTTTGCAACGAAGCTAGCTAGGCA", "ACGATGCAAGGTAGCTTGCTAGGA",
+                                        "ACGATGCAGGGTAGCTTGCAAGGA"};
+    const std::string head =
+        "WARNING: The result alignment keeps only the first ten characters of each name, and these "
+        "sequences share them:\n";
+    struct tcase {
+        const char* what;
+        strings names;
+        const char* guide;
+        std::string warning;  // after the header line; empty: no warning
+    };
+    const std::vector<tcase> cases{
+        {"all distinct", {"alpha", "beta", "gamma", "delta", "eps"}, "((alpha,beta),gamma,(delta,eps));", ""},
+        {"two coinciding", {"sample_0001", "b", "sample_0002", "d", "e"}, "((sample_0001,b),sample_0002,(d,e));",
+         "sample_0001\nsample_0002\n"},
+        {"ten characters, distinct", {"abcdefghij", "abcdefghik", "abcdefghi", "x", "y"},
+         "((abcdefghij,abcdefghik),abcdefghi,(x,y));", ""},
+        {"ten characters and a longer name", {"x", "abcdefghijk", "y", "abcdefghij", "z"},
+         "((x,abcdefghijk),y,(abcdefghij,z));", "abcdefghijk\nabcdefghij\n"},
+        {"a group of four and a pair, in file order",
+         {"sample_0001", "longname_A", "sample_0002", "sample_0003", "longname_AB", "sample_0004"},
+         "((sample_0001,longname_A),sample_0002,(sample_0003,longname_AB),sample_0004);",
+         "sample_0001\nsample_0002\nsample_0003\nsample_0004\n\nlongname_A\nlongname_AB\n"},
+        {"a left-out sequence does not count", {"sample_0001", "b", "sample_0002", "d", "e"},
+         "((sample_0001,b),d,e);", ""},
+    };
+    for (const auto& c : cases) {
+        std::string seqs;
+        for (std::size_t i = 0; i < c.names.size(); ++i)
+            seqs += ">" + c.names[i] + "\n" + rows[i % rows.size()] + "\n";
+        std::string dir = files(seqs.c_str(), c.guide);
+        eingabe_parameter P = params_of(dir);
+        ChildResult r = run_in_child([&] { mult_alignment s(P, 0); }, 120);
+        EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+        std::string err = r.err;
+        const std::string left = "WARNING: The guide tree does not name these sequences, which are left out:\n";
+        if (err.compare(0, left.size(), left) == 0) err.erase(0, err.find('\n', left.size()) + 1);
+        EXPECT_EQ(err, c.warning.empty() ? "" : head + c.warning) << c.what;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Log entry, writers and accessors
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -102,26 +103,51 @@ void check_lengths(baum* node, const baum* from) {
     }
 }
 
-// Marks the data-set numbers of the leaves below node.
-void mark_leaves(const baum* node, std::vector<bool>& named) {
-    if (node->id.number >= 0 && static_cast<std::size_t>(node->id.number) < named.size())
-        named[static_cast<std::size_t>(node->id.number)] = true;
+// Calls f on every leaf below node, the node included.
+template <class F>
+void for_leaves(baum* node, const F& f) {
+    if (node->id.number >= 0) f(node);
     for (const auto& nb : node->neighbors)
-        if (!nb.isparent && nb.node != nullptr) mark_leaves(nb.node, named);
+        if (!nb.isparent && nb.node != nullptr) for_leaves(nb.node, f);
 }
 
 // Sequences that the guide tree leaves out take no part in the alignment.
-void warn_unnamed(const baum* tree, const dataset& ds) {
-    std::vector<bool> named(ds.names.size(), false);
-    mark_leaves(tree, named);
+void warn_unnamed(const std::vector<std::vector<char>>& names, const std::vector<bool>& named) {
     std::string missing;
     for (std::size_t i = 0; i < named.size(); ++i)
         if (!named[i]) {
-            missing.append(ds.names[i].begin(), ds.names[i].end());
+            missing.append(names[i].begin(), names[i].end());
             missing += "\n";
         }
     if (!missing.empty())
         warn("WARNING: The guide tree does not name these sequences, which are left out:\n", missing);
+}
+
+// The result alignment writes ten characters of a name; names that agree in
+// those are listed in groups, each in data-set order.
+void warn_cut_names(const std::vector<std::vector<char>>& names) {
+    constexpr std::size_t kept = 10;
+    std::unordered_map<std::string, std::size_t> group_of;
+    std::vector<std::vector<std::size_t>> groups;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto cut = names[i].begin() + static_cast<std::ptrdiff_t>(std::min(kept, names[i].size()));
+        const auto found = group_of.emplace(std::string(names[i].begin(), cut), groups.size());
+        if (found.second) groups.emplace_back();
+        groups[found.first->second].push_back(i);
+    }
+    std::string text;
+    for (const auto& g : groups) {
+        if (g.size() < 2) continue;
+        if (!text.empty()) text += "\n";
+        for (std::size_t i : g) {
+            text.append(names[i].begin(), names[i].end());
+            text += "\n";
+        }
+    }
+    if (!text.empty())
+        warn("WARNING: The result alignment keeps only the first ten characters of each name, "
+             "and these sequences share them:\n",
+             text);
 }
 
 }  // namespace
@@ -130,13 +156,56 @@ mult_alignment::mult_alignment(eingabe_parameter P, int type) {
     const std::string& seqname = P.files.infile;
     std::ifstream in(seqname);
     if (!in) fatal("Cannot open sequence file ", seqname, "\n");
-    dataset ds(in, P.files.format);
-    if (ds.spez() < 2) fatal("There are ", ds.spez(), " sequences.\n", "There is nothing to align.\n");
+
+    // Only the rows of names the guide tree may give a leaf are stored. A
+    // guide-tree file that does not read cleanly keeps every row; its fault
+    // is reported below, after those of the sequence file.
+    const char* guidename = P.files.guidetree.c_str();
+    std::string guide;
+    const bool guide_read = read_guide_text(guidename, guide);
+    row_filter wanted;
+    std::unique_ptr<leaf_candidates> candidates;
+    if (guide_read) {
+        candidates = std::make_unique<leaf_candidates>(guide);
+        const leaf_candidates* c = candidates.get();
+        wanted = [c](const std::vector<char>& name) { return c->contains(name); };
+    }
+    dataset file(in, P.files.format, wanted);
+    if (file.spez() < 2) fatal("There are ", file.spez(), " sequences.\n", "There is nothing to align.\n");
+    if (!guide_read) guide = clustal(guidename);
+
+    // The leaves are matched against every name of the file; the rows wait
+    // until the named sequences are known. Reading the tree draws no random
+    // number.
+    std::vector<std::vector<char>> rows;
+    rows.swap(file.seqs);
+    file.seqs.resize(file.names.size());
+    file.type = NUC;
+    baum* tree = new baum(guide, true, file);
+    std::string().swap(guide);
+    if (type == 0) check_lengths(tree, nullptr);
+
+    // The data set of the run: the named sequences in file order.
+    std::vector<bool> named(file.names.size(), false);
+    for_leaves(tree, [&named](baum* leaf) { named[static_cast<std::size_t>(leaf->id.number)] = true; });
+    std::vector<int> row_of(file.names.size(), -1);
+    dataset ds;
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        if (!named[i]) continue;
+        row_of[i] = ds.spez();
+        ds.names.push_back(file.names[i]);
+        ds.seqs.push_back(std::move(rows[i]));
+    }
+    std::vector<std::vector<char>>().swap(rows);
+    ds.guesstype();
+    for_leaves(tree, [&](baum* leaf) {
+        leaf->id.number = row_of[static_cast<std::size_t>(leaf->id.number)];
+        leaf->seq = bioseq(ds.seqs[static_cast<std::size_t>(leaf->id.number)], ds.type);
+    });
 
     std::vector<double> freqs;
     if (P.subst.freqs_given) freqs = P.subst.freqs;
     else ds.getfreqs(freqs);
-    if (in.is_open()) in.close();
     const alphsize alph = static_cast<alphsize>(ds.type);
 
     submodel = substmodel(alph, P.subst.model, freqs, P.subst.params);
@@ -144,15 +213,8 @@ mult_alignment::mult_alignment(eingabe_parameter P, int type) {
     fix = P.fix;
     cool = P.cool;
 
-    // The guide tree is read and matched to the data before the distances,
-    // so that its faults are found at once; reading it draws no random number.
-    baum* tree;
-    {
-        clustal text(P.files.guidetree.c_str());
-        tree = new baum(text, true, ds);
-    }
-    if (type == 0) check_lengths(tree, nullptr);
-    warn_unnamed(tree, ds);
+    warn_unnamed(file.names, named);
+    warn_cut_names(ds.names);
 
     std::vector<std::vector<double>> D;
     if (type == 1 || type == 2) {

@@ -35,19 +35,34 @@ void count_members(const dataset& d, std::vector<double>& freqs, int size) {
     }
 }
 
-}  // namespace
-
-dataset::dataset(std::ifstream& in, int format) {
-    if (format == 0) fromfasta(in);
-    else if (format == 1) fromphylip(in);
-    else fatal("Format ", format, " not supported\n");
-    in.close();
-    guesstype();
+// A PHYLIP name as the data set holds it: blanks inside the name become
+// '_', and the blanks and NUL fill after it are dropped.
+void tidy_name(std::vector<char>& name) {
+    int lastchar = -1;
+    for (int i = 0; i < static_cast<int>(name.size()); ++i)
+        if (printable(name[static_cast<size_t>(i)]) && !blank(name[static_cast<size_t>(i)])) lastchar = i;
+    for (int i = 0; i < lastchar; ++i)
+        if (blank(name[static_cast<size_t>(i)])) name[static_cast<size_t>(i)] = '_';
+    size_t end = name.size();
+    while (end > 0 && (name[end - 1] == '\0' || blank(name[end - 1]))) --end;
+    name.resize(end);
 }
 
-void dataset::fromfasta(std::istream& in) {
+}  // namespace
+
+dataset::dataset(std::ifstream& in, int format, const row_filter& keep) {
+    if (format == 0) fromfasta(in, keep);
+    else if (format == 1) fromphylip(in, keep);
+    else fatal("Format ", format, " not supported\n");
+    in.close();
+}
+
+dataset::dataset(std::ifstream& in, int format) : dataset(in, format, nullptr) { guesstype(); }
+
+void dataset::fromfasta(std::istream& in, const row_filter& keep) {
     enum { BEFORE, HEADER, RESIDUES } state = BEFORE;
     bool naming = false;
+    bool wanted = true;
     names.clear();
     seqs.clear();
     auto take = [&](char c) {
@@ -64,6 +79,7 @@ void dataset::fromfasta(std::istream& in) {
         case HEADER:
             if (c == '\n') {
                 state = RESIDUES;
+                wanted = !keep || keep(names.back());
             } else if (printable(c) && !blank(c)) {
                 if (naming) names.back().push_back(c);
             } else if (!names.back().empty()) {
@@ -71,7 +87,7 @@ void dataset::fromfasta(std::istream& in) {
             }
             break;
         case RESIDUES:
-            if (printable(c) && !blank(c)) seqs.back().push_back(c == '-' ? '_' : upper(c));
+            if (wanted && printable(c) && !blank(c)) seqs.back().push_back(c == '-' ? '_' : upper(c));
             break;
         }
     };
@@ -86,7 +102,7 @@ void dataset::fromfasta(std::istream& in) {
         if (n.empty()) fatal("There are sequences without names!\n");
 }
 
-void dataset::fromphylip(std::istream& in) {
+void dataset::fromphylip(std::istream& in, const row_filter& keep) {
     names.clear();
     seqs.clear();
     auto next = [&in] {
@@ -104,6 +120,19 @@ void dataset::fromphylip(std::istream& in) {
 
     // Rows and names grow as data arrives, never beyond what was read.
     std::vector<unsigned long> pos;
+    // Per sequence: 0 not yet asked, 1 residues wanted, 2 only counted. A
+    // name is complete before the first residue of its sequence arrives.
+    // The first sequence's row is held while reading in any case, for the
+    // dots that copy from it.
+    std::vector<char> wanted;
+    auto wants = [&](unsigned long s) {
+        if (wanted[s] == 0) {
+            std::vector<char> name = names[s];
+            tidy_name(name);
+            wanted[s] = static_cast<char>(s == 0 || !keep || keep(name) ? 1 : 2);
+        }
+        return wanted[s] == 1;
+    };
     auto fail_alloc = [] { fatal("Unable to allocate memory for the sequence file\n"); };
     auto ensure_seq = [&](unsigned long r) {
         try {
@@ -111,12 +140,17 @@ void dataset::fromphylip(std::istream& in) {
                 seqs.emplace_back();
                 names.emplace_back(10, '\0');
                 pos.push_back(0);
+                wanted.push_back(0);
             }
         } catch (const std::bad_alloc&) {
             fail_alloc();
         }
     };
     auto store = [&](unsigned long s, char ch) {
+        if (!wants(s)) {
+            ++pos[s];
+            return;
+        }
         auto& row = seqs[s];
         try {
             if (row.size() <= pos[s]) row.resize(pos[s] + 1, '\0');
@@ -199,17 +233,8 @@ void dataset::fromphylip(std::istream& in) {
     // the duplicate test to find the same first pair.
     const unsigned long present = pos.size();
     ensure_seq(std::min<unsigned long>(last, present + 1));
-    for (auto& name : names) {
-        int lastchar = -1;
-        for (int i = 0; i < 10; ++i)
-            if (printable(name[i]) && !blank(name[i])) lastchar = i;
-        for (int i = 0; i < lastchar; ++i)
-            if (blank(name[i])) name[i] = '_';
-        // Blanks and the NUL fill after the name are padding.
-        size_t keep = name.size();
-        while (keep > 0 && (name[keep - 1] == '\0' || blank(name[keep - 1]))) --keep;
-        name.resize(keep);
-    }
+    for (auto& name : names) tidy_name(name);
+    if (keep && !seqs.empty() && !keep(names[0])) std::vector<char>().swap(seqs[0]);
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = i + 1; j < names.size(); ++j)
             if (names[i] == names[j]) fatal("Sequences ", i + 1, " and ", j + 1, " have the same name\n");

@@ -3,9 +3,14 @@
 #define QUILLMAR_SEQUENCE_DATA_H
 
 #include <fstream>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <vector>
+
+// Whether the residues of a record are wanted, asked once per record with
+// its name as the data set will hold it.
+using row_filter = std::function<bool(const std::vector<char>& name)>;
 
 class dataset {
 public:
@@ -16,12 +21,17 @@ public:
     dataset() = default;
     // Reads format 0 (FASTA) or 1 (PHYLIP), closes the stream, guesses the type.
     dataset(std::ifstream& in, int format);
+    // The same, but only the records that keep accepts get their residues;
+    // every other record holds its name and an empty row, and the file is
+    // checked as a whole all the same. The type is left to the caller.
+    dataset(std::ifstream& in, int format, const row_filter& keep);
     dataset(const dataset&) = default;
     dataset& operator=(const dataset&) = default;
     ~dataset() = default;
 
-    void fromfasta(std::istream& in);
-    void fromphylip(std::istream& in);
+    // An empty filter keeps every row.
+    void fromfasta(std::istream& in, const row_filter& keep = nullptr);
+    void fromphylip(std::istream& in, const row_filter& keep = nullptr);
 
     int spez() const { return static_cast<int>(names.size()); }
     int laen(int i) const;

@@ -8,11 +8,47 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <string>
 #include <utility>
 
 #include "sequence/util.h"
 
 // ---- clustal ----
+
+namespace {
+
+enum class scan_result { ok, unreadable, no_semicolon, read_error };
+
+// The text up to the first ';' outside comments, without comments, blanks
+// and non-printing characters.
+scan_result scan_guide(std::istream& in, std::string& out) {
+    bool comment = false;
+    char c;
+    while (in.get(c)) {
+        if (c == '[') {
+            comment = true;
+        } else if (c == ']') {
+            if (!comment) return scan_result::unreadable;
+            comment = false;
+        } else if (c == ';') {
+            if (!comment) {
+                out.push_back(c);
+                return scan_result::ok;
+            }
+        } else if (!comment) {
+            unsigned char u = static_cast<unsigned char>(c);
+            if (std::isprint(u) && !std::isspace(u)) out.push_back(c);
+        }
+    }
+    if (in.bad()) return scan_result::read_error;  // a directory, or a read error
+    return scan_result::no_semicolon;
+}
+
+bool delimiter(char c) { return c == '(' || c == ')' || c == ',' || c == ':' || c == ';'; }
+bool opens_leaf(char c) { return c == '(' || c == ','; }
+bool closes_leaf(char c) { return c == ')' || c == ',' || c == ':' || c == ';'; }
+
+}  // namespace
 
 clustal::clustal(const char* filename) {
     std::ifstream in(filename);
@@ -28,26 +64,48 @@ clustal::clustal(std::ifstream& in) {
 clustal::~clustal() = default;
 
 bool clustal::lesen(std::istream& in) {
-    bool comment = false;
-    char c;
-    while (in.get(c)) {
-        if (c == '[') {
-            comment = true;
-        } else if (c == ']') {
-            if (!comment) fatal("Unreadable tree format\n");
-            comment = false;
-        } else if (c == ';') {
-            if (!comment) {
-                push_back(c);
-                return true;
-            }
-        } else if (!comment) {
-            unsigned char u = static_cast<unsigned char>(c);
-            if (std::isprint(u) && !std::isspace(u)) push_back(c);
-        }
+    switch (scan_guide(in, *this)) {
+    case scan_result::ok: return true;
+    case scan_result::read_error: return false;
+    case scan_result::unreadable: fatal("Unreadable tree format\n");
+    case scan_result::no_semicolon: break;
     }
-    if (in.bad()) return false;  // a directory, or a read error
     fatal("No semicolon at the end of the tree\n");
+}
+
+bool read_guide_text(const char* filename, std::string& text) {
+    text.clear();
+    std::ifstream in(filename);
+    if (!in) return false;
+    if (scan_guide(in, text) == scan_result::ok) return true;
+    text.clear();
+    return false;
+}
+
+// ---- names a text may give its leaves ----
+
+leaf_candidates::leaf_candidates(const std::string& text) : text_(text) {
+    size_t b = 0;
+    while (b <= text_.size()) {
+        size_t e = b;
+        while (e < text_.size() && !delimiter(text_[e])) ++e;
+        if (e > b && (b == 0 || opens_leaf(text_[b - 1])) && (e == text_.size() || closes_leaf(text_[e])))
+            tokens_.insert(text_.substr(b, e - b));
+        b = e + 1;
+    }
+}
+
+bool leaf_candidates::contains(const std::vector<char>& name) const {
+    if (name.empty()) return false;
+    const std::string s(name.begin(), name.end());
+    if (std::none_of(s.begin(), s.end(), delimiter)) return tokens_.count(s) != 0;
+    // A name with punctuation: any occurrence that a leaf could stand on.
+    for (size_t at = text_.find(s); at != std::string::npos; at = text_.find(s, at + 1)) {
+        const size_t end = at + s.size();
+        if ((at == 0 || opens_leaf(text_[at - 1])) && (end == text_.size() || closes_leaf(text_[end])))
+            return true;
+    }
+    return false;
 }
 
 // ---- one level of a Newick text ----

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <ostream>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "sequence/data.h"
@@ -63,6 +64,24 @@ public:
 private:
     // False on a read error (a directory, for instance).
     bool lesen(std::istream& in);
+};
+
+// The guide-tree text of a file as clustal reads it, or false, with nothing
+// reported, when the file cannot be opened or read or its text is faulty.
+bool read_guide_text(const char* filename, std::string& text);
+
+// Every name that a guide-tree text may give a leaf, known before the tree
+// is built: each leaf's name is among them, and beyond those only names
+// that stand where a leaf could stand (the members of a group read as one
+// leaf, for instance).
+class leaf_candidates {
+public:
+    explicit leaf_candidates(const std::string& text);
+    bool contains(const std::vector<char>& name) const;
+
+private:
+    std::string text_;
+    std::unordered_set<std::string> tokens_;
 };
 
 // One level of a Newick text.

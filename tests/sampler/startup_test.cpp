@@ -383,6 +383,32 @@ TEST(StartupErrors, GuideTreeFaultsComeBeforeTheDistances) {
     }
 }
 
+TEST(StartupErrors, SequenceFileFaultsComeBeforeGuideTreeFaults) {
+    struct tcase {
+        const char* what;
+        const char* seqs;
+        const char* guide;  // nullptr: no guide-tree file
+        const char* err;
+    };
+    const std::vector<tcase> cases{
+        {"not FASTA, no tree file", "ACGT\n", nullptr, "The sequence file is not in FASTA format!\n"},
+        {"nameless record, tree without semicolon", ">a\nAC\n>\nGT\n", "(a,b)",
+         "There are sequences without names!\n"},
+        {"nameless left-out record", ">a\nAC\n>b\nAC\n>\nGT\n", "(a,b);", "There are sequences without names!\n"},
+        {"one sequence, unreadable tree", ">a\nACGT\n", "(a,b)];", "There are 1 sequences.\nThere is nothing to align.\n"},
+        {"left-out rows still count", ">a\nACGT\n>b\nACGA\n>a\nACGG\n", "(b,c);",
+         "Taxon c was not found in the following data set:\na\nb\na\n"},
+    };
+    for (const auto& c : cases) {
+        std::string dir = files(c.seqs, c.guide ? c.guide : "");
+        if (!c.guide) std::remove((dir + "/guide.tree").c_str());
+        eingabe_parameter P = params_of(dir);
+        ChildResult r = run_in_child([&] { mult_alignment s(P, 1); }, 120);
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+    }
+}
+
 TEST(StartupWarnings, SequencesLeftOutOfTheGuideTreeAreNamed) {
     struct tcase {
         const char* guide;
@@ -410,6 +436,104 @@ TEST(StartupWarnings, SequencesLeftOutOfTheGuideTreeAreNamed) {
                 ? ""
                 : "WARNING: The guide tree does not name these sequences, which are left out:\n" + c.missing;
         EXPECT_EQ(r.err, warning) << c.guide;
+    }
+}
+
+TEST(StartupLeftOut, NothingIsComputedForSequencesTheTreeLeavesOut) {
+    // Rows a, b, c of kSeqs are named in every case; the left-out rows would
+    // change the distances, the frequencies or the alphabet if they counted.
+    const std::string named = std::string(kSeqs).substr(0, std::string(kSeqs).find(">d"));
+    struct tcase {
+        const char* what;
+        std::string seqs;
+        int type;
+    };
+    const std::vector<tcase> cases{
+        {"two left out, pairwise start", kSeqs, 1},
+        {"left out in the middle, interchanges",
+         ">a\nACGTTGCAACGTAGCTAGCTAGGA\n>x\nGGGGGGGGGGGGGGGGGGGGGGG\n"
+         ">b\nACGTTGCAACGTTGCTAGCAGGA\n>c\nACTTTGCAACGAAGCTAGCTAGGCA\n",
+         2},
+        {"left-out protein", named + ">p\nMKLEFIPQWYHDNRSTV\n", 0},
+        {"left-out protein, pairwise start", named + ">p\nMKLEFIPQWYHDNRSTV\n", 1},
+        {"left-out row of no alphabet", named + ">p\nAC!GJ#T\n", 1},
+        {"left-out row with U beside a protein", named + ">p\nACGUUUE\n", 1},
+    };
+    // The frequencies of a, b and c alone, normalised.
+    std::vector<double> expect(4, 0.0);
+    for (char ch : named) {
+        const auto k = std::string("ACGT").find(ch);  // the names are lower case
+        if (k != std::string::npos) expect[k] += 1.0;
+    }
+    const double total = expect[0] + expect[1] + expect[2] + expect[3];
+    for (double& f : expect) f /= total;
+
+    for (const auto& c : cases) {
+        std::string dir = files(c.seqs.c_str(), "((a,b),c);");
+        eingabe_parameter P = params_of(dir);
+        ChildResult r = run_in_child(
+            [&] {
+                mult_alignment s(P, c.type);
+                if (s.submodel.retalf() != NUC) _exit(3);
+                if (s.malign.spez() != 3) _exit(4);
+                for (std::size_t k = 0; k < 4; ++k)
+                    if (std::fabs(s.submodel.freqs[k] - expect[k]) > 1e-15) _exit(5);
+            },
+            120);
+        EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+        // Each pass of the pairwise start writes one line per pair of named sequences.
+        strings first, second;
+        for (const auto& line : lines_of(r.out)) {
+            if (line.find(" distance=") == std::string::npos) continue;
+            const std::string pair = line.substr(0, line.find(" distance="));
+            (line.find(" scale=") != std::string::npos ? first : second).push_back(pair);
+        }
+        const strings pairs = c.type == 0 ? strings{} : strings{"a b", "a c", "b c"};
+        EXPECT_EQ(first, pairs) << c.what;
+        EXPECT_EQ(second, pairs) << c.what;
+    }
+}
+
+TEST(StartupWarnings, NamesThatAgreeInTheirFirstTenCharacters) {
+    const std::vector<std::string> rows{"ACGTTGCAACGTAGCTAGCTAGGA", "ACGTTGCAACGTTGCTAGCAGGA",
+                                        "ACTTTGCAACGAAGCTAGCTAGGCA", "ACGATGCAAGGTAGCTTGCTAGGA",
+                                        "ACGATGCAGGGTAGCTTGCAAGGA"};
+    const std::string head =
+        "WARNING: The result alignment keeps only the first ten characters of each name, and these "
+        "sequences share them:\n";
+    struct tcase {
+        const char* what;
+        strings names;
+        const char* guide;
+        std::string warning;  // after the header line; empty: no warning
+    };
+    const std::vector<tcase> cases{
+        {"all distinct", {"alpha", "beta", "gamma", "delta", "eps"}, "((alpha,beta),gamma,(delta,eps));", ""},
+        {"two coinciding", {"sample_0001", "b", "sample_0002", "d", "e"}, "((sample_0001,b),sample_0002,(d,e));",
+         "sample_0001\nsample_0002\n"},
+        {"ten characters, distinct", {"abcdefghij", "abcdefghik", "abcdefghi", "x", "y"},
+         "((abcdefghij,abcdefghik),abcdefghi,(x,y));", ""},
+        {"ten characters and a longer name", {"x", "abcdefghijk", "y", "abcdefghij", "z"},
+         "((x,abcdefghijk),y,(abcdefghij,z));", "abcdefghijk\nabcdefghij\n"},
+        {"a group of four and a pair, in file order",
+         {"sample_0001", "longname_A", "sample_0002", "sample_0003", "longname_AB", "sample_0004"},
+         "((sample_0001,longname_A),sample_0002,(sample_0003,longname_AB),sample_0004);",
+         "sample_0001\nsample_0002\nsample_0003\nsample_0004\n\nlongname_A\nlongname_AB\n"},
+        {"a left-out sequence does not count", {"sample_0001", "b", "sample_0002", "d", "e"},
+         "((sample_0001,b),d,e);", ""},
+    };
+    for (const auto& c : cases) {
+        std::string seqs;
+        for (std::size_t i = 0; i < c.names.size(); ++i)
+            seqs += ">" + c.names[i] + "\n" + rows[i % rows.size()] + "\n";
+        std::string dir = files(seqs.c_str(), c.guide);
+        eingabe_parameter P = params_of(dir);
+        ChildResult r = run_in_child([&] { mult_alignment s(P, 0); }, 120);
+        EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+        std::string err = r.err;
+        const std::string left = "WARNING: The guide tree does not name these sequences, which are left out:\n";
+        if (err.compare(0, left.size(), left) == 0) err.erase(0, err.find('\n', left.size()) + 1);
+        EXPECT_EQ(err, c.warning.empty() ? "" : head + c.warning) << c.what;
     }
 }
 

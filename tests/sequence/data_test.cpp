@@ -4,6 +4,7 @@
 #include "fatal_expect.h"
 #include "support/subprocess.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -189,6 +190,80 @@ TEST(Phylip, StopsReadingWhenTheLastSequenceIsFull) {
 TEST(Phylip, DotCopiesAcrossBlocks) {
     dataset d = read_phylip("3 6\nfirst     ACG\nsecond    ..T\nthird     -.-\nTTA\n.G.\n..?\n");
     EXPECT_EQ(as_rows(d.seqs), (Rows{"ACGTTA", "ACTTGA", "_C_TT?"}));
+}
+
+// ---------------------------------------------------------------- rows kept by name
+
+TEST(Dataset, ReadersKeepOnlyTheRowsAsked) {
+    struct tcase {
+        const char* what;
+        int format;
+        std::string input;
+        Rows keep;
+        Rows names;
+        Rows rows;  // with empty rows for the records left out
+        std::string fatal;
+    };
+    const std::vector<tcase> cases = {
+        {"FASTA", 0, ">a\nACGT\n>b\nGGGG\nGG\n>c\ntt\n", {"a", "c"}, {"a", "b", "c"}, {"ACGT", "", "TT"}, ""},
+        {"FASTA, a record begun inside a left-out row", 0, ">b\nGG>a x\nAC\n", {"a"}, {"b", "a"}, {"", "AC"}, ""},
+        {"FASTA, left-out residues are not looked at", 0, ">a\nAC\n>b\nU!E#\n", {"a"}, {"a", "b"}, {"AC", ""}, ""},
+        {"FASTA, a left-out record without a name", 0, ">a\nAC\n>\nGT\n", {"a"}, {}, {},
+         "There are sequences without names!\n"},
+        {"PHYLIP, two blocks", 1, "3 6\nfirst     ACG\nsecond    TTT\nthird     CCC\nAAA\nGGG\nTTT\n",
+         {"first", "third"}, {"first", "second", "third"}, {"ACGAAA", "", "CCCTTT"}, ""},
+        {"PHYLIP, dots copy a left-out first row", 1, "3 4\nfirst     ACGT\nsecond    ..GA\nthird     T..T\n",
+         {"second", "third"}, {"first", "second", "third"}, {"", "ACGA", "TCGT"}, ""},
+        {"PHYLIP, asked by the name as held", 1, "2 2\na b       AC\ncd        GT\n", {"a_b"}, {"a_b", "cd"},
+         {"AC", ""}, ""},
+        {"PHYLIP, short rows, one left out", 1, "2 6\nalpha     ACG\nbeta      TTT\n", {"alpha"}, {}, {},
+         "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
+        {"PHYLIP, a left-out row ends a block early", 1, "2 6\nalpha     ACGT\nbeta      TTT\nCC\nGGG\n",
+         {"alpha"}, {}, {}, "Something's wrong\nPosition[0]=4 != Position[1]=3\n"},
+        {"PHYLIP, a dot in a left-out first row", 1, "2 3\nfirst     A.G\nsecond    ACG\n", {"second"}, {}, {},
+         "Error in Phylip file: dot in the first sequence\n"},
+        {"PHYLIP, left-out duplicates", 1, "3 1\na         A\nb         C\nb         G\n", {"a"}, {}, {},
+         "Sequences 2 and 3 have the same name\n"},
+    };
+    const std::string dir = make_temp_dir();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(dir + "/seqs", c.input);
+        Rows asked;
+        const row_filter keep = [&](const std::vector<char>& name) {
+            const std::string n(name.begin(), name.end());
+            asked.push_back(n);
+            for (const auto& k : c.keep)
+                if (k == n) return true;
+            return false;
+        };
+        std::ifstream in(dir + "/seqs");
+        if (!c.fatal.empty()) {
+            EXPECT_FATAL(dataset(in, c.format, keep), c.fatal);
+            continue;
+        }
+        dataset d(in, c.format, keep);
+        EXPECT_FALSE(in.is_open());
+        EXPECT_EQ(as_rows(d.names), c.names);
+        EXPECT_EQ(as_rows(d.seqs), c.rows);
+        for (std::size_t i = 0; i < d.seqs.size(); ++i)
+            EXPECT_TRUE(!c.rows[i].empty() || d.seqs[i].capacity() == 0) << "row " << i << " was held";
+        Rows unique = asked;
+        std::sort(unique.begin(), unique.end());
+        EXPECT_EQ(std::unique(unique.begin(), unique.end()), unique.end()) << "a name was asked twice";
+    }
+}
+
+TEST(Dataset, LeftOutRowIsNotHeld) {
+    // A left-out row far longer than the named ones.
+    const std::string dir = make_temp_dir();
+    std::string text = ">big\n";
+    text += std::string(4000000, 'A') + "\n>a\nACGT\n>b\nAC\n";
+    write_file(dir + "/seqs", text);
+    std::ifstream in(dir + "/seqs");
+    dataset d(in, 0, [](const std::vector<char>& name) { return name.size() == 1; });
+    EXPECT_EQ(as_rows(d.seqs), (Rows{"", "ACGT", "AC"}));
+    EXPECT_EQ(d.seqs[0].capacity(), 0u);
 }
 
 // ---------------------------------------------------------------- stream constructor

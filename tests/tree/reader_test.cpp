@@ -1,6 +1,7 @@
 // Guide-tree reader: the clustal text, Newick levels, the tree constructor.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -60,6 +61,74 @@ TEST(Clustal, FromOpenStream) {
     std::string rest;
     in >> rest;
     EXPECT_EQ(rest, "rest");  // nothing after the ';' was read
+}
+
+TEST(Clustal, TextReadWithoutReportingFaults) {
+    const std::string dir = make_temp_dir();
+    struct tcase {
+        const char* content;  // nullptr: no file
+        bool read;
+        const char* text;
+    };
+    const tcase cases[] = {
+        {"[x](A, B);(C,D);", true, "(A,B);"},
+        {"(A,B)\n", false, ""},
+        {"(A,B]);", false, ""},
+        {nullptr, false, ""},
+    };
+    for (const tcase& c : cases) {
+        const std::string path = dir + "/t";
+        std::remove(path.c_str());
+        if (c.content) write_file(path, c.content);
+        ChildResult r = run_in_child([&] {
+            std::string text = "stale";
+            const bool read = read_guide_text(path.c_str(), text);
+            _exit(read == c.read && text == c.text ? 0 : 3);
+        });
+        EXPECT_EQ(r.status, 0) << (c.content ? c.content : "no file");
+        EXPECT_EQ(r.err, "");
+    }
+    std::string text;
+    EXPECT_FALSE(read_guide_text(dir.c_str(), text));  // a folder
+}
+
+TEST(GuideTree, LeafCandidatesHoldEveryLeafName) {
+    const char* texts[] = {
+        "(A,B);", "(A:1,(B:2,C:3)x:4);", "(A:1,(B:0.5):0.7,(C):0.7);", "(A;,B);", "(a:b:1,c);",
+        "(((A:1,B:2):3),C);", "((s1,s10,s100),s1000);", "(A,(B,C)):1:2;",
+    };
+    for (const char* t : texts) {
+        baum* tree = new baum(t, true);
+        const leaf_candidates cand{std::string(t)};
+        std::vector<baum*> todo{tree};
+        while (!todo.empty()) {
+            baum* x = todo.back();
+            todo.pop_back();
+            EXPECT_TRUE(!x->isLeaf() || cand.contains(chars(x->id.name))) << t << ": " << x->id.name;
+            for (auto& nb : x->neighbors)
+                if (!nb.isparent && nb.node) todo.push_back(nb.node);
+        }
+        delete tree;
+    }
+    // Inner labels, lengths and parts of names are no candidates.
+    struct tcase {
+        const char* text;
+        const char* name;
+        bool candidate;
+    };
+    const tcase cases[] = {
+        {"(A:1,(B:2,C:3)x:4);", "x", false},
+        {"(A:1,(B:2,C:3)x:4);", "4", false},
+        {"(A:1,(B:2,C:3)x:4);", "", false},
+        {"((s1,s10,s100),s1000);", "s1", true},
+        {"((s10,s100),s1000);", "s1", false},
+        {"((s10,s100),s1000);", "s100", true},
+        {"(a:b:1,c);", "a:b", true},
+        {"(a:b:1,c);", "b", false},
+        {"(((A:1,B:2):3),C);", "(A:1,B:2)", true},
+    };
+    for (const tcase& c : cases)
+        EXPECT_EQ(leaf_candidates(c.text).contains(chars(c.name)), c.candidate) << c.text << " " << c.name;
 }
 
 struct ShapeCase {

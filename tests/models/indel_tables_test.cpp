@@ -13,12 +13,9 @@
 
 #include "models/indel.h"
 #include "sequence/random.h"
-#include "support/subprocess.h"
-#include "model_helpers.h"
+#include "support/fatal.h"
 
 namespace {
-
-using modeltest::expect_fatal;
 
 using Mat = std::vector<std::vector<double>>;
 
@@ -866,7 +863,7 @@ TEST(IndelSampler, UnreasonableStatesAreFatal) {
         {[&] { m.nexthextet_wint(hex_zus(0), quart_zus(22)); }, "Unreasonable state 22" + h},
         {[&] { m.nexthextet_wint(hex_zus(0), quart_zus(-1)); }, "Unreasonable state -1" + h},
     };
-    for (const auto& c : cases) expect_fatal(c.fn, c.msg);
+    for (const auto& c : cases) EXPECT_TRUE(ends_fatally(c.fn, c.msg));
 }
 
 TEST(IndelSampler, FirstStageOrderAndMarkerWeight) {

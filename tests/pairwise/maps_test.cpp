@@ -5,7 +5,7 @@
 
 #include "fixtures.h"
 #include "sequence/random.h"
-#include "support/subprocess.h"
+#include "support/fatal.h"
 #include "tree/treespec.h"
 
 namespace {
@@ -115,39 +115,29 @@ TEST(PositionMap, SpecExampleMatchThenDeletion) {
 }
 
 TEST(PositionMap, OffPathWalkIsFatal) {
-    auto member = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         bioseq a = dna("AC"), b = dna("A");
         alignment al(a, b, 1.0, jc69(), indel());
         al.map1 = {0, 0};
         al.map2 = {0};
         int i = 1, j = 1;
         al.iter_zust(&i, &j);
-    });
-    EXPECT_TRUE(member.exited);
-    EXPECT_EQ(member.status, 1);
-    EXPECT_EQ(member.err, "1 und 1 ergeben keinen Zustand in alignment::iter_zust\n");
+    }, "1 und 1 ergeben keinen Zustand in alignment::iter_zust\n"));
 
-    auto free_form = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         std::vector<int> mA{0, 0}, mB{0}, pos{0, -1};
         iter_zust(mA, mB, pos);
-    });
-    EXPECT_EQ(free_form.status, 1);
-    EXPECT_EQ(free_form.err, "0 und -1 ergeben keinen Zustand in iter_zust\n");
+    }, "0 und -1 ergeben keinen Zustand in iter_zust\n"));
 
     // A pair outside the sequences is refused instead of read.
-    auto outside = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         std::vector<int> mA{0}, mB{0};
         get_zust(mA, mB, 0, 5);
-    });
-    EXPECT_EQ(outside.status, 1);
-    EXPECT_EQ(outside.err, "0 und 5 liegen ausserhalb des Alignments in get_zust\n");
+    }, "0 und 5 liegen ausserhalb des Alignments in get_zust\n"));
 }
 
 TEST(Alignment, DefaultConstructorIsFatal) {
-    auto r = run_in_child([] { alignment al; });
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "You were trying to construct an empty alignment!\n");
+    EXPECT_FATAL(alignment al, "You were trying to construct an empty alignment!\n");
 }
 
 TEST(Alignment, TwoSequenceConstructorWithEmptySequences) {
@@ -239,7 +229,11 @@ TEST(Alignment, ConsistencyTestMessages) {
         auto r = run_in_child([&c] {
             Branch br(c.sx, c.sy, c.mx, c.my, 1.0);
             alignment al(*br.x, *br.y, jc69(), indel(), 1.0, 0);
-        });
+        }, fatal_time_limit);
+        if (c.status == 1) {
+            EXPECT_TRUE(fatal_with(r, c.err));
+            continue;
+        }
         EXPECT_TRUE(r.exited);
         EXPECT_EQ(r.status, c.status) << c.err;
         EXPECT_EQ(r.err, c.err);
@@ -255,16 +249,14 @@ TEST(Alignment, ZurueckStoresBothMapsAfterItsTest) {
     EXPECT_EQ(br.x->neighbors[0].posmap, al.map1);
     EXPECT_EQ(br.y->neighbors[0].posmap, al.map2);
 
-    auto r = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         Branch b2("ACG", "AG", {0, 0, 1}, {0, 2}, 3.0);
         bioseq s1 = dna("ACG"), s2 = dna("AG");
         alignment al2(s1, s2, 3.0, jc69(), indel());
         al2.map1 = {0, 0, 0};
         al2.map2 = {0, 0};
         al2.zurueck(b2.x, b2.y);
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Found inconsistencies while writing an alignment!\n2 2 0\n3 3 0\n");
+    }, "Found inconsistencies while writing an alignment!\n2 2 0\n3 3 0\n"));
 }
 
 }  // namespace

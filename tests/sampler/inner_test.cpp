@@ -15,7 +15,7 @@
 
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
-#include "support/subprocess.h"
+#include "support/fatal.h"
 #include "sampler_fixtures.h"
 
 namespace {
@@ -241,10 +241,7 @@ class InnerFailures : public ::testing::TestWithParam<deathcase> {};
 
 TEST_P(InnerFailures, Message) {
     const deathcase& c = GetParam();
-    ChildResult r = run_in_child(c.run, 30);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, c.err);
+    EXPECT_TRUE(ends_fatally(c.run, c.err));
 }
 
 namespace {

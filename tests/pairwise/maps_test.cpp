@@ -22,23 +22,22 @@ std::vector<int> free_walk(const std::vector<int>& mA, const std::vector<int>& m
 
 struct MapCase {
     std::vector<int> path;
-    int m, n;
     std::vector<int> mA, mB;
 };
 
 TEST(PositionMap, EncodesAdjacentGapOrderAndWalksBack) {
     const std::vector<MapCase> cases = {
-        {{MATCH, DELETION}, 2, 1, {0, 0}, {0}},
-        {{DELETION, INSERTION}, 1, 1, {-1}, {0}},
-        {{INSERTION, DELETION}, 1, 1, {0}, {-1}},
-        {{INSERTION, INSERTION, INSERTION}, 0, 3, {}, {-1, -1, -1}},
-        {{}, 0, 0, {}, {}},
-        {{DELETION, DELETION}, 2, 0, {-1, -1}, {}},
-        {{INSERTION, MATCH, DELETION, INSERTION}, 2, 3, {1, 1}, {-1, 0, 1}},
+        {{MATCH, DELETION}, {0, 0}, {0}},
+        {{DELETION, INSERTION}, {-1}, {0}},
+        {{INSERTION, DELETION}, {0}, {-1}},
+        {{INSERTION, INSERTION, INSERTION}, {}, {-1, -1, -1}},
+        {{}, {}, {}},
+        {{DELETION, DELETION}, {-1, -1}, {}},
+        {{INSERTION, MATCH, DELETION, INSERTION}, {1, 1}, {-1, 0, 1}},
     };
     for (const MapCase& c : cases) {
         std::vector<int> mA, mB;
-        path_to_maps(c.path, c.m, c.n, mA, mB);
+        path_to_maps(c.path, mA, mB);
         EXPECT_EQ(mA, c.mA);
         EXPECT_EQ(mB, c.mB);
         std::vector<int> expect{START};
@@ -63,7 +62,7 @@ TEST(PositionMap, RandomPathsRoundTrip) {
             path.push_back(s);
         }
         std::vector<int> mA, mB;
-        path_to_maps(path, m, n, mA, mB);
+        path_to_maps(path, mA, mB);
         for (int i = 1; i < m; ++i) EXPECT_LE(mA[i - 1], mA[i]);
         for (int j = 1; j < n; ++j) EXPECT_LE(mB[j - 1], mB[j]);
 
@@ -90,7 +89,7 @@ TEST(PositionMap, RandomPathsRoundTrip) {
 TEST(PositionMap, MemberWalkAgreesWithFreeWalk) {
     bioseq a = dna("ACG"), c = dna("AGT");
     alignment al2(a, c, 1.0, jc69(), indel());
-    path_to_maps({MATCH, DELETION, INSERTION, MATCH}, 3, 3, al2.map1, al2.map2);
+    path_to_maps({MATCH, DELETION, INSERTION, MATCH}, al2.map1, al2.map2);
     EXPECT_EQ(walk(al2), free_walk(al2.map1, al2.map2));
     EXPECT_EQ(al2.get_zust(1, 0), DELETION);
     EXPECT_EQ(al2.get_zust(1, 1), INSERTION);
@@ -244,7 +243,7 @@ TEST(Alignment, ZurueckStoresBothMapsAfterItsTest) {
     Branch br("ACG", "AG", {0, 0, 1}, {0, 2}, 3.0);
     bioseq a = br.x->seq, b = br.y->seq;
     alignment al(a, b, 3.0, jc69(), indel(), 1.0, 0);
-    path_to_maps({INSERTION, DELETION, DELETION, DELETION, INSERTION}, 3, 2, al.map1, al.map2);
+    path_to_maps({INSERTION, DELETION, DELETION, DELETION, INSERTION}, al.map1, al.map2);
     al.zurueck(br.x, br.y);
     EXPECT_EQ(br.x->neighbors[0].posmap, al.map1);
     EXPECT_EQ(br.y->neighbors[0].posmap, al.map2);

@@ -103,7 +103,7 @@ struct WindowFixture {
     indel im{std::vector<double>{0.02, 0.03}, TKF1};
     alignment al{a, b, 15.0, jc69(), im, 1.0, 2147483647UL};
     std::vector<int> best = columns(al);
-    WindowFixture() { path_to_maps(scrambled(best), a.laen(), b.laen(), al.map1, al.map2); }
+    WindowFixture() { path_to_maps(scrambled(best), al.map1, al.map2); }
     int m() const { return a.laen(); }
     int n() const { return b.laen(); }
 };
@@ -243,7 +243,7 @@ TEST(Hirschberg, PathsAreCompleteOnRandomPairs) {
         al.hirschberg(rep % 2 == 0);
         expect_complete(al);
         std::vector<int> map1, map2;
-        path_to_maps(states, m, n, map1, map2);
+        path_to_maps(states, map1, map2);
         EXPECT_EQ(al.map1, map1);
         EXPECT_EQ(al.map2, map2);
         if (rep % 2 == 0) {
@@ -593,7 +593,7 @@ TEST(Teilsample, EndWindowsWithoutResiduesOfBRealignTheWholePair) {
                                     MATCH,    MATCH,     INSERTION, INSERTION, INSERTION,
                                     INSERTION, DELETION, DELETION,  DELETION,  DELETION, DELETION};
     alignment base(a, b, 10.0, jc69(), indel());
-    path_to_maps(start, 12, 6, base.map1, base.map2);
+    path_to_maps(start, base.map1, base.map2);
     ASSERT_EQ(base.map1[4], -1);
     ASSERT_EQ(base.map1[8], 5);
     alignment whole(base);
@@ -624,8 +624,7 @@ TEST(Teilsample, WindowWithOneStepOfBChangesNothing) {
     // after A[0]); d - b = 1, so the window is left as it is.
     bioseq a = dna("ACGTAC"), b = dna("G");
     alignment al(a, b, 10.0, jc69(), indel());
-    path_to_maps({DELETION, INSERTION, DELETION, DELETION, DELETION, DELETION, DELETION}, 6, 1, al.map1,
-                 al.map2);
+    path_to_maps({DELETION, INSERTION, DELETION, DELETION, DELETION, DELETION, DELETION}, al.map1, al.map2);
     const std::vector<int> m1 = al.map1, m2 = al.map2;
     alignment whole(al);
     whole.sample();

@@ -19,7 +19,6 @@
 
 namespace {
 
-using samplertest::path_maps;
 using samplertest::link;
 using samplertest::tkf;
 
@@ -316,7 +315,7 @@ struct randtree {
                     else if (present[c][col]) path += 'I';
                 }
                 auto& back = r.node->neighbors[r.node->whichone(all[k])];
-                path_maps(path, r.posmap, back.posmap);
+                path_to_maps(path_states(path), r.posmap, back.posmap);
             }
     }
     ~randtree() { delete root; }

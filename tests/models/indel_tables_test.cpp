@@ -381,7 +381,7 @@ TEST(IndelTables, EqualRowGroups) {
         for (size_t a = 0; a < t.size(); ++a)
             for (size_t b = a + 1; b < t.size(); ++b) {
                 bool grouped = false;
-                for (const auto& g : groups[k]) grouped = grouped || (g.count(a) && g.count(b));
+                for (const auto& g : groups[k]) grouped = grouped || (g.count(static_cast<int>(a)) && g.count(static_cast<int>(b)));
                 EXPECT_EQ(t[a] == t[b], grouped) << "table " << k << " rows " << a << ", " << b;
             }
     }
@@ -1093,7 +1093,7 @@ TEST(IndelTables, WeightedSumsOfEveryEntryMatchExtendedPrecision) {
             for (size_t r = 0; r < tabs[k].size(); ++r)
                 for (size_t j = 0; j < tabs[k][r].size(); ++j) {
                     const double v = tabs[k][r][j];
-                    if (possible(v)) s += v * (1 + (37 * r + 11 * j) % 13);
+                    if (possible(v)) s += v * static_cast<double>(1 + (37 * r + 11 * j) % 13);
                     else pat += (static_cast<long>(r) * cols + static_cast<long>(j) + 1) *
                                 (static_cast<long>(r) * cols + static_cast<long>(j) + 1);
                 }

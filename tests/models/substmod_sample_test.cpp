@@ -198,11 +198,13 @@ double chi_square(const std::vector<double>& expect, const std::vector<long>& co
             pc += count[k];
             continue;
         }
-        stat += (count[k] - expect[k]) * (count[k] - expect[k]) / expect[k];
+        const double c = static_cast<double>(count[k]);
+        stat += (c - expect[k]) * (c - expect[k]) / expect[k];
         ++cells;
     }
     if (pe > 0.0) {
-        stat += (pc - pe) * (pc - pe) / pe;
+        const double c = static_cast<double>(pc);
+        stat += (c - pe) * (c - pe) / pe;
         ++cells;
     }
     dof = cells - 1;

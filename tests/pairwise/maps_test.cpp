@@ -50,11 +50,11 @@ TEST(PositionMap, EncodesAdjacentGapOrderAndWalksBack) {
 TEST(PositionMap, RandomPathsRoundTrip) {
     std::mt19937 gen(7);
     for (int rep = 0; rep < 3000; ++rep) {
-        const int m = gen() % 7, n = gen() % 7;
+        const int m = static_cast<int>(gen() % 7), n = static_cast<int>(gen() % 7);
         std::vector<int> path;
         int a = m, b = n;
         while (a > 0 || b > 0) {
-            int s = gen() % 3;
+            int s = static_cast<int>(gen() % 3);
             if (a == 0) s = INSERTION;
             if (b == 0) s = DELETION;
             if (s != INSERTION) --a;

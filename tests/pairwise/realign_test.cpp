@@ -213,7 +213,7 @@ TEST(Hirschberg, ForcedPathsAgreeWithTheTables) {
     std::mt19937 gen(5);
     indel im(std::vector<double>{1e-5, 2e-5}, TKF1);
     for (int rep = 0; rep < 20; ++rep) {
-        std::string sa = random_dna(gen, 6 + gen() % 50);
+        std::string sa = random_dna(gen, static_cast<int>(6 + gen() % 50));
         std::string sb = mutate(gen, sa, 0.03, 0.0);
         if (rep % 2) {
             // One deletion with a context that places it uniquely.
@@ -234,7 +234,7 @@ TEST(Hirschberg, PathsAreCompleteOnRandomPairs) {
     std::mt19937 gen(3);
     indel im(std::vector<double>{0.02, 0.03}, TKF1);
     for (int rep = 0; rep < 60; ++rep) {
-        const int m = gen() % 45, n = gen() % 45;
+        const int m = static_cast<int>(gen() % 45), n = static_cast<int>(gen() % 45);
         bioseq a = dna(random_dna(gen, m)), b = dna(random_dna(gen, n));
         alignment al(a, b, 20.0, jc69(), im);
         std::vector<zustand> path;
@@ -454,7 +454,7 @@ TEST(Hirschberg, SplitStepAgreesWithPathEnumeration) {
     for (int rep = 0; rep < 80; ++rep) {
         const int m = 4 + gen() % 4, n = 1 + gen() % 4;
         bioseq a = dna(random_dna(gen, m)), b = dna(random_dna(gen, n));
-        alignment al(a, b, 10.0 + gen() % 40, jc69(), im);
+        alignment al(a, b, 10.0 + static_cast<double>(gen() % 40), jc69(), im);
         std::vector<zustand> expect;
         if (!split_by_enumeration(al, expect)) continue;
         ++checked;

@@ -95,7 +95,7 @@ TEST(ColumnTrees, SameAsTheSubtreeThroughACopy) {
         std::shuffle(names.begin(), names.end(), rng);
         std::vector<std::vector<char>> columns;
         for (int c = 0; c < 12; ++c) {
-            const unsigned gaps = rng() % 10;  // none to nearly all rows
+            const unsigned gaps = static_cast<unsigned>(rng() % 10);  // none to nearly all rows
             std::vector<char> col(names.size());
             bool any = false;
             for (char& x : col) {

@@ -72,7 +72,7 @@ struct randtree {
         for (int i = 0; i < len; ++i) s += "ACGT"[g() % 4];
         return s;
     }
-    double length() { return 1.0 + (g() % 3000) / 100.0; }
+    double length() { return 1.0 + static_cast<double>(g() % 3000) / 100.0; }
     void grow(baum* parent, std::vector<int> ids, bool empties) {
         baum* x = ids.size() == 1 ? mknode("L" + std::to_string(ids[0]), ids[0], seq(empties))
                                   : mknode("", -1, "");

@@ -44,7 +44,7 @@ inline void link(baum* parent, baum* child, double t, const std::string& path = 
     up.node = parent;
     up.isparent = true;
     parent->neighbors.push_back(down);
-    if (pos < 0 || pos > static_cast<int>(child->neighbors.size())) pos = child->neighbors.size();
+    if (pos < 0 || pos > static_cast<int>(child->neighbors.size())) pos = static_cast<int>(child->neighbors.size());
     child->neighbors.insert(child->neighbors.begin() + pos, up);
 }
 

@@ -286,7 +286,7 @@ struct randtree {
         int number = 0;
         root = mknode("L" + std::to_string(leaves - 1), leaves - 1);
         baum* top = grow(leaves - 1, g, number);
-        const double t = 0.5 + (g() % 100) / 10.0;
+        const double t = 0.5 + static_cast<double>(g() % 100) / 10.0;
         link(root, top, t, "", static_cast<int>(g() % 3));
         collect(root, all);
         for (std::size_t k = 0; k < all.size(); ++k) ids[all[k]] = static_cast<int>(k);
@@ -332,7 +332,7 @@ struct randtree {
         baum* a = grow(left, g, number);
         baum* b = grow(k - left, g, number);
         for (baum* c : {a, b}) {
-            const double t = 0.5 + (g() % 100) / 10.0;
+            const double t = 0.5 + static_cast<double>(g() % 100) / 10.0;
             link(x, c, t, "", static_cast<int>(g() % 3));
         }
         return x;

@@ -1,11 +1,11 @@
 // Control files written to a scratch folder and read in process or in a
-// child process, and fatal-exit checks.
+// child process.
 #ifndef QUILLMAR_TESTS_CONTROL_FILES_H
 #define QUILLMAR_TESTS_CONTROL_FILES_H
 
 #include "control/eingabe.h"
 
-#include "support/subprocess.h"
+#include "support/fatal.h"
 
 #include <gtest/gtest.h>
 
@@ -17,15 +17,6 @@
 #include <functional>
 #include <iostream>
 #include <string>
-
-// Runs fn in a child and expects exit status 1 with exactly this message.
-inline void expect_fatal(const std::function<void()>& fn, const std::string& err) {
-    ChildResult r = run_in_child(fn, 10);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, err);
-}
 
 class ControlFile : public ::testing::Test {
 protected:
@@ -64,18 +55,14 @@ protected:
                 eingabe_parameter p;
                 p.from_file(path.c_str());
             },
-            10);
+            fatal_time_limit);
     }
 
     ChildResult read_in_child(const std::string& text) { return read_path_in_child(write(text)); }
 
     // The read ends the run with exactly this message.
     void expect_fatal(const std::string& text, const std::string& err) {
-        ChildResult r = read_in_child(text);
-        EXPECT_FALSE(r.timed_out);
-        EXPECT_TRUE(r.exited);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, err);
+        EXPECT_TRUE(fatal_with(read_in_child(text), err));
     }
 
     // The read completes; standard error holds exactly these warnings.

@@ -79,12 +79,12 @@ TEST(TypOfArg, BracketFaultsAreFatal) {
     const char* bad[] = {"(1,2]", "[3", "a)(b)", "(1", "[1)]", "(1)[", "]x[", " ( 1 ] "};
     for (const char* v : bad) {
         SCOPED_TRACE(v);
-        expect_fatal(
+        EXPECT_TRUE(ends_fatally(
             [v] {
                 std::string s = v;
                 typ_of_arg(s);
             },
-            std::string("Invalid string ") + v + " in control file\n");
+            std::string("Invalid string ") + v + " in control file\n"));
     }
 }
 
@@ -170,12 +170,12 @@ TEST(Stringtovector, ScanFaultsAreFatal) {
     };
     for (const Case& c : doubles) {
         SCOPED_TRACE(c.text);
-        expect_fatal(
+        EXPECT_TRUE(ends_fatally(
             [&c] {
                 std::vector<double> v;
                 stringtovector(c.text, v);
             },
-            c.err);
+            c.err));
     }
     struct Case2 { const char* text; const char* err; } counts[] = {
         {",5", "Invalid string ,5 in function stringtovector\n"},
@@ -185,25 +185,25 @@ TEST(Stringtovector, ScanFaultsAreFatal) {
     };
     for (const Case2& c : counts) {
         SCOPED_TRACE(c.text);
-        expect_fatal(
+        EXPECT_TRUE(ends_fatally(
             [&c] {
                 std::vector<unsigned long> v;
                 stringtovector(c.text, v);
             },
-            c.err);
+            c.err));
     }
-    expect_fatal(
+    EXPECT_TRUE(ends_fatally(
         [] {
             std::list<int> l;
             stringtolist(",0", l);
         },
-        "Invalid string ,0 in function stringtolist\n");
-    expect_fatal(
+        "Invalid string ,0 in function stringtolist\n"));
+    EXPECT_TRUE(ends_fatally(
         [] {
             std::list<int> l;
             stringtolist("0,a", l);
         },
-        "Cannot scan from string 0,a\n");
+        "Cannot scan from string 0,a\n"));
 }
 
 TEST(Firstword, PrintableNonBlankRun) {
@@ -227,7 +227,7 @@ TEST(Oatostring, Words) {
     EXPECT_EQ(oatostring(option_arg::VECTOR), "VECTOR");
     EXPECT_EQ(oatostring(option_arg::INTERVAL), "INTERVAL");
     EXPECT_EQ(oatostring(option_arg::ALL), "ALL");
-    expect_fatal([] { oatostring(static_cast<option_arg>(7)); }, "Unknown value of oa\n");
+    EXPECT_FATAL(oatostring(static_cast<option_arg>(7)), "Unknown value of oa\n");
 }
 
 TEST(ModelKeywords, TestOrderDecides) {
@@ -242,10 +242,10 @@ TEST(ModelKeywords, TestOrderDecides) {
     EXPECT_EQ(stringtoidarch(" tkf2"), TKF2);
     EXPECT_EQ(stringtoidarch("TKF2 TKF1"), TKF1);
     EXPECT_EQ(stringtoidarch("fid"), FID);
-    expect_fatal([] { stringtosubarch(" GTR"); },
+    EXPECT_FATAL(stringtosubarch(" GTR"),
                  "No key word was found where the name of\n"
                  "the substitution model was expected.\n");
-    expect_fatal([] { stringtoidarch(" TKF"); },
+    EXPECT_FATAL(stringtoidarch(" TKF"),
                  "No key word was found where the name of the\n"
                  "insertion-deletion model was expected.\n");
 }
@@ -329,18 +329,18 @@ TEST(OptionLines, KeysValuesAndTestOrder) {
 }
 
 TEST(OptionLines, BadBracketsAreFatalForUnknownKeys) {
-    expect_fatal(
+    EXPECT_TRUE(ends_fatally(
         [] {
             std::string v;
             option_arg k;
             whichsubstoption("foo = [3", v, k);
         },
-        "Invalid string  [3 in control file\n");
-    expect_fatal(
+        "Invalid string  [3 in control file\n"));
+    EXPECT_TRUE(ends_fatally(
         [] {
             std::string v;
             option_arg k;
             whichkeepoption("bar [1) # x", v, k);
         },
-        "Invalid string [1)  in control file\n");
+        "Invalid string [1)  in control file\n"));
 }

@@ -221,25 +221,15 @@ TEST_F(Reader, OverlongLinesAndReadErrorsEndTheRun) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = write(c.text);
-        ChildResult r = read_path_in_child(path);
-        EXPECT_FALSE(r.timed_out);
-        EXPECT_TRUE(r.exited);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "Line " + std::to_string(c.line) + " of control file " + path +
-                             " is longer than 1999 characters\n");
+        EXPECT_TRUE(fatal_with(read_path_in_child(path),
+                               "Line " + std::to_string(c.line) + " of control file " + path +
+                                   " is longer than 1999 characters\n"));
     }
 
-    ChildResult r = read_path_in_child(dir);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Cannot read line 1 of control file " + dir + "\n");
+    EXPECT_TRUE(fatal_with(read_path_in_child(dir), "Cannot read line 1 of control file " + dir + "\n"));
 
     const std::string missing = dir + "/missing";
-    r = read_path_in_child(missing);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "cannot open file " + missing + "\n");
+    EXPECT_TRUE(fatal_with(read_path_in_child(missing), "cannot open file " + missing + "\n"));
 }
 
 TEST_F(Reader, CompletionRunsSubstitutionFirst) {

@@ -96,61 +96,61 @@ TEST(Records, KeepfixedSizedByModel) {
         EXPECT_EQ(k.subfix, std::vector<bool>(c.nsub, false)) << c.s;
         EXPECT_EQ(k.indfix, std::vector<bool>(c.nind, false)) << c.s;
     }
-    expect_fatal([] { keepfixed k(SH94, TKF1); },
+    EXPECT_FATAL(keepfixed k(SH94, TKF1),
                  "Unknown substitution model in function keepfixed.\n");
-    expect_fatal([] { keepfixed k(JC69, FID); }, "Unknown indel model in function keepfixed.\n");
-    expect_fatal([] { keepfixed k(SH94, FID, keep_intermediate()); },
+    EXPECT_FATAL(keepfixed k(JC69, FID), "Unknown indel model in function keepfixed.\n");
+    EXPECT_FATAL(keepfixed k(SH94, FID, keep_intermediate()),
                  "Unknown substitution model in function keepfixed.\n");
 }
 
 TEST(Records, ImpossibleOptions) {
-    expect_fatal(
+    EXPECT_TRUE(ends_fatally(
         [] {
             substmod_parameters s;
             s.adjust(static_cast<subst_option>(4), "x", option_arg::VALUE);
         },
-        "Impossible option 4 under headline SUBST\n");
-    expect_fatal(
+        "Impossible option 4 under headline SUBST\n"));
+    EXPECT_TRUE(ends_fatally(
         [] {
             indel_parameters s;
             s.adjust(static_cast<indel_option>(0), "x", option_arg::VALUE);
         },
-        "Impossible option under headline INDEL\n");
-    expect_fatal(
+        "Impossible option under headline INDEL\n"));
+    EXPECT_TRUE(ends_fatally(
         [] {
             filenames f;
             f.adjust(static_cast<files_option>(8), "x");
         },
-        "Impossible option under headline FILES\n");
-    expect_fatal(
+        "Impossible option under headline FILES\n"));
+    EXPECT_TRUE(ends_fatally(
         [] {
             keep_intermediate k;
             k.adjust(static_cast<keep_option>(3), "1", option_arg::INTERVAL);
         },
-        "Impossible option under headline KEEP\n");
-    expect_fatal(
+        "Impossible option under headline KEEP\n"));
+    EXPECT_TRUE(ends_fatally(
         [] {
             cooling c;
             c.adjust(static_cast<cool_option>(11), "1", option_arg::VALUE);
         },
-        "Impossible option under headline COOL\n");
+        "Impossible option under headline COOL\n"));
 }
 
 TEST(Records, KeepOptionRejectsOtherKinds) {
     const option_arg kinds[] = {option_arg::VALUE, option_arg::VECTOR, option_arg::DEFAULT,
                                 option_arg::ESTIMATE, option_arg::NONE};
     for (option_arg kind : kinds) {
-        expect_fatal(
+        EXPECT_TRUE(ends_fatally(
             [kind] {
                 keep_intermediate k;
                 k.adjust(keep_option::SUBSTMOD, "1", kind);
             },
-            "Invalid argument to option substmod\n");
-        expect_fatal(
+            "Invalid argument to option substmod\n"));
+        EXPECT_TRUE(ends_fatally(
             [kind] {
                 keep_intermediate k;
                 k.adjust(keep_option::INDMOD, "1", kind);
             },
-            "Invalid argument to option indmod\n");
+            "Invalid argument to option indmod\n"));
     }
 }

@@ -13,12 +13,9 @@
 
 #include "models/indel.h"
 #include "sequence/random.h"
-#include "support/subprocess.h"
-#include "model_helpers.h"
+#include "support/fatal.h"
 
 namespace {
-
-using modeltest::expect_fatal;
 
 using Mat = std::vector<std::vector<double>>;
 
@@ -417,7 +414,7 @@ TEST(IndelTables, EqualRowGroups) {
         for (size_t a = 0; a < t.size(); ++a)
             for (size_t b = a + 1; b < t.size(); ++b) {
                 bool grouped = false;
-                for (const auto& g : groups[k]) grouped = grouped || (g.count(a) && g.count(b));
+                for (const auto& g : groups[k]) grouped = grouped || (g.count(static_cast<int>(a)) && g.count(static_cast<int>(b)));
                 EXPECT_EQ(t[a] == t[b], grouped) << "table " << k << " rows " << a << ", " << b;
             }
     }
@@ -899,7 +896,7 @@ TEST(IndelSampler, UnreasonableStatesAreFatal) {
         {[&] { m.nexthextet_wint(hex_zus(0), quart_zus(22)); }, "Unreasonable state 22" + h},
         {[&] { m.nexthextet_wint(hex_zus(0), quart_zus(-1)); }, "Unreasonable state -1" + h},
     };
-    for (const auto& c : cases) expect_fatal(c.fn, c.msg);
+    for (const auto& c : cases) EXPECT_TRUE(ends_fatally(c.fn, c.msg));
 }
 
 TEST(IndelSampler, FirstStageOrderAndMarkerWeight) {
@@ -1129,7 +1126,7 @@ TEST(IndelTables, WeightedSumsOfEveryEntryMatchExtendedPrecision) {
             for (size_t r = 0; r < tabs[k].size(); ++r)
                 for (size_t j = 0; j < tabs[k][r].size(); ++j) {
                     const double v = tabs[k][r][j];
-                    if (possible(v)) s += v * (1 + (37 * r + 11 * j) % 13);
+                    if (possible(v)) s += v * static_cast<double>(1 + (37 * r + 11 * j) % 13);
                     else pat += (static_cast<long>(r) * cols + static_cast<long>(j) + 1) *
                                 (static_cast<long>(r) * cols + static_cast<long>(j) + 1);
                 }

@@ -8,12 +8,9 @@
 #include <vector>
 
 #include "models/indel.h"
-#include "support/subprocess.h"
-#include "model_helpers.h"
+#include "support/fatal.h"
 
 namespace {
-
-using modeltest::expect_fatal;
 
 const std::string count_msg =
     "The number of parameters needed by the indel model\n"
@@ -88,10 +85,10 @@ TEST(IndelModel, ConstructorChecksInOrder) {
                                         << " model " << c.model);
         auto fn = [&] { indel m(c.p, c.model); };
         if (c.msg.empty()) expect_ok(fn);
-        else expect_fatal(fn, c.msg);
+        else EXPECT_TRUE(ends_fatally(fn, c.msg));
     }
-    expect_fatal([] { indel m(0.02, 0.01); }, tkf1_rate_msg);
-    expect_fatal([] { indel m(0.01, inf); }, tkf1_rate_msg);
+    EXPECT_FATAL(indel m(0.02, 0.01), tkf1_rate_msg);
+    EXPECT_FATAL(indel m(0.01, inf), tkf1_rate_msg);
 }
 
 TEST(IndelModel, DefaultModelAndLengthLaw) {
@@ -205,11 +202,11 @@ TEST(IndelModel, SetparamsRefillsAtStoredTimes) {
     EXPECT_EQ(m.params, ref.params);
     EXPECT_EQ(m.tT, ref.tT);
 
-    expect_fatal([] {
+    EXPECT_TRUE(ends_fatally([] {
         indel k;
         std::vector<double> w{0.01, 0.02, 0.5};
         k.setparams(w);
-    }, count_msg);
+    }, count_msg));
 }
 
 TEST(IndelModel, SetparamsOutOfRangeGivesNonFiniteResults) {
@@ -271,27 +268,27 @@ TEST(IndelModel, PairAccessorsRejectEveryOutOfRangeState) {
     const int bad[][2] = {{4, 0}, {5, 0}, {0, 5}, {-1, 0}, {0, -1}, {6, 1}, {1, 7}, {100, 100}};
     for (const auto& b : bad) {
         SCOPED_TRACE(testing::Message() << b[0] << "," << b[1]);
-        expect_fatal([&] { m.retlnprob(b[0], b[1]); }, range_msg);
-        expect_fatal([&] { m.retprob(zustand(b[0]), zustand(b[1])); }, range_msg);
+        EXPECT_FATAL(m.retlnprob(b[0], b[1]), range_msg);
+        EXPECT_FATAL(m.retprob(zustand(b[0]), zustand(b[1])), range_msg);
     }
 }
 
 TEST(IndelModel, UnknownModelKindIsFatalInEveryUse) {
-    expect_fatal([] {
+    EXPECT_TRUE(ends_fatally([] {
         indel m;
         m.model = FID;
         m.rescale(2.0);
-    }, "Unknown indel model in function rescale\n");
-    expect_fatal([] {
+    }, "Unknown indel model in function rescale\n"));
+    EXPECT_TRUE(ends_fatally([] {
         indel m;
         m.model = FID;
         m.logprob_of_seqlen(2);
-    }, "Unknown indel model\n");
-    expect_fatal([] {
+    }, "Unknown indel model\n"));
+    EXPECT_TRUE(ends_fatally([] {
         indel m;
         m.model = FID;
         m.fillQ(2.0, 3.0, 4.0);
-    }, "Unknown indel model\n");
+    }, "Unknown indel model\n"));
 }
 
 TEST(IndelModel, UntidyAddlog) {

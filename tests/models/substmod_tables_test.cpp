@@ -1,7 +1,7 @@
 // The empirical amino-acid tables and the model guess by frequencies.
 #include "models/substmod.h"
 
-#include "support/subprocess.h"
+#include "support/fatal.h"
 
 #include <gtest/gtest.h>
 
@@ -142,20 +142,17 @@ TEST(SubstTables, GuessmodelPicksNearestTable) {
 }
 
 TEST(SubstTables, GuessmodelNeedsAminoAcids) {
-    ChildResult r = run_in_child([] {
+    const std::string err = "guessmodel needs an amino acid model and 20 frequencies\n";
+    EXPECT_TRUE(ends_fatally([] {
         substmodel m;
         std::vector<double> f(20, 0.05);
         m.guessmodel(f);
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "guessmodel needs an amino acid model and 20 frequencies\n");
-    r = run_in_child([] {
+    }, err));
+    EXPECT_TRUE(ends_fatally([] {
         substmodel m(AA);
         std::vector<double> f(4, 0.25);
         m.guessmodel(f);
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "guessmodel needs an amino acid model and 20 frequencies\n");
+    }, err));
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ TEST(OptForGiv, StartOutsideTheRangeIsPulledIn) {
 TEST(CountPath, TransitionsAndResiduePairs) {
     bioseq a = dna("ACGTA"), same = dna("ACGTA");
     alignment al(a, same, 1.0, jc69(), quiet_indel());
-    path_to_maps(std::vector<int>(5, MATCH), 5, 5, al.map1, al.map2);
+    path_to_maps(std::vector<int>(5, MATCH), al.map1, al.map2);
     al.count_path();
     EXPECT_EQ(al.transcounts[START][MATCH], 1.0);
     EXPECT_EQ(al.transcounts[MATCH][MATCH], 4.0);
@@ -85,7 +85,7 @@ TEST(CountPath, TransitionsAndResiduePairs) {
     // Ambiguity codes spread over all states; gaps count transitions only.
     bioseq c = dna("GNT"), d = dna("NAT");
     alignment amb(c, d, 1.0, jc69(), quiet_indel());
-    path_to_maps({MATCH, MATCH, DELETION, INSERTION}, 3, 3, amb.map1, amb.map2);
+    path_to_maps({MATCH, MATCH, DELETION, INSERTION}, amb.map1, amb.map2);
     amb.count_path();
     const std::vector<std::vector<double>> expect_sub = {
         {0.0625, 0.0625, 0.0625, 0.0625}, {0.0625, 0.0625, 0.0625, 0.0625},
@@ -114,7 +114,7 @@ TEST(EMloglikl, ZeroCountsGiveZeroAndSetTheTimes) {
 TEST(EMloglikl, SumsCountsTimesLogProbabilities) {
     bioseq a = dna("ACGTTA"), b = dna("ACCTA");
     alignment al(a, b, 1.0, jc69(), indel());
-    path_to_maps({MATCH, MATCH, MATCH, DELETION, MATCH, MATCH}, 6, 5, al.map1, al.map2);
+    path_to_maps({MATCH, MATCH, MATCH, DELETION, MATCH, MATCH}, al.map1, al.map2);
     al.count_path();
     substmodel sm = jc69();
     indel im;
@@ -131,7 +131,7 @@ TEST(EMloglikl, SumsCountsTimesLogProbabilities) {
 TEST(EMloglikl, ZeroCountOfAnImpossiblePairContributesNothing) {
     bioseq a = dna("AA"), b = dna("AA");
     alignment al(a, b, 1.0, jc69(), quiet_indel());
-    path_to_maps({MATCH, MATCH}, 2, 2, al.map1, al.map2);
+    path_to_maps({MATCH, MATCH}, al.map1, al.map2);
     al.count_path();
     al.smodel->settime(1e-320);
     ASSERT_EQ(al.smodel->logProb_ij(0, 1), -HUGE_VAL);

@@ -11,33 +11,13 @@
 #include "models/substmod.h"
 #include "pairwise/profalign.h"
 #include "sequence/data.h"
+#include "support/path_maps.h"
 
 inline bioseq dna(const std::string& s) {
     return bioseq(std::vector<char>(s.begin(), s.end()), 4);
 }
 
 inline substmodel jc69() { return substmodel(NUC, JC69); }
-
-// Writes a path of column states into maps of lengths m and n.
-inline void path_to_maps(const std::vector<int>& path, int m, int n, std::vector<int>& mA,
-                         std::vector<int>& mB) {
-    mA.assign(m, -1);
-    mB.assign(n, -1);
-    int p = -1, q = -1;
-    for (int st : path) {
-        if (st == MATCH) {
-            ++p; ++q;
-            mA[p] = q;
-            mB[q] = p;
-        } else if (st == INSERTION) {
-            ++q;
-            mB[q] = p;
-        } else {
-            ++p;
-            mA[p] = q;
-        }
-    }
-}
 
 // The states of an alignment's path, START and END included.
 inline std::vector<int> walk(const alignment& al) {

@@ -10,7 +10,7 @@
 #include "fixtures.h"
 #include "sequence/logspace.h"
 #include "sequence/random.h"
-#include "support/subprocess.h"
+#include "support/fatal.h"
 
 namespace {
 
@@ -336,18 +336,14 @@ TEST(DistribPow, NormalisesAndTempers) {
 }
 
 TEST(DistribPow, FatalVectors) {
-    auto empty = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         std::vector<double> w{0, 0, 0};
         distrib_pow(w, 1.0, 0);
-    });
-    EXPECT_EQ(empty.status, 1);
-    EXPECT_EQ(empty.err, "The probability vector that was passed to distrib_pow is empty!\n");
-    auto neg = run_in_child([] {
+    }, "The probability vector that was passed to distrib_pow is empty!\n"));
+    EXPECT_TRUE(ends_fatally([] {
         std::vector<double> w{0.5, -0.1, 0.6};
         distrib_pow(w, 1.0, 0);
-    });
-    EXPECT_EQ(neg.status, 1);
-    EXPECT_EQ(neg.err, "One of the frequencies in distrib_pow is negative!\n");
+    }, "One of the frequencies in distrib_pow is negative!\n"));
 }
 
 TEST(AlignGraph, ImpossibleCornersAndStepsAreFatal) {
@@ -380,11 +376,7 @@ TEST(AlignGraph, ImpossibleCornersAndStepsAreFatal) {
          },
          "Fehler: zu kleine Parameter in align_graph::zufallsschritt!!!\n"},
     };
-    for (const Case& c : cases) {
-        auto r = run_in_child(c.fn);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, c.err);
-    }
+    for (const Case& c : cases) EXPECT_TRUE(ends_fatally(c.fn, c.err));
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "fixtures.h"
 #include "sequence/random.h"
-#include "support/subprocess.h"
+#include "support/fatal.h"
 #include "tree/treespec.h"
 
 namespace {
@@ -22,23 +22,22 @@ std::vector<int> free_walk(const std::vector<int>& mA, const std::vector<int>& m
 
 struct MapCase {
     std::vector<int> path;
-    int m, n;
     std::vector<int> mA, mB;
 };
 
 TEST(PositionMap, EncodesAdjacentGapOrderAndWalksBack) {
     const std::vector<MapCase> cases = {
-        {{MATCH, DELETION}, 2, 1, {0, 0}, {0}},
-        {{DELETION, INSERTION}, 1, 1, {-1}, {0}},
-        {{INSERTION, DELETION}, 1, 1, {0}, {-1}},
-        {{INSERTION, INSERTION, INSERTION}, 0, 3, {}, {-1, -1, -1}},
-        {{}, 0, 0, {}, {}},
-        {{DELETION, DELETION}, 2, 0, {-1, -1}, {}},
-        {{INSERTION, MATCH, DELETION, INSERTION}, 2, 3, {1, 1}, {-1, 0, 1}},
+        {{MATCH, DELETION}, {0, 0}, {0}},
+        {{DELETION, INSERTION}, {-1}, {0}},
+        {{INSERTION, DELETION}, {0}, {-1}},
+        {{INSERTION, INSERTION, INSERTION}, {}, {-1, -1, -1}},
+        {{}, {}, {}},
+        {{DELETION, DELETION}, {-1, -1}, {}},
+        {{INSERTION, MATCH, DELETION, INSERTION}, {1, 1}, {-1, 0, 1}},
     };
     for (const MapCase& c : cases) {
         std::vector<int> mA, mB;
-        path_to_maps(c.path, c.m, c.n, mA, mB);
+        path_to_maps(c.path, mA, mB);
         EXPECT_EQ(mA, c.mA);
         EXPECT_EQ(mB, c.mB);
         std::vector<int> expect{START};
@@ -51,11 +50,11 @@ TEST(PositionMap, EncodesAdjacentGapOrderAndWalksBack) {
 TEST(PositionMap, RandomPathsRoundTrip) {
     std::mt19937 gen(7);
     for (int rep = 0; rep < 3000; ++rep) {
-        const int m = gen() % 7, n = gen() % 7;
+        const int m = static_cast<int>(gen() % 7), n = static_cast<int>(gen() % 7);
         std::vector<int> path;
         int a = m, b = n;
         while (a > 0 || b > 0) {
-            int s = gen() % 3;
+            int s = static_cast<int>(gen() % 3);
             if (a == 0) s = INSERTION;
             if (b == 0) s = DELETION;
             if (s != INSERTION) --a;
@@ -63,7 +62,7 @@ TEST(PositionMap, RandomPathsRoundTrip) {
             path.push_back(s);
         }
         std::vector<int> mA, mB;
-        path_to_maps(path, m, n, mA, mB);
+        path_to_maps(path, mA, mB);
         for (int i = 1; i < m; ++i) EXPECT_LE(mA[i - 1], mA[i]);
         for (int j = 1; j < n; ++j) EXPECT_LE(mB[j - 1], mB[j]);
 
@@ -90,7 +89,7 @@ TEST(PositionMap, RandomPathsRoundTrip) {
 TEST(PositionMap, MemberWalkAgreesWithFreeWalk) {
     bioseq a = dna("ACG"), c = dna("AGT");
     alignment al2(a, c, 1.0, jc69(), indel());
-    path_to_maps({MATCH, DELETION, INSERTION, MATCH}, 3, 3, al2.map1, al2.map2);
+    path_to_maps({MATCH, DELETION, INSERTION, MATCH}, al2.map1, al2.map2);
     EXPECT_EQ(walk(al2), free_walk(al2.map1, al2.map2));
     EXPECT_EQ(al2.get_zust(1, 0), DELETION);
     EXPECT_EQ(al2.get_zust(1, 1), INSERTION);
@@ -115,39 +114,29 @@ TEST(PositionMap, SpecExampleMatchThenDeletion) {
 }
 
 TEST(PositionMap, OffPathWalkIsFatal) {
-    auto member = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         bioseq a = dna("AC"), b = dna("A");
         alignment al(a, b, 1.0, jc69(), indel());
         al.map1 = {0, 0};
         al.map2 = {0};
         int i = 1, j = 1;
         al.iter_zust(&i, &j);
-    });
-    EXPECT_TRUE(member.exited);
-    EXPECT_EQ(member.status, 1);
-    EXPECT_EQ(member.err, "1 und 1 ergeben keinen Zustand in alignment::iter_zust\n");
+    }, "1 und 1 ergeben keinen Zustand in alignment::iter_zust\n"));
 
-    auto free_form = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         std::vector<int> mA{0, 0}, mB{0}, pos{0, -1};
         iter_zust(mA, mB, pos);
-    });
-    EXPECT_EQ(free_form.status, 1);
-    EXPECT_EQ(free_form.err, "0 und -1 ergeben keinen Zustand in iter_zust\n");
+    }, "0 und -1 ergeben keinen Zustand in iter_zust\n"));
 
     // A pair outside the sequences is refused instead of read.
-    auto outside = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         std::vector<int> mA{0}, mB{0};
         get_zust(mA, mB, 0, 5);
-    });
-    EXPECT_EQ(outside.status, 1);
-    EXPECT_EQ(outside.err, "0 und 5 liegen ausserhalb des Alignments in get_zust\n");
+    }, "0 und 5 liegen ausserhalb des Alignments in get_zust\n"));
 }
 
 TEST(Alignment, DefaultConstructorIsFatal) {
-    auto r = run_in_child([] { alignment al; });
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "You were trying to construct an empty alignment!\n");
+    EXPECT_FATAL(alignment al, "You were trying to construct an empty alignment!\n");
 }
 
 TEST(Alignment, TwoSequenceConstructorWithEmptySequences) {
@@ -239,7 +228,11 @@ TEST(Alignment, ConsistencyTestMessages) {
         auto r = run_in_child([&c] {
             Branch br(c.sx, c.sy, c.mx, c.my, 1.0);
             alignment al(*br.x, *br.y, jc69(), indel(), 1.0, 0);
-        });
+        }, fatal_time_limit);
+        if (c.status == 1) {
+            EXPECT_TRUE(fatal_with(r, c.err));
+            continue;
+        }
         EXPECT_TRUE(r.exited);
         EXPECT_EQ(r.status, c.status) << c.err;
         EXPECT_EQ(r.err, c.err);
@@ -250,21 +243,19 @@ TEST(Alignment, ZurueckStoresBothMapsAfterItsTest) {
     Branch br("ACG", "AG", {0, 0, 1}, {0, 2}, 3.0);
     bioseq a = br.x->seq, b = br.y->seq;
     alignment al(a, b, 3.0, jc69(), indel(), 1.0, 0);
-    path_to_maps({INSERTION, DELETION, DELETION, DELETION, INSERTION}, 3, 2, al.map1, al.map2);
+    path_to_maps({INSERTION, DELETION, DELETION, DELETION, INSERTION}, al.map1, al.map2);
     al.zurueck(br.x, br.y);
     EXPECT_EQ(br.x->neighbors[0].posmap, al.map1);
     EXPECT_EQ(br.y->neighbors[0].posmap, al.map2);
 
-    auto r = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         Branch b2("ACG", "AG", {0, 0, 1}, {0, 2}, 3.0);
         bioseq s1 = dna("ACG"), s2 = dna("AG");
         alignment al2(s1, s2, 3.0, jc69(), indel());
         al2.map1 = {0, 0, 0};
         al2.map2 = {0, 0};
         al2.zurueck(b2.x, b2.y);
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Found inconsistencies while writing an alignment!\n2 2 0\n3 3 0\n");
+    }, "Found inconsistencies while writing an alignment!\n2 2 0\n3 3 0\n"));
 }
 
 }  // namespace

@@ -131,7 +131,7 @@ TEST(ReplayDriverRun, ProgressLinesMatchTheLog) {
         EXPECT_EQ(g6(between(e, "optimal delta = ", "\n")), between(e, "optimal delta = ", "\n"));
     }
     EXPECT_EQ(g6(high), high);
-    const unsigned reached = std::stoul(between(par, "reached after ", " iterations"));
+    const unsigned long reached = std::stoul(between(par, "reached after ", " iterations"));
     EXPECT_LE(reached, 25u);
     EXPECT_NE(par.find(" iterations\nand 0 NNIs\n"), std::string::npos);
 }

@@ -57,7 +57,7 @@ mult_alignment* state(subarch model, const std::vector<double>& params, int n, i
     P.subst.model = model;
     P.subst.params = params;
     P.subst.freqs_given = true;
-    P.subst.freqs.assign(alpha.size(), 1.0 / alpha.size());
+    P.subst.freqs.assign(alpha.size(), 1.0 / static_cast<double>(alpha.size()));
     P.fix = keepfixed(model, TKF1);
     P.cool.burnin = 15;
     seedrandom(31);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
-#include "support/subprocess.h"
+#include "support/fatal.h"
 #include "sampler_fixtures.h"
 
 namespace {
@@ -320,10 +320,7 @@ class MergeFailures : public ::testing::TestWithParam<fatalcase> {};
 
 TEST_P(MergeFailures, Message) {
     const fatalcase& c = GetParam();
-    ChildResult r = run_in_child(c.run, 30);
-    EXPECT_TRUE(r.exited) << c.what;
-    EXPECT_EQ(r.status, 1) << c.what;
-    EXPECT_EQ(r.err, c.err) << c.what;
+    EXPECT_TRUE(ends_fatally(c.run, c.err)) << c.what;
 }
 
 namespace {
@@ -512,18 +509,14 @@ TEST(Patterns, Equivalence) {
 }
 
 TEST(Patterns, Failures) {
-    ChildResult r = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         mdataset m;
         compact_subst_pattern p(m);
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Alignment without taxa\n");
-    r = run_in_child([] {
+    }, "Alignment without taxa\n"));
+    EXPECT_TRUE(ends_fatally([] {
         std::vector<char> a{'A', '_'}, b{'A', 'C', 'G'};
         patternequivalent(a, b);
-    });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "You were trying to compare position patterns with different sizes\n");
+    }, "You were trying to compare position patterns with different sizes\n"));
 }
 
 // ---------------------------------------------------------------------------
@@ -700,7 +693,6 @@ TEST(SamplerState, ReRootedTreesAreFreedWhole) {
 }
 
 TEST(SamplerState, DefaultConstructorFails) {
-    ChildResult r = run_in_child([] { mult_alignment s; });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "You tried to construct an uninitialized object of the class mult_alignment.\n");
+    EXPECT_FATAL(mult_alignment s,
+                 "You tried to construct an uninitialized object of the class mult_alignment.\n");
 }

@@ -209,29 +209,29 @@ TEST(ReplayDraws, NestedDrawsFollowTheFirstUniform) {
         {"three_xy", [&](int& x, int& y) { s.infer_three(x, y, Z, a, Ma); }, -3, -3,
          [&](int) { return single([&](int i) { return above(a, i, ta); }); }, 3},
     };
-    for (const nested& c : cases) {
+    for (const nested& nc : cases) {
         int checked = 0;
         for (int seed = 1; seed <= 120; ++seed) {
-            const int want = inverted(c.w(seed), uniform_at(seed, 1));
+            const int want = inverted(nc.w(seed), uniform_at(seed, 1));
             if (want == -2) continue;
             idum = -seed;
             int x = -1, y = -1;
-            c.draw(x, y);
+            nc.draw(x, y);
             const double next = randomunitintervall();
-            EXPECT_EQ(next, uniform_at(seed, c.uniforms)) << c.name;
-            if (c.fixed_x == -3) {
-                EXPECT_EQ(x, want) << c.name << " seed " << seed;
-                EXPECT_EQ(y, want) << c.name << " seed " << seed;
-            } else if (c.fixed_x >= 0) {
-                EXPECT_EQ(x, c.fixed_x) << c.name;
-                EXPECT_EQ(y, want) << c.name << " seed " << seed;
+            EXPECT_EQ(next, uniform_at(seed, nc.uniforms)) << nc.name;
+            if (nc.fixed_x == -3) {
+                EXPECT_EQ(x, want) << nc.name << " seed " << seed;
+                EXPECT_EQ(y, want) << nc.name << " seed " << seed;
+            } else if (nc.fixed_x >= 0) {
+                EXPECT_EQ(x, nc.fixed_x) << nc.name;
+                EXPECT_EQ(y, want) << nc.name << " seed " << seed;
             } else {
-                EXPECT_EQ(y, c.fixed_y) << c.name;
-                EXPECT_EQ(x, want) << c.name << " seed " << seed;
+                EXPECT_EQ(y, nc.fixed_y) << nc.name;
+                EXPECT_EQ(x, want) << nc.name << " seed " << seed;
             }
             ++checked;
         }
-        EXPECT_GT(checked, 110) << c.name;
+        EXPECT_GT(checked, 110) << nc.name;
     }
 }
 
@@ -260,7 +260,7 @@ struct randtree {
         for (int i = 0; i < len; ++i) s += "ACGT"[g() % 4];
         return s;
     }
-    double length() { return 1.0 + (g() % 4000) / 100.0; }
+    double length() { return 1.0 + static_cast<double>(g() % 4000) / 100.0; }
     void grow(baum* parent, std::vector<int> ids) {
         baum* x = ids.size() == 1 ? mknode("L" + std::to_string(ids[0]), ids[0], seq())
                                   : mknode("", -1, "");

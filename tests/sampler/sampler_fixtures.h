@@ -13,6 +13,7 @@
 
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
+#include "support/path_maps.h"
 
 namespace samplertest {
 
@@ -33,37 +34,17 @@ inline baum* mkleaf(const std::string& name, int number, const std::string& seq)
     return b;
 }
 
-// Position maps of a path of 'M', 'I', 'D' (first sequence = a).
-inline void path_maps(const std::string& path, std::vector<int>& a, std::vector<int>& b) {
-    a.clear();
-    b.clear();
-    int p = -1, q = -1;
-    for (char c : path) {
-        if (c == 'M') {
-            ++p, ++q;
-            a.push_back(q);
-            b.push_back(p);
-        } else if (c == 'I') {
-            ++q;
-            b.push_back(p);
-        } else {
-            ++p;
-            a.push_back(q);
-        }
-    }
-}
-
 // A branch from parent to child, the path read with the parent first; the
 // child's parent record goes to slot pos of its list (or last).
 inline void link(baum* parent, baum* child, double t, const std::string& path = "", int pos = -1) {
     neighbor down, up;
-    path_maps(path, down.posmap, up.posmap);
+    path_to_maps(path_states(path), down.posmap, up.posmap);
     down.brl = up.brl = t;
     down.node = child;
     up.node = parent;
     up.isparent = true;
     parent->neighbors.push_back(down);
-    if (pos < 0 || pos > static_cast<int>(child->neighbors.size())) pos = child->neighbors.size();
+    if (pos < 0 || pos > static_cast<int>(child->neighbors.size())) pos = static_cast<int>(child->neighbors.size());
     child->neighbors.insert(child->neighbors.begin() + pos, up);
 }
 

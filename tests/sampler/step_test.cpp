@@ -17,7 +17,7 @@
 
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
-#include "support/subprocess.h"
+#include "support/fatal.h"
 #include "sampler_fixtures.h"
 
 namespace {
@@ -488,10 +488,7 @@ TEST(StepProposal, FatalConditions) {
          "Unknown indel model in function propos_idpar\n"},
     };
     for (const Case& c : cases) {
-        ChildResult r = run_in_child(c.fn);
-        EXPECT_TRUE(r.exited) << c.what;
-        EXPECT_EQ(r.status, 1) << c.what;
-        EXPECT_EQ(r.err, c.message) << c.what;
+        EXPECT_TRUE(ends_fatally(c.fn, c.message)) << c.what;
     }
 }
 
@@ -874,11 +871,9 @@ TEST(StepNni, BranchesWithoutTwoSubtreesOnEachSide) {
           L{"V", "F", true}, L{"Y", "B", true}}},
     };
     for (const Case& c : cases) {
-        ChildResult r = run_in_child([&] {
+        EXPECT_TRUE(ends_fatally([&] {
             mult_alignment s(jc69(), tkf(), linked(c.links), keepfixed(), cooling());
             s.nearestneighbor(10);
-        });
-        EXPECT_EQ(r.status, 1) << c.message;
-        EXPECT_EQ(r.err, c.message);
+        }, c.message));
     }
 }

@@ -14,12 +14,11 @@
 
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
-#include "support/subprocess.h"
+#include "support/fatal.h"
 #include "sampler_fixtures.h"
 
 namespace {
 
-using samplertest::path_maps;
 using samplertest::link;
 using samplertest::tkf;
 
@@ -287,7 +286,7 @@ struct randtree {
         int number = 0;
         root = mknode("L" + std::to_string(leaves - 1), leaves - 1);
         baum* top = grow(leaves - 1, g, number);
-        const double t = 0.5 + (g() % 100) / 10.0;
+        const double t = 0.5 + static_cast<double>(g() % 100) / 10.0;
         link(root, top, t, "", static_cast<int>(g() % 3));
         collect(root, all);
         for (std::size_t k = 0; k < all.size(); ++k) ids[all[k]] = static_cast<int>(k);
@@ -316,7 +315,7 @@ struct randtree {
                     else if (present[c][col]) path += 'I';
                 }
                 auto& back = r.node->neighbors[r.node->whichone(all[k])];
-                path_maps(path, r.posmap, back.posmap);
+                path_to_maps(path_states(path), r.posmap, back.posmap);
             }
     }
     ~randtree() { delete root; }
@@ -333,7 +332,7 @@ struct randtree {
         baum* a = grow(left, g, number);
         baum* b = grow(k - left, g, number);
         for (baum* c : {a, b}) {
-            const double t = 0.5 + (g() % 100) / 10.0;
+            const double t = 0.5 + static_cast<double>(g() % 100) / 10.0;
             link(x, c, t, "", static_cast<int>(g() % 3));
         }
         return x;
@@ -384,12 +383,10 @@ TEST(SwapConversion, TwoQuartToHexEveryCell) {
                 EXPECT_EQ(state().two_quart_to_hex(an, re, idx), want) << a << " " << r;
                 EXPECT_EQ(idx, (std::vector<unsigned>{adv0, adv1})) << a << " " << r;
             } else {
-                ChildResult c = run_in_child([&] {
+                EXPECT_TRUE(ends_fatally([&] {
                     std::vector<unsigned> idx{0, 0};
                     state().two_quart_to_hex(an, re, idx);
-                });
-                EXPECT_EQ(c.status, 1) << a << " " << r;
-                EXPECT_EQ(c.err, "Unreasonable state in m2.ali\n") << a << " " << r;
+                }, "Unreasonable state in m2.ali\n")) << a << " " << r;
             }
         }
 }
@@ -410,14 +407,12 @@ TEST(SwapConversion, TwoQuartToHexRejects) {
         {0, 0, {1, 0}, "Inadequate index vector in function two_quart_to_hex!\n"},
     };
     for (const bad& b : cases) {
-        ChildResult c = run_in_child([&] {
+        EXPECT_TRUE(ends_fatally([&] {
             std::vector<quart_zus> aa(1, quart_zus(b.a)), rr(1, quart_zus(b.r));
             std::vector<unsigned> kd{0, 1, 2}, idx = b.idx;
             star an(t.A, aa, kd, 0), re(t.R, rr, kd, 1);
             state().two_quart_to_hex(an, re, idx);
-        });
-        EXPECT_EQ(c.status, 1);
-        EXPECT_EQ(c.err, b.err) << b.a << " " << b.r;
+        }, b.err)) << b.a << " " << b.r;
     }
 }
 
@@ -434,9 +429,7 @@ TEST(SwapConversion, HexToQuartEveryState) {
         EXPECT_EQ(state().hex_to_quart(hex_zus(h)), want) << h;
     }
     for (int h : {35, 36, -1}) {
-        ChildResult c = run_in_child([h] { state().hex_to_quart(hex_zus(h)); });
-        EXPECT_EQ(c.status, 1);
-        EXPECT_EQ(c.err, "Strange hextett state in function hex_to_quart\n");
+        EXPECT_FATAL(state().hex_to_quart(hex_zus(h)), "Strange hextett state in function hex_to_quart\n");
     }
 }
 
@@ -454,12 +447,9 @@ TEST(SwapConversion, SwapQuartZusEveryCode) {
     // Codes whose holders no flag moves need no valid flag.
     for (int q : {0, 3, 7, 15, 16, 17})
         EXPECT_EQ(state().swap_quart_zus(quart_zus(q), swapflag(9)), q);
-    ChildResult c = run_in_child([] { state().swap_quart_zus(quart_zus(22), swapflag(1)); });
-    EXPECT_EQ(c.status, 1);
-    EXPECT_EQ(c.err, "Strange state in function swap_quart_zus\n");
-    c = run_in_child([] { state().swap_quart_zus(quart_zus(9), swapflag(5)); });
-    EXPECT_EQ(c.status, 1);
-    EXPECT_EQ(c.err, "swapflag=5\n");
+    EXPECT_FATAL(state().swap_quart_zus(quart_zus(22), swapflag(1)),
+                 "Strange state in function swap_quart_zus\n");
+    EXPECT_FATAL(state().swap_quart_zus(quart_zus(9), swapflag(5)), "swapflag=5\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -482,17 +472,13 @@ TEST(SwapStar, ConstructorChecks) {
          "Unreasonable value of childtochange in constructor of mercedes_stern\n"},
     };
     for (const bad& b : cases) {
-        ChildResult c = run_in_child([&] {
+        EXPECT_TRUE(ends_fatally([&] {
             std::vector<quart_zus> ali;
             std::vector<unsigned> kd = b.kd;
             star s(b.centre, ali, kd, b.child);
-        });
-        EXPECT_EQ(c.status, 1);
-        EXPECT_EQ(c.err, b.err);
+        }, b.err));
     }
-    ChildResult c = run_in_child([] { star s; });
-    EXPECT_EQ(c.status, 1);
-    EXPECT_EQ(c.err, "Leerer Mercedesstern unsinnig\n");
+    EXPECT_FATAL(star s, "Leerer Mercedesstern unsinnig\n");
 
     std::vector<quart_zus> ali{QUART_START, QUART_END};
     std::vector<unsigned> kd{0, 2, 1};
@@ -544,22 +530,18 @@ TEST(SwapStar, WhichPairSwaps) {
         {2, 1, "Error V in function which_pair_swaps\n"},
     };
     for (const bad& b : cases) {
-        ChildResult c = run_in_child([&] {
+        EXPECT_TRUE(ends_fatally([&] {
             star an = t.anc(b.ca), re = t.rec(b.cr);
             star *pa, *pr;
             state().which_pair_swaps(an, re, pa, pr);
-        });
-        EXPECT_EQ(c.status, 1);
-        EXPECT_EQ(c.err, b.err);
+        }, b.err));
     }
     // Two centres of which neither is the other's parent.
-    ChildResult c = run_in_child([&] {
+    EXPECT_TRUE(ends_fatally([&] {
         star an = t.anc(0), an2 = t.anc(1);
         star *pa, *pr;
         state().which_pair_swaps(an, an2, pa, pr);
-    });
-    EXPECT_EQ(c.status, 1);
-    EXPECT_EQ(c.err, "Error I in function which_pair_swaps\n");
+    }, "Error I in function which_pair_swaps\n"));
 }
 
 TEST(SwapStar, FillHTimesOfTheNewRoles) {
@@ -583,15 +565,13 @@ TEST(SwapStar, FillHTimesOfTheNewRoles) {
     for (const bad& b : std::vector<bad>{{true, 1, "anc is not the parent of rec in function fillH\n"},
                                          {false, 0, "Impossible value of swp\n"},
                                          {false, 5, "Impossible value of swp\n"}}) {
-        ChildResult c = run_in_child([&] {
+        EXPECT_TRUE(ends_fatally([&] {
             star an = t.anc(0), re = t.rec(1);
             if (b.reversed)
                 state().fillH(re, an, swapflag(b.f));
             else
                 state().fillH(an, re, swapflag(b.f));
-        });
-        EXPECT_EQ(c.status, 1);
-        EXPECT_EQ(c.err, b.err);
+        }, b.err));
     }
 }
 
@@ -613,9 +593,7 @@ TEST(SwapStar, ZweimalvierDropsCentreOnlyColumns) {
 
     for (auto& p : std::vector<std::pair<std::vector<int>, std::vector<int>>>{
              {{15, 16, 16}, {15, 16}}, {{15, 7}, {15, 16}}, {{}, {}}}) {
-        ChildResult c = run_in_child([&] { run(p.first, p.second, 1); });
-        EXPECT_EQ(c.status, 1);
-        EXPECT_EQ(c.err, "Error in function zweimalvier\n");
+        EXPECT_FATAL(run(p.first, p.second, 1), "Error in function zweimalvier\n");
     }
 }
 
@@ -826,7 +804,7 @@ TEST(SwapWriteCentpair, Rejects) {
         {{33, 34}, 1, false, 1, "Unknown state in function write_centpair\n1 0 0 0\n"},
     };
     for (const bad& b : cases) {
-        ChildResult c = run_in_child([&] {
+        EXPECT_TRUE(ends_fatally([&] {
             fragment t(1, 1, 1, 1, 1);
             fill_roles(t, b.f < 1 || b.f > 4 ? 1 : b.f, b.lu, 0, 0, 0);
             std::vector<hex_zus> path = states<hex_zus>(b.path);
@@ -835,9 +813,7 @@ TEST(SwapWriteCentpair, Rejects) {
                 state().write_centpair(path, re, an, swapflag(b.f));
             else
                 state().write_centpair(path, an, re, swapflag(b.f));
-        });
-        EXPECT_EQ(c.status, 1);
-        EXPECT_EQ(c.err, b.err);
+        }, b.err));
     }
 }
 

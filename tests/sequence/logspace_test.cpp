@@ -1,6 +1,6 @@
 #include "sequence/logspace.h"
 
-#include "support/subprocess.h"
+#include "support/fatal.h"
 
 #include <cfloat>
 #include <cmath>
@@ -57,13 +57,10 @@ TEST(Addlog, SumsTakenTogetherEqualSumsTakenAlone) {
 }
 
 TEST(Addlog, EmptyVectorIsFatal) {
-    auto r = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         std::vector<double> none;
         addlog(none);
-    });
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Not enough arguments to addlog\n");
+    }, "Not enough arguments to addlog\n"));
 }
 
 TEST(Addlog, RowsGiveTheFoldOfEachRowBitForBit) {
@@ -99,13 +96,10 @@ TEST(Addlog, RowsGiveTheFoldOfEachRowBitForBit) {
 }
 
 TEST(Addlog, RowsOfNoEntriesAreFatal) {
-    auto r = run_in_child([] {
+    EXPECT_TRUE(ends_fatally([] {
         double t = 0.0, s = 0.0;
         addlog_rows(&t, 1, 0, &s);
-    });
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Not enough arguments to addlog\n");
+    }, "Not enough arguments to addlog\n"));
 }
 
 TEST(Maximum, Forms) {

@@ -3,7 +3,6 @@
 #include "sequence/util.h"
 
 #include "fatal_expect.h"
-#include "support/subprocess.h"
 
 #include <climits>
 #include <cmath>
@@ -144,11 +143,9 @@ TEST(Util, CubeLayout) {
 }
 
 TEST(Util, MaerrorText) {
-    auto r = run_in_child([] { maerror("step 1 in new_dvector"); });
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
+    auto r = run_in_child([] { maerror("step 1 in new_dvector"); }, fatal_time_limit);
+    EXPECT_TRUE(fatal_with_output(r, ""));
     EXPECT_EQ(r.out, oom_text("step 1 in new_dvector"));
-    EXPECT_EQ(r.err, "");
 }
 
 TEST(Util, OutOfMemoryStepTexts) {

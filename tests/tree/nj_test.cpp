@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 #include "tree_helpers.h"
 
@@ -232,64 +233,56 @@ TEST(NeighborJoining, NestedNodesAgainstIndependentTranscription) {
 
 TEST(NeighborJoining, Failures) {
     const std::string err = "Error in the neighbor joining algorithm\n";
-    expect_fatal([] {
-        dataset ds = make_ds({"A", "B", "C"});
-        baum* t = new baum("(A,(B,C));", true, ds);
-        Matrix D(3, std::vector<double>(3, 1.0));
-        unsigned n = 3;
-        t->NeighborJoining(D, n);
-    }, "The Neighbor Joining algorithm works only with a leaf as the root!\n");
-    // a leaf number that is not a row
-    expect_fatal([] {
-        dataset ds = make_ds({"A", "B", "C", "D"});
-        baum* a = start_tree("(A,(B,C,D));", ds, "A");
-        Matrix D(3, std::vector<double>(3, 1.0));
-        unsigned n = 3;
-        a->NeighborJoining(D, n);
-    }, err);
-    // two leaves with one number
-    expect_fatal([] {
-        dataset ds = make_ds({"A", "B", "C", "D"});
-        baum* a = start_tree("(A,(B,C,D));", ds, "A");
-        leaf_named(a, "D")->id.number = 1;
-        Matrix D(4, std::vector<double>(4, 1.0));
-        unsigned n = 4;
-        a->NeighborJoining(D, n);
-    }, err);
-    // an inner node with two records
-    expect_fatal([] {
-        dataset ds = make_ds({"A", "B", "C"});
-        baum* t = new baum("(A,(B,C));", true, ds);
-        baum* a = leaf_named(t, "A");
-        a->reroot(nullptr);
-        Matrix D(3, std::vector<double>(3, 1.0));
-        unsigned n = 3;
-        a->NeighborJoining(D, n);
-    }, err);
-    // too few active nodes: n - 2 would wrap
-    expect_fatal([] {
-        dataset ds = make_ds({"A", "B", "C"});
-        baum* a = start_tree("(A,(B,C));", ds, "A");
-        Matrix D(3, std::vector<double>(3, 1.0));
-        unsigned n = 2;
-        a->NeighborJoining(D, n);
-    }, err);
-    // a matrix that is not square
-    expect_fatal([] {
-        dataset ds = make_ds({"A", "B", "C"});
-        baum* a = start_tree("(A,(B,C));", ds, "A");
-        Matrix D(3, std::vector<double>(2, 1.0));
-        unsigned n = 3;
-        a->NeighborJoining(D, n);
-    }, err);
-    // no pair below the largest double
-    expect_fatal([] {
-        dataset ds = make_ds({"A", "B", "C"});
-        baum* a = start_tree("(A,(B,C));", ds, "A");
-        Matrix D(3, std::vector<double>(3, std::nan("")));
-        unsigned n = 3;
-        a->NeighborJoining(D, n);
-    }, err);
+    using Start = std::function<baum*(dataset&)>;
+    // The tree as read, rooted at its inner node.
+    const auto as_read = [](const char* text) -> Start {
+        return [text](dataset& ds) { return new baum(text, true, ds); };
+    };
+    // Rooted at leaf A as the start-up does.
+    const auto at_a = [](const char* text) -> Start {
+        return [text](dataset& ds) { return start_tree(text, ds, "A"); };
+    };
+    struct tcase {
+        const char* what;
+        std::vector<std::string> names;
+        Start start;
+        size_t rows, cols;
+        double fill;
+        unsigned n;
+        std::string err;
+    };
+    const std::vector<tcase> cases{
+        {"a root that is not a leaf", {"A", "B", "C"}, as_read("(A,(B,C));"), 3, 3, 1.0, 3,
+         "The Neighbor Joining algorithm works only with a leaf as the root!\n"},
+        {"a leaf number that is not a row", {"A", "B", "C", "D"}, at_a("(A,(B,C,D));"), 3, 3, 1.0, 3, err},
+        {"two leaves with one number", {"A", "B", "C", "D"},
+         [](dataset& ds) {
+             baum* a = start_tree("(A,(B,C,D));", ds, "A");
+             leaf_named(a, "D")->id.number = 1;
+             return a;
+         },
+         4, 4, 1.0, 4, err},
+        {"an inner node with two records", {"A", "B", "C"},
+         [](dataset& ds) {
+             baum* a = leaf_named(new baum("(A,(B,C));", true, ds), "A");
+             a->reroot(nullptr);
+             return a;
+         },
+         3, 3, 1.0, 3, err},
+        {"too few active nodes: n - 2 would wrap", {"A", "B", "C"}, at_a("(A,(B,C));"), 3, 3, 1.0, 2, err},
+        {"a matrix that is not square", {"A", "B", "C"}, at_a("(A,(B,C));"), 3, 2, 1.0, 3, err},
+        {"no pair below the largest double", {"A", "B", "C"}, at_a("(A,(B,C));"), 3, 3, std::nan(""), 3, err},
+    };
+    for (const tcase& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FATAL({
+            dataset ds = make_ds(c.names);
+            baum* a = c.start(ds);
+            Matrix D(c.rows, std::vector<double>(c.cols, c.fill));
+            unsigned n = c.n;
+            a->NeighborJoining(D, n);
+        }, c.err);
+    }
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 // Shared fixtures for the tree tests: data sets, random trees, the invariant
-// checker, compact descriptions of trees, leaf look-up and fatal-exit checks.
+// checker, compact descriptions of trees, and leaf look-up.
 #ifndef QUILLMAR_TESTS_TREE_HELPERS_H
 #define QUILLMAR_TESTS_TREE_HELPERS_H
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -14,19 +13,11 @@
 #include <vector>
 
 #include "sequence/data.h"
-#include "support/subprocess.h"
+#include "support/fatal.h"
 #include "sequence/random.h"
 #include "tree/treespec.h"
 
 namespace treetest {
-
-// Runs fn in a child and expects exit status 1 with exactly this message.
-inline void expect_fatal(const std::function<void()>& fn, const std::string& msg) {
-    ChildResult r = run_in_child(fn, 20);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, msg);
-}
 
 inline baum* leaf_named(baum* root, const std::string& name) {
     identifier x;

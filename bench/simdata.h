@@ -78,7 +78,7 @@ inline eingabe_parameter write_data_set(const std::string& dir, const std::vecto
     P.subst.model = protein ? JTT : HKY;
     P.subst.params = protein ? std::vector<double>{} : std::vector<double>{2.0};
     P.subst.freqs_given = true;
-    P.subst.freqs.assign(alpha.size(), 1.0 / alpha.size());
+    P.subst.freqs.assign(alpha.size(), 1.0 / static_cast<double>(alpha.size()));
     P.fix = keepfixed(P.subst.model, TKF1);
     return P;
 }

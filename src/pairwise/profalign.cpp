@@ -394,9 +394,9 @@ void align_graph::beschrifte(zustand s0_, zustand s1_) {
     fw.first(tab);
     auto row = [this](int i) { return tab + static_cast<std::size_t>(i - i0) * W * 3; };
     for (int i = p; i <= r; i += 2) {
-        const int n = std::min(2, r - i + 1);
-        double* rows[2] = {row(i), n > 1 ? row(i + 1) : nullptr};
-        fw.band(i, n, row(i - 1), rows);
+        const int band = std::min(2, r - i + 1);
+        double* rows[2] = {row(i), band > 1 ? row(i + 1) : nullptr};
+        fw.band(i, band, row(i - 1), rows);
     }
 }
 

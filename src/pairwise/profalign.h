@@ -6,6 +6,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "models/indel.h"
@@ -74,8 +75,9 @@ public:
     const bioseq* seq2;
     std::vector<int> map1;
     std::vector<int> map2;
-    substmodel* smodel;
-    indel* imodel;
+    // Copies owned by the object, set to the time of the pair.
+    std::unique_ptr<substmodel> smodel;
+    std::unique_ptr<indel> imodel;
     double coolval;
     unsigned long steps;
     std::vector<std::vector<double>> transcounts;

@@ -60,7 +60,9 @@ std::uint32_t mult_alignment::annealing_schedule(mult_alignment*& current, mult_
         moves.params(*current);
         if (current->likelihood() > best->likelihood()) {
             nobetter = 0;
-            delete best;
+            // The old best state goes before the copy is made; the slot is
+            // empty, not dangling, in between.
+            delete std::exchange(best, nullptr);
             best = new mult_alignment(*current);
             // The count the parameter file reports: nobetter as just reset.
             if (type == 2) nni_report = nobetter;

@@ -6,7 +6,9 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <utility>
 
 #include "pairwise/forward_rows.h"
 #include "sequence/logspace.h"

@@ -4,8 +4,7 @@
 #ifndef QUILLMAR_PAIRWISE_PROFALIGN_H
 #define QUILLMAR_PAIRWISE_PROFALIGN_H
 
-#include <cfloat>
-#include <cmath>
+#include <cstddef>
 #include <memory>
 #include <vector>
 

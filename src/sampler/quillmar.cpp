@@ -116,8 +116,10 @@ int quillmar_run(int argc, char** argv) {
     std::ofstream log(P.files.logfile, std::ios::out | std::ios::trunc);
     if (!log) fatal("Cannot open logfile ", P.files.logfile, "\n");
 
+    // Declared first, so the best state is destroyed after the current one.
+    owned_slot<mult_alignment> best(nullptr);
     owned_slot<mult_alignment> current(new mult_alignment(P, type));
-    owned_slot<mult_alignment> best(new mult_alignment(*current));
+    best.slot() = new mult_alignment(*current);
 
     const std::uint32_t nni_report = annealing_loop(current.slot(), best.slot(), type, log);
 

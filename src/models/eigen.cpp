@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <utility>
 
 #include "sequence/util.h"
 
@@ -11,6 +13,11 @@ namespace {
 
 // EISPACK's sign transfer: |a| with the sign of b (b rounded to float).
 inline double sign_of(double a, double b) { return sp_isnegative(b) ? -std::fabs(a) : std::fabs(a); }
+
+// Owner of a block from std::malloc.
+struct c_free {
+    void operator()(void* p) const { std::free(p); }
+};
 
 }  // namespace
 
@@ -418,10 +425,14 @@ void substmodel::luinverse() {
     decomposition_changed();
     const int n = evecs.size();
     if (ievecs.size() != n) ievecs.resize(n);
-    int* indx = new_ivector(n);
-    double** a = new_dmatrix(n, n);
-    double* vv = static_cast<double*>(std::malloc(sizeof(double) * (n > 0 ? n : 1)));
-    if (vv == nullptr) maerror("step 1 in luinverse");
+    const scratch_ptr<int> indx_held(new_ivector(n));
+    const scratch_ptr<double*> a_held(new_dmatrix(n, n));
+    const std::unique_ptr<double, c_free> vv_held(
+        static_cast<double*>(std::malloc(sizeof(double) * (n > 0 ? n : 1))));
+    if (!vv_held) maerror("step 1 in luinverse");
+    int* const indx = indx_held.get();
+    double** const a = a_held.get();
+    double* const vv = vv_held.get();
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) a[i][j] = evecs[i][j];
 
@@ -486,15 +497,12 @@ void substmodel::luinverse() {
         }
         for (int i = 0; i < n; ++i) ievecs[i][c] = b[i];
     }
-
-    std::free(vv);
-    free_dmatrix(a);
-    free_ivector(indx);
 }
 
 void substmodel::checkevector() {
     const int n = evecs.size();
-    double** m = new_dmatrix(n, n);
+    const scratch_ptr<double*> m_held(new_dmatrix(n, n));
+    double** const m = m_held.get();
     bool bad = false;
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) {
@@ -504,5 +512,4 @@ void substmodel::checkevector() {
             if (std::fabs(i == j ? s - 1.0 : s) > 0.00001) bad = true;
         }
     if (bad) warn("\nWARNING: Inversion of eigenvector matrix not perfect!\n");
-    free_dmatrix(m);
 }

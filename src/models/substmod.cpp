@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <utility>
@@ -480,9 +479,12 @@ void substmodel::tranprobmat() {
 void substmodel::eigensystem() {
     decomposition_changed();
     const int n = alf;
-    double* wi = new_dvector(n);
-    double** a = new_dmatrix(n, n);
-    int* perm = new_ivector(n);
+    const scratch_ptr<double> wi_held(new_dvector(n));
+    const scratch_ptr<double*> a_held(new_dmatrix(n, n));
+    const scratch_ptr<int> perm_held(new_ivector(n));
+    double* const wi = wi_held.get();
+    double** const a = a_held.get();
+    int* const perm = perm_held.get();
     onepamratematrix();
     if (evecs.size() != n) evecs.resize(n);
     if (evals.size() != static_cast<std::size_t>(n)) evals.assign(n, 0.0);
@@ -507,10 +509,6 @@ void substmodel::eigensystem() {
         }
     }
     if (bad) warn("\nWARNING: Eigensystem doesn't satisfy eigenvalue equation!\n");
-
-    free_ivector(perm);
-    free_dmatrix(a);
-    free_dvector(wi);
 }
 
 

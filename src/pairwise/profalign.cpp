@@ -6,7 +6,9 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <utility>
 
 #include "pairwise/forward_rows.h"
 #include "sequence/logspace.h"
@@ -218,14 +220,15 @@ void emission_cache::reset(const substmodel* s) {
 // alignment: construction, walk, write-back
 
 alignment::alignment()
-    : seq1(nullptr), seq2(nullptr), smodel(nullptr), imodel(nullptr), coolval(0.0), steps(0) {
+    : seq1(nullptr), seq2(nullptr), coolval(0.0), steps(0) {
     fatal("You were trying to construct an empty alignment!\n");
 }
 
 alignment::alignment(const bioseq& a, const bioseq& b, double t, const substmodel& sm,
                      const indel& im, double x, unsigned long y)
-    : seq1(&a), seq2(&b), map1(a.laen()), map2(b.laen()), smodel(new substmodel(sm)),
-      imodel(new indel(im)), coolval(x), steps(y) {
+    : seq1(&a), seq2(&b), map1(a.laen()), map2(b.laen()),
+      smodel(std::make_unique<substmodel>(sm)), imodel(std::make_unique<indel>(im)), coolval(x),
+      steps(y) {
     smodel->settime(t);
     imodel->fillP(t);
     if (a.laen() == 0) std::fill(map2.begin(), map2.end(), -1);
@@ -235,34 +238,37 @@ alignment::alignment(const bioseq& a, const bioseq& b, double t, const substmode
 
 alignment::alignment(const bioseq& a, const bioseq& b, double t, const substmodel& sm,
                      const indel& im)
-    : seq1(&a), seq2(&b), map1(a.laen(), -1), map2(b.laen(), -1), smodel(new substmodel(sm)),
-      imodel(new indel(im)), coolval(0.0), steps(0) {
+    : seq1(&a), seq2(&b), map1(a.laen(), -1), map2(b.laen(), -1),
+      smodel(std::make_unique<substmodel>(sm)), imodel(std::make_unique<indel>(im)), coolval(0.0),
+      steps(0) {
     smodel->settime(t);
     imodel->fillP(t);
 }
 
 alignment::alignment(const baum& x, const baum& y, const substmodel& sm, const indel& im, double v,
                      unsigned long w)
-    : seq1(&x.seq), seq2(&y.seq), smodel(nullptr), imodel(nullptr), coolval(v), steps(w) {
+    : seq1(&x.seq), seq2(&y.seq), coolval(v), steps(w) {
     const int kx = x.whichone(&y);
     const int ky = y.whichone(&x);
     map1 = x.neighbors[kx].posmap;
     map2 = y.neighbors[ky].posmap;
     const double t = x.neighbors[kx].brl;
-    smodel = new substmodel(sm);
-    imodel = new indel(im);
+    smodel = std::make_unique<substmodel>(sm);
+    imodel = std::make_unique<indel>(im);
     smodel->settime(t);
     imodel->fillP(t);
     check_constructed();
 }
 
 alignment::alignment(const alignment& o)
-    : seq1(o.seq1), seq2(o.seq2), map1(o.map1), map2(o.map2), smodel(new substmodel(*o.smodel)),
-      imodel(new indel(*o.imodel)), coolval(o.coolval), steps(o.steps) {}
+    : seq1(o.seq1), seq2(o.seq2), map1(o.map1), map2(o.map2),
+      smodel(std::make_unique<substmodel>(*o.smodel)), imodel(std::make_unique<indel>(*o.imodel)),
+      coolval(o.coolval), steps(o.steps) {}
 
+// The substitution model goes first, as the members alone would not do it.
 alignment::~alignment() {
-    delete smodel;
-    delete imodel;
+    smodel.reset();
+    imodel.reset();
 }
 
 zustand alignment::get_zust(int i, int j) const {
@@ -389,14 +395,14 @@ void align_graph::beschrifte(zustand s0_, zustand s1_) {
         c[1] = kUncomputed;
     }
     memo = nullptr;
-    al->emis.reset(al->smodel);
+    al->emis.reset(al->smodel.get());
     forward_rows fw{al->seq1->data(), al->seq2->data(), i0, j0, p, q, s, s0, T, &al->emis};
     fw.first(tab);
     auto row = [this](int i) { return tab + static_cast<std::size_t>(i - i0) * W * 3; };
     for (int i = p; i <= r; i += 2) {
-        const int n = std::min(2, r - i + 1);
-        double* rows[2] = {row(i), n > 1 ? row(i + 1) : nullptr};
-        fw.band(i, n, row(i - 1), rows);
+        const int band = std::min(2, r - i + 1);
+        double* rows[2] = {row(i), band > 1 ? row(i + 1) : nullptr};
+        fw.band(i, band, row(i - 1), rows);
     }
 }
 
@@ -595,7 +601,7 @@ void alignment::hirschberg(int i0, int j0, int i1, int j1, std::vector<zustand>&
         double* fm1 = f0 + W * 3;             // forward row mid - 1
         double* b0 = fm1 + W * 3;             // backward row mid
         double* b1 = b0 + W * 3;              // backward row mid + 1
-        emis.reset(smodel);
+        emis.reset(smodel.get());
         emission_cache& em = emis;
 
         // Forward pass over rows p .. mid, two rows kept.

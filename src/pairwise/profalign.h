@@ -4,8 +4,8 @@
 #ifndef QUILLMAR_PAIRWISE_PROFALIGN_H
 #define QUILLMAR_PAIRWISE_PROFALIGN_H
 
-#include <cfloat>
-#include <cmath>
+#include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "models/indel.h"
@@ -74,8 +74,9 @@ public:
     const bioseq* seq2;
     std::vector<int> map1;
     std::vector<int> map2;
-    substmodel* smodel;
-    indel* imodel;
+    // Copies owned by the object, set to the time of the pair.
+    std::unique_ptr<substmodel> smodel;
+    std::unique_ptr<indel> imodel;
     double coolval;
     unsigned long steps;
     std::vector<std::vector<double>> transcounts;

@@ -2,21 +2,12 @@
 #include "sampler/mult_align.h"
 
 #include <algorithm>
-#include <cfloat>
-#include <cmath>
 #include <cstring>
 #include <deque>
-#include <fstream>
-#include <functional>
-#include <iostream>
 #include <limits>
-#include <memory>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "sequence/logspace.h"
-#include "sequence/random.h"
 #include "sequence/util.h"
 #include "sampler/mult_align_internal.h"
 
@@ -319,15 +310,15 @@ void leafblocks::fill(int bi, const std::vector<int>& cols, size_t depth,
 void mdataset::push_mult(baum* node, std::vector<int>& parentmap, std::vector<int>& columnmap,
                          std::vector<std::vector<char>>& outnames,
                          std::vector<std::vector<char>>& outrows) {
-    std::vector<std::vector<char>> names;
-    leafblocks blocks(*this, names);
+    std::vector<std::vector<char>> leafnames;
+    leafblocks blocks(*this, leafnames);
     const int top = blocks.build(node);
     leafblock& b = blocks.at(top);
     std::vector<int> all(static_cast<size_t>(b.ncols));
     for (int c = 0; c < b.ncols; ++c) all[static_cast<size_t>(c)] = c;
     outrows.assign(static_cast<size_t>(b.nrows), std::vector<char>());
     blocks.fill(top, all, 0, outrows, 0);
-    outnames = std::move(names);
+    outnames = std::move(leafnames);
     parentmap = std::move(b.pmap);
     columnmap = std::move(b.cmap);
 }

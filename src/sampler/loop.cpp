@@ -2,24 +2,9 @@
 // the best state and the two stop rules.
 #include "sampler/mult_align.h"
 
-#include <algorithm>
 #include <cfloat>
-#include <cmath>
-#include <cstring>
-#include <fstream>
-#include <functional>
 #include <iostream>
-#include <memory>
-#include <unordered_map>
 #include <utility>
-#include <vector>
-
-#include "sequence/logspace.h"
-#include "sequence/random.h"
-#include "sequence/util.h"
-#include "sampler/mult_align_internal.h"
-
-using namespace mult_align_detail;
 
 namespace {
 
@@ -60,7 +45,9 @@ std::uint32_t mult_alignment::annealing_schedule(mult_alignment*& current, mult_
         moves.params(*current);
         if (current->likelihood() > best->likelihood()) {
             nobetter = 0;
-            delete best;
+            // The old best state goes before the copy is made; the slot is
+            // empty, not dangling, in between.
+            delete std::exchange(best, nullptr);
             best = new mult_alignment(*current);
             // The count the parameter file reports: nobetter as just reset.
             if (type == 2) nni_report = nobetter;

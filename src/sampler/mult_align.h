@@ -319,8 +319,29 @@ public:
 
 // The annealing loop over the current state: runs until the step limit or
 // the stop rule, keeping the best state seen; returns the count for the
-// parameter file's last line.
+// parameter file's last line. A state replaced in a slot is deleted by the
+// loop; the caller owns what the slots hold at the end.
 std::uint32_t annealing_loop(mult_alignment*& current, mult_alignment*& best, int type,
                              std::ostream& log);
+
+// Owns one heap object through a plain pointer that it lends out as a slot
+// (T*&) to operations that replace the object in it; deletes whatever the
+// slot holds when the owner goes.
+template <class T>
+class owned_slot {
+public:
+    explicit owned_slot(T* p) noexcept : p_(p) {}
+    ~owned_slot() { delete p_; }
+    owned_slot(const owned_slot&) = delete;
+    owned_slot& operator=(const owned_slot&) = delete;
+
+    T*& slot() noexcept { return p_; }
+    T* get() const noexcept { return p_; }
+    T& operator*() const noexcept { return *p_; }
+    T* operator->() const noexcept { return p_; }
+
+private:
+    T* p_;
+};
 
 #endif

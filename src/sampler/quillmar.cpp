@@ -116,10 +116,12 @@ int quillmar_run(int argc, char** argv) {
     std::ofstream log(P.files.logfile, std::ios::out | std::ios::trunc);
     if (!log) fatal("Cannot open logfile ", P.files.logfile, "\n");
 
-    mult_alignment* current = new mult_alignment(P, type);
-    mult_alignment* best = new mult_alignment(*current);
+    // Declared first, so the best state is destroyed after the current one.
+    owned_slot<mult_alignment> best(nullptr);
+    owned_slot<mult_alignment> current(new mult_alignment(P, type));
+    best.slot() = new mult_alignment(*current);
 
-    const std::uint32_t nni_report = annealing_loop(current, best, type, log);
+    const std::uint32_t nni_report = annealing_loop(current.slot(), best.slot(), type, log);
 
     current->bericht(log);
     log << "Time: " << static_cast<long long>(std::clock() / 1000000) << "\n";
@@ -145,8 +147,5 @@ int quillmar_run(int argc, char** argv) {
     failures += append_result(P.files.outtree, tree.str());
     failures += append_result(P.files.outparam, par.str());
     if (!failures.empty()) fatal(failures);
-
-    delete current;
-    delete best;
     return 0;
 }

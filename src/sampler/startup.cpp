@@ -4,11 +4,9 @@
 #include "sampler/mult_align.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
-#include <cstring>
+#include <cstddef>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -16,8 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "sequence/logspace.h"
-#include "sequence/random.h"
 #include "sequence/util.h"
 #include "sampler/mult_align_internal.h"
 

@@ -4,23 +4,14 @@
 #include "sampler/mult_align.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <functional>
 #include <iostream>
-#include <memory>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "sequence/logspace.h"
 #include "sequence/random.h"
 #include "sequence/util.h"
-#include "sampler/mult_align_internal.h"
-
-using namespace mult_align_detail;
 
 namespace {
 

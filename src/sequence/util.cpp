@@ -1,6 +1,5 @@
 #include "sequence/util.h"
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

@@ -4,6 +4,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -67,6 +68,25 @@ unsigned long*** new_ulicube(int planes, int rows, int cols);
 void free_ulivector(unsigned long* v);
 void free_ulimatrix(unsigned long** m);
 void free_ulicube(unsigned long*** c);
+
+// The matching free for each form, so that std::unique_ptr can own scratch:
+// scratch_ptr<double*> holds a matrix from new_dmatrix, and so on.
+struct scratch_free {
+    void operator()(double* v) const { free_dvector(v); }
+    void operator()(double** m) const { free_dmatrix(m); }
+    void operator()(double*** c) const { free_dcube(c); }
+    void operator()(char* v) const { free_cvector(v); }
+    void operator()(char** m) const { free_cmatrix(m); }
+    void operator()(char*** c) const { free_ccube(c); }
+    void operator()(int* v) const { free_ivector(v); }
+    void operator()(int** m) const { free_imatrix(m); }
+    void operator()(int*** c) const { free_icube(c); }
+    void operator()(unsigned long* v) const { free_ulivector(v); }
+    void operator()(unsigned long** m) const { free_ulimatrix(m); }
+    void operator()(unsigned long*** c) const { free_ulicube(c); }
+};
+template <class T>
+using scratch_ptr = std::unique_ptr<T, scratch_free>;
 
 // Reallocates a block to the given size in bytes (allocates when p is null).
 void* myrealloc(void* p, unsigned int bytes);

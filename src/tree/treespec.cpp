@@ -7,7 +7,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
-#include <iostream>
+#include <utility>
 
 #include "sequence/random.h"
 #include "sequence/util.h"

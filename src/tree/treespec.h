@@ -5,6 +5,7 @@
 #define QUILLMAR_TREE_TREESPEC_H
 
 #include <fstream>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <unordered_set>

@@ -2,63 +2,109 @@
 // run with the summary and the three result files.
 #include "sampler/quillmar.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "control/eingabe.h"
 #include "sampler/mult_align.h"
+#include "sequence/random.h"
 #include "sequence/util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// The name made absolute and normal; a file need not exist for this.
-std::string normal_path(const std::string& name) {
+// Links followed before a name counts as a loop, as the system does.
+constexpr int max_link_hops = 40;
+
+// The name made absolute, with every folder on the way resolved; a file need
+// not exist for this.
+fs::path normal_path(const fs::path& name) {
     std::error_code ec;
     const fs::path abs = fs::absolute(name, ec);
-    if (ec) return name;
+    if (ec) return name.lexically_normal();
     const fs::path normal = fs::weakly_canonical(abs, ec);
-    return ec ? abs.lexically_normal().string() : normal.string();
+    return ec ? abs.lexically_normal() : normal;
 }
 
-// Two names of one file: the same path, or the same existing file.
-bool same_file(const std::string& a, const std::string& b) {
-    if (a == b) return true;
+// What a name leads to, as opening it would find it: a regular file,
+// nothing yet (the run would create a regular file), or anything else (a
+// device, a FIFO, a folder, a loop of links), which two names cannot share
+// as one file.
+enum class kind { regular, absent, other };
+
+kind kind_of(const std::string& name) {
     std::error_code ec;
-    if (fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec) && !ec) return true;
-    return normal_path(a) == normal_path(b);
+    const fs::file_status st = fs::status(name, ec);
+    if (st.type() == fs::file_type::not_found) return kind::absent;
+    if (ec) return kind::other;
+    return fs::is_regular_file(st) ? kind::regular : kind::other;
+}
+
+// Where the file of a name that leads to nothing would be created: links
+// followed, each relative target taken from its link's folder. False for a
+// chain of links too long to follow.
+bool creation_path(const std::string& name, fs::path& out) {
+    fs::path p = normal_path(name);
+    for (int hops = 0;; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(p, ec))) break;
+        if (hops == max_link_hops) return false;
+        const fs::path target = fs::read_symlink(p, ec);
+        if (ec) return false;
+        p = normal_path(target.is_absolute() ? target : p.parent_path() / target);
+    }
+    out = p;
+    return true;
+}
+
+// Two names of one regular file: the same existing file, or the same place
+// where a file is yet to be created. Devices such as /dev/null may be named
+// any number of times.
+bool same_file(const std::string& a, const std::string& b) {
+    const kind ka = kind_of(a), kb = kind_of(b);
+    if (ka != kb || ka == kind::other) return false;
+    std::error_code ec;
+    if (ka == kind::regular) return fs::equivalent(a, b, ec) && !ec;
+    fs::path pa, pb;
+    return creation_path(a, pa) && creation_path(b, pb) && pa == pb;
 }
 
 struct named_file {
     const std::string& name;
     const char* what;
+    const char* harm;  // what writing it would do to an input
 };
 
-// The log is truncated before the inputs are read and the results are
-// appended at the end: no file the run writes may be an input or another
-// file the run writes.
+// The seed file is appended to and the log is truncated before the inputs
+// are read, and the results are appended at the end: no file the run writes
+// may be an input or another file the run writes.
 void refuse_shared_names(const eingabe_parameter& P, const std::string& control) {
-    const named_file inputs[] = {{control, "control file"},
-                                 {P.files.infile, "sequence file"},
-                                 {P.files.guidetree, "guide tree file"}};
-    const named_file outputs[] = {{P.files.logfile, "logfile"},
-                                  {P.files.outalign, "alignment file"},
-                                  {P.files.outtree, "tree file"},
-                                  {P.files.outparam, "parameter file"}};
+    const std::string seed(seed_file);
+    const named_file inputs[] = {{control, "control file", ""},
+                                 {P.files.infile, "sequence file", ""},
+                                 {P.files.guidetree, "guide tree file", ""}};
+    const char* const appended = "; the results would be appended to it\n";
+    const named_file outputs[] = {{seed, "seed file", "; the seed would be appended to it\n"},
+                                  {P.files.logfile, "logfile", "; it would be overwritten\n"},
+                                  {P.files.outalign, "alignment file", appended},
+                                  {P.files.outtree, "tree file", appended},
+                                  {P.files.outparam, "parameter file", appended}};
     const std::size_t count = sizeof outputs / sizeof outputs[0];
     for (std::size_t k = 0; k < count; ++k) {
         const named_file& out = outputs[k];
-        const char* harm = k == 0 ? "; it would be overwritten\n" : "; the results would be appended to it\n";
         for (const auto& in : inputs)
-            if (same_file(out.name, in.name)) fatal("The ", out.what, " ", out.name, " is the ", in.what, harm);
+            if (same_file(out.name, in.name)) fatal("The ", out.what, " ", out.name, " is the ", in.what, out.harm);
         for (std::size_t j = 0; j < k; ++j)
             if (same_file(out.name, outputs[j].name))
                 fatal("The ", out.what, " ", out.name, " is the ", outputs[j].what,
@@ -66,28 +112,52 @@ void refuse_shared_names(const eingabe_parameter& P, const std::string& control)
     }
 }
 
-// Whether a result file can be opened for appending; the file is neither
-// created nor changed.
+// Whether a result file can be opened for appending; nothing is created or
+// changed, and only a regular file is opened (a FIFO is opened once, at the
+// end).
 bool appendable(const std::string& name) {
-    const fs::path path(name);
-    if (!path.has_filename()) return false;
+    if (!fs::path(name).has_filename()) return false;
     std::error_code ec;
-    if (fs::exists(path, ec)) {
+    switch (kind_of(name)) {
+    case kind::regular: {
         std::ofstream out(name, std::ios::out | std::ios::app);
         return static_cast<bool>(out);
     }
-    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    case kind::other: {
+        const fs::file_status st = fs::status(name, ec);
+        return !ec && !fs::is_directory(st) && access(name.c_str(), W_OK) == 0;
+    }
+    case kind::absent:
+        break;
+    }
+    fs::path target;
+    if (!creation_path(name, target)) return false;
+    const fs::path dir = target.parent_path();
     return fs::is_directory(dir, ec) && access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
 // Appends a finished text to a result file; returns the message of a
-// failure, empty on success.
+// failure, empty on success. A regular file that cannot take the whole text
+// is cut back to its earlier length, so it never holds part of a record.
 std::string append_result(const std::string& name, const std::string& text) {
-    std::ofstream out(name, std::ios::out | std::ios::app);
-    if (!out) return "Cannot open output file " + name + "\n";
-    out << text;
-    out.close();
-    if (out.fail()) return "Cannot write output file " + name + "\n";
+    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return "Cannot open output file " + name + "\n";
+    struct stat st;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const off_t earlier = regular ? st.st_size : 0;
+    bool ok = true;
+    for (std::size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0) done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno == EINTR) continue;
+        else ok = false;
+    }
+    if (!ok && regular) {
+        while (::ftruncate(fd, earlier) != 0 && errno == EINTR) {
+        }
+    }
+    if (::close(fd) != 0 && errno != EINTR) ok = false;
+    if (!ok) return "Cannot write output file " + name + "\n";
     return "";
 }
 
@@ -110,6 +180,8 @@ int quillmar_run(int argc, char** argv) {
     }
 
     refuse_shared_names(P, argv[1]);
+    if (!append_seed())
+        warn("WARNING: Cannot write the seed file ", seed_file, "; the seed of this run is ", last_seed(), "\n");
     // A result file that cannot be opened is found before the run, not after.
     for (const std::string* name : {&P.files.outalign, &P.files.outtree, &P.files.outparam})
         if (!appendable(*name)) fatal("Cannot open output file ", *name, "\n");

@@ -32,6 +32,9 @@ int idum2 = 123456789;
 int iy = 0;
 int iv[NTAB] = {};
 
+bool seeded = false;
+unsigned int seed_given = 0;
+
 inline int schrage(int x, int iq, int ia, int ir, int im) {
     int k = x / iq;
     x = ia * (x - k * iq) - k * ir;
@@ -40,6 +43,8 @@ inline int schrage(int x, int iq, int ia, int ir, int im) {
 }
 
 void seed_from(unsigned int seed) {
+    seeded = true;
+    seed_given = seed;
     std::srand(seed);
     srandom(seed);
     idum = -std::rand();
@@ -69,22 +74,24 @@ double randomunitintervall() {
     return temp > RNMX ? RNMX : temp;
 }
 
-void initrandom() {
-    unsigned int seed = static_cast<unsigned int>(std::time(nullptr));
-    {
-        std::ofstream out("Zufallszahl", std::ios::app);
-        out << seed << "\n";
-        out.close();
-    }
-    seed_from(seed);
+void initrandom() { seed_from(static_cast<unsigned int>(std::time(nullptr))); }
+
+bool append_seed() {
+    if (!seeded) return true;
+    std::ofstream out(seed_file, std::ios::app);
+    out << seed_given << "\n";
+    out.close();
+    return !out.fail();
 }
+
+unsigned int last_seed() { return seed_given; }
 
 void seedrandom(unsigned int seed) { seed_from(seed); }
 
 void zzinitrandom() {
     unsigned int seed = 0;
     {
-        std::ifstream in("Zufallszahl");
+        std::ifstream in(seed_file);
         in >> seed;
         if (!in) seed = 0;
     }

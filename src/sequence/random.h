@@ -8,8 +8,17 @@
 // re-initialisation (from its magnitude) at the next draw.
 extern int idum;
 
+// The file in the working folder that keeps the seed of every run.
+inline constexpr char seed_file[] = "Zufallszahl";
+
 double randomunitintervall();
+// Seeds both generators from the clock; the seed is kept for append_seed.
 void initrandom();
+// Appends the last seed given to the generators to the seed file, one line;
+// false if it could not be written (nothing seeded yet writes nothing).
+bool append_seed();
+// The last seed given to the generators.
+unsigned int last_seed();
 // Seeds from a given value exactly as initrandom does after the clock
 // (srand, srandom, idum = -rand()); no file is written.
 void seedrandom(unsigned int seed);

@@ -11,14 +11,20 @@
 #include <sstream>
 #include <string>
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <regex>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "sampler/quillmar.h"
 #include "sequence/random.h"
 #include "support/fatal.h"
+#include "support/subprocess.h"
 #include "sampler_fixtures.h"
 
 namespace {
@@ -217,7 +223,8 @@ TEST(CliArgs, WrongCountGivesUsageAndKeepsLog) {
         write_file(dir + "/Zufallszahl", "1\n");
         ChildResult r = run(dir, args);
         EXPECT_TRUE(fatal_with(r, usage)) << args.size();
-        EXPECT_EQ(count_lines(read_file(dir + "/Zufallszahl")), 2);
+        // No file name is known yet, so nothing is written, the seed included.
+        EXPECT_EQ(read_file(dir + "/Zufallszahl"), "1\n");
         EXPECT_EQ(read_file(dir + "/run.log"), "old log\n");
     }
 }
@@ -235,6 +242,7 @@ TEST(CliArgs, UnknownAnalysisType) {
         ChildResult r = run(dir, {"control.txt", c.arg});
         EXPECT_TRUE(fatal_with(r, c.err));
         EXPECT_FALSE(exists(dir + "/run.log"));
+        EXPECT_FALSE(exists(dir + "/Zufallszahl"));
     }
 }
 
@@ -295,6 +303,7 @@ TEST(CliFail, FileWrittenByTheRunNamingAnotherIsRefused) {
     struct tcase {
         std::string line;  // FILES line that overrides a default name
         std::string err;
+        strings links = {};  // symbolic links made first: name, target, name, target...
     };
     const std::string appended = "; the results would be appended to it\n";
     const std::string mixed = "; both would be written into one file\n";
@@ -305,12 +314,26 @@ TEST(CliFail, FileWrittenByTheRunNamingAnotherIsRefused) {
         {"outtree = run.log\n", "The tree file run.log is the logfile" + mixed},
         {"outparam = result.phy\n", "The parameter file result.phy is the alignment file" + mixed},
         {"outparam = sub/../result.tree\n", "The parameter file sub/../result.tree is the tree file" + mixed},
+        // Links whose targets the run would create: the same file all the same.
+        {"outparam = out.param\n", "The parameter file out.param is the alignment file" + mixed,
+         {"out.param", "result.phy"}},
+        {"outparam = sub/p.lnk\n", "The parameter file sub/p.lnk is the alignment file" + mixed,
+         {"sub/p.lnk", "../chain", "chain", "sub/../result.phy"}},
+        {"outtree = sub/t.lnk\n", "The tree file sub/t.lnk is the logfile" + mixed,
+         {"sub/t.lnk", "/DIR/run.log"}},
+        {"outalign = a.lnk\n", "The alignment file a.lnk is the sequence file" + appended,
+         {"a.lnk", "sub/../seqs.fasta"}},
     };
     for (const auto& c : cases) {
         const std::string ctl = control("JC69", "maxsteps = 0\n", c.line);
         std::string dir = setup(ctl);
         mkdir((dir + "/sub").c_str(), 0755);
         ASSERT_EQ(::link((dir + "/guide.tree").c_str(), (dir + "/hard.tree").c_str()), 0);
+        for (std::size_t i = 0; i + 1 < c.links.size(); i += 2) {
+            std::string target = c.links[i + 1];
+            if (starts_with(target, "/DIR/")) target = dir + target.substr(4);
+            ASSERT_EQ(::symlink(target.c_str(), (dir + "/" + c.links[i]).c_str()), 0) << c.links[i];
+        }
         ChildResult r = run(dir, {"control.txt", "0"});
         EXPECT_TRUE(fatal_with(r, c.err)) << c.line;
         EXPECT_EQ(read_file(dir + "/control.txt"), ctl);
@@ -325,14 +348,23 @@ TEST(CliFail, UnopenableResultFileStopsBeforeTheRun) {
     struct tcase {
         std::string line;
         std::string name;
+        strings links = {};  // symbolic links made first: name, target, name, target...
     };
     const std::vector<tcase> cases{{"outalign = nodir/a.phy\n", "nodir/a.phy"},
                                    {"outtree = nodir/t.tree\n", "nodir/t.tree"},
                                    {"outparam = nodir/p.txt\n", "nodir/p.txt"},
-                                   {"outalign = sub\n", "sub"}};
+                                   {"outalign = sub\n", "sub"},
+                                   // a link into a folder that does not exist
+                                   {"", "result.tree", {"result.tree", "nodir/t.tree"}},
+                                   // relative to the link's folder, where there is no nodir
+                                   {"outparam = sub/p.lnk\n", "sub/p.lnk", {"nodir", "sub", "sub/p.lnk", "nodir/p"}},
+                                   // a loop of links
+                                   {"", "result.param", {"result.param", "loop", "loop", "result.param"}}};
     for (const auto& c : cases) {
         std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
         mkdir((dir + "/sub").c_str(), 0755);
+        for (std::size_t i = 0; i + 1 < c.links.size(); i += 2)
+            ASSERT_EQ(::symlink(c.links[i + 1].c_str(), (dir + "/" + c.links[i]).c_str()), 0) << c.links[i];
         write_file(dir + "/run.log", "old log\n");
         write_file(dir + "/result.phy", "earlier\n");
         ChildResult r = run(dir, {"control.txt", "0"});
@@ -363,6 +395,207 @@ TEST(CliFail, FailedWriteAtTheEndKeepsTheOtherResults) {
         EXPECT_NE(r.out.find("highest log likelihood: "), std::string::npos) << c.line;
         for (auto& f : c.written) EXPECT_FALSE(read_file(dir + "/" + f).empty()) << c.line << f;
     }
+}
+
+// The seed file is written by the run like the log: refused as an input and
+// as another output, before anything, the seed line included, is written.
+TEST(CliFail, SeedFileSharedWithAnotherFileIsRefused) {
+    struct tcase {
+        std::string line;     // FILES line
+        std::string control;  // name of the control file
+        std::string seed;     // earlier content of Zufallszahl, "-" for none
+        std::string err;
+        strings links = {};
+    };
+    const std::string ctl0 = control("JC69", "maxsteps = 0\n");
+    const std::string seeded = "; the seed would be appended to it\n";
+    const std::string mixed = "; both would be written into one file\n";
+    const std::vector<tcase> cases{
+        {"infile = Zufallszahl\n", "control.txt", kSeqs, "The seed file Zufallszahl is the sequence file" + seeded},
+        {"guidetree = ./Zufallszahl\n", "control.txt", kGuide,
+         "The seed file Zufallszahl is the guide tree file" + seeded},
+        {"", "Zufallszahl", ctl0, "The seed file Zufallszahl is the control file" + seeded},
+        {"infile = seqs.lnk\n", "control.txt", kSeqs, "The seed file Zufallszahl is the sequence file" + seeded,
+         {"seqs.lnk", "Zufallszahl"}},
+        {"logfile = Zufallszahl\n", "control.txt", "1234\n", "The logfile Zufallszahl is the seed file" + mixed},
+        {"logfile = seed.lnk\n", "control.txt", "-", "The logfile seed.lnk is the seed file" + mixed,
+         {"seed.lnk", "Zufallszahl"}},
+        {"outtree = sub/../Zufallszahl\n", "control.txt", "-",
+         "The tree file sub/../Zufallszahl is the seed file" + mixed},
+        {"outparam = ./Zufallszahl\n", "control.txt", "1234\n",
+         "The parameter file ./Zufallszahl is the seed file" + mixed},
+    };
+    for (const auto& c : cases) {
+        const std::string ctl = control("JC69", "maxsteps = 0\n", c.line);
+        std::string dir = setup(ctl);
+        mkdir((dir + "/sub").c_str(), 0755);
+        if (c.control != "control.txt") write_file(dir + "/" + c.control, ctl);
+        else if (c.seed != "-") write_file(dir + "/Zufallszahl", c.seed);
+        for (std::size_t i = 0; i + 1 < c.links.size(); i += 2)
+            ASSERT_EQ(::symlink(c.links[i + 1].c_str(), (dir + "/" + c.links[i]).c_str()), 0) << c.links[i];
+        ChildResult r = run(dir, {c.control, "0"});
+        EXPECT_TRUE(fatal_with(r, c.err)) << c.line;
+        if (c.seed == "-") EXPECT_FALSE(exists(dir + "/Zufallszahl")) << c.line;
+        else EXPECT_EQ(read_file(dir + "/Zufallszahl"), c.seed) << c.line;
+        for (const char* f : {"/run.log", "/result.phy", "/result.tree", "/result.param"})
+            EXPECT_FALSE(exists(dir + f)) << c.line << f;
+    }
+}
+
+// A result append that fails leaves the file as it was: an earlier file
+// keeps exactly its bytes, one the run created holds nothing.
+TEST(CliFail, FailedAppendLeavesNoPartOfARecord) {
+    struct tcase {
+        std::string line;
+        rlim_t limit;         // largest file the run may write
+        std::size_t earlier;  // bytes already in result.phy, 0 for no file
+        strings written;      // result files that take their record
+    };
+    // The alignment record is 165 bytes, the tree 69, the parameters 106; the
+    // log holds all three.
+    const std::vector<tcase> cases{{"", 4096, 4000, {"result.tree", "result.param"}},
+                                   {"logfile = /dev/null\n", 128, 0, {"result.tree", "result.param"}}};
+    for (const auto& c : cases) {
+        std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
+        const std::string before = std::string(c.earlier, 'x');
+        if (c.earlier > 0) write_file(dir + "/result.phy", before);
+        ChildResult r = run_in_child(
+            [&] {
+                if (chdir(dir.c_str()) != 0) _exit(9);
+                const rlimit fsize{c.limit, c.limit};
+                setrlimit(RLIMIT_FSIZE, &fsize);
+                std::signal(SIGXFSZ, SIG_IGN);
+                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0", static_cast<char*>(nullptr));
+                _exit(127);
+            },
+            300);
+        // The run's progress lines precede the stop on standard output.
+        EXPECT_TRUE(fatal_with_output(r, "Cannot write output file result.phy\n")) << c.line;
+        if (c.line.empty()) {
+            const std::string log = read_file(dir + "/run.log");
+            EXPECT_NE(log.find("\n\nTime: "), std::string::npos) << "the log must stay under the limit";
+        }
+        EXPECT_EQ(read_file(dir + "/result.phy"), before) << c.line;
+        for (auto& f : c.written) {
+            const std::string text = read_file(dir + "/" + f);
+            EXPECT_FALSE(text.empty()) << f;
+            EXPECT_LT(text.size(), c.limit) << f;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Special files
+
+// Devices are no files two names could overwrite in each other.
+TEST(CliRun, DevicesMayBeNamedMoreThanOnce) {
+    const std::vector<std::string> cases{"logfile = /dev/null\nouttree = /dev/null\n",
+                                         "outalign = /dev/null\nouttree = /dev/null\noutparam = /dev/null\n"};
+    for (const auto& line : cases) {
+        std::string dir = setup(control("JC69", "maxsteps = 0\n", line));
+        ChildResult r = run(dir, {"control.txt", "0"});
+        EXPECT_EQ(r.status, 0) << line << r.err;
+        EXPECT_EQ(r.err, "") << line;
+        EXPECT_NE(r.out.find("highest log likelihood: "), std::string::npos) << line;
+    }
+}
+
+TEST(CliRun, UnwritableSeedFileGivesAWarning) {
+    std::string dir = setup(control("JC69", "maxsteps = 0\n"));
+    ASSERT_EQ(mkdir((dir + "/Zufallszahl").c_str(), 0755), 0);
+    const long long t0 = static_cast<long long>(std::time(nullptr));
+    ChildResult r = run(dir, {"control.txt", "0"});
+    const long long t1 = static_cast<long long>(std::time(nullptr));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(
+        r.err, m, std::regex("WARNING: Cannot write the seed file Zufallszahl; the seed of this run is ([0-9]+)\n")))
+        << r.err;
+    EXPECT_GE(std::stoll(m[1]), t0);
+    EXPECT_LE(std::stoll(m[1]), t1);
+    EXPECT_FALSE(read_file(dir + "/result.param").empty());
+}
+
+// A FIFO is opened once, when its record is written; a reader that waits
+// for the run gets the whole record and then the end.
+TEST(CliRun, FifoResultFileIsOpenedOnceAtTheEnd) {
+    std::string dir = setup(control("JC69", "maxsteps = 0\n"));
+    const std::string fifo = dir + "/result.tree";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    std::fflush(nullptr);
+    const pid_t reader = fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        alarm(120);
+        std::string got;
+        const int fd = ::open(fifo.c_str(), O_RDONLY);
+        char buf[4096];
+        ssize_t n;
+        while (fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
+        write_file(dir + "/got", got);
+        _exit(0);
+    }
+    ChildResult r = run_program({QUILLMAR_BINARY, "control.txt", "0"}, dir, 60);
+    // Releases a reader still waiting for a writer.
+    const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (w >= 0) ::close(w);
+    int status = 0;
+    waitpid(reader, &status, 0);
+    EXPECT_FALSE(r.timed_out) << "the run hung on the FIFO";
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string got = read_file(dir + "/got");
+    EXPECT_EQ(got, value_after(read_file(dir + "/run.log"), "tree : ") + "\n");
+    EXPECT_TRUE(starts_with(got, "(")) << got;
+}
+
+// The log entry is in the file when its progress line arrives: a run killed
+// then keeps it.
+TEST(CliRun, LogEntryIsInTheFileWhenReported) {
+    std::string dir = setup(control("JC69", "maxsteps = 1000000\nreportafter = 1000000\n"));
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        alarm(300);
+        dup2(out[1], 1);
+        ::close(out[0]);
+        ::close(out[1]);
+        const int null = ::open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 2);
+        if (chdir(dir.c_str()) != 0) _exit(9);
+        execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ::close(out[1]);
+    const std::string prefix = "log likelihood after 0 steps: ";
+    std::string text;
+    for (int waited = 0; waited < 300 && text.find('\n', text.find(prefix)) == std::string::npos;) {
+        pollfd p{out[0], POLLIN, 0};
+        if (poll(&p, 1, 1000) == 0) {
+            ++waited;
+            continue;
+        }
+        char buf[4096];
+        const ssize_t n = ::read(out[0], buf, sizeof buf);
+        if (n <= 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ::close(out[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was stopped";
+    const std::size_t at = text.find(prefix);
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::string L = text.substr(at + prefix.size(), text.find('\n', at) - at - prefix.size());
+    const std::string log = read_file(dir + "/run.log");
+    EXPECT_TRUE(starts_with(log, "Step 0:\nlog likelihood = " + L + "\n")) << log;
+    EXPECT_NE(log.find("\nalignment :\n"), std::string::npos) << log;
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log.substr(log.size() - 2), "\n\n") << log;
 }
 
 // ---------------------------------------------------------------------------

@@ -130,14 +130,19 @@ TEST(Random, SeedrandomMatchesGlibc) {
     }
 }
 
-TEST(Random, InitrandomAppendsTheSeed) {
+// The seed is taken at initrandom and written only by append_seed, which
+// the run calls once it knows no input is the seed file.
+TEST(Random, AppendSeedAppendsTheSeedOfInitrandom) {
     const std::string dir = make_temp_dir();
     const long t0 = static_cast<long>(std::time(nullptr));
     for (int run = 0; run < 2; ++run) {
         auto r = run_in_child([&] {
             if (chdir(dir.c_str()) != 0) _exit(3);
+            const std::string before = read_file("Zufallszahl");
             initrandom();
             const int got = idum;
+            if (read_file("Zufallszahl") != before) std::printf("written by initrandom\n");
+            if (!append_seed()) std::printf("append failed\n");
             // The seed is the number just written; idum is -rand() after srandom(seed).
             std::string text = read_file("Zufallszahl");
             std::istringstream lines(text);
@@ -145,10 +150,11 @@ TEST(Random, InitrandomAppendsTheSeed) {
             while (std::getline(lines, line)) last = line;
             srandom(static_cast<unsigned>(std::stoul(last)));
             std::printf("%s\n", got == -std::rand() ? "ok" : "mismatch");
+            std::printf("%s\n", last_seed() == std::stoul(last) ? "ok" : "mismatch");
         });
         ASSERT_TRUE(r.exited);
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "ok\n");
+        EXPECT_EQ(r.out, "ok\nok\n");
         EXPECT_EQ(r.err, "");
     }
     const long t1 = static_cast<long>(std::time(nullptr));
@@ -168,17 +174,17 @@ TEST(Random, InitrandomAppendsTheSeed) {
     EXPECT_EQ(text.back(), '\n');
 }
 
-TEST(Random, InitrandomIgnoresAnUnwritableSeedFile) {
+TEST(Random, AppendSeedReportsAnUnwritableSeedFile) {
     const std::string dir = make_temp_dir();
     ASSERT_EQ(mkdir((dir + "/Zufallszahl").c_str(), 0755), 0);
     auto r = run_in_child([&] {
         if (chdir(dir.c_str()) != 0) _exit(3);
         initrandom();
-        std::printf("%d\n", idum < 0 || idum == 0 ? 1 : 0);
+        std::printf("%d %d\n", idum < 0 || idum == 0 ? 1 : 0, append_seed() ? 1 : 0);
     });
     ASSERT_TRUE(r.exited);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "1\n");
+    EXPECT_EQ(r.out, "1 0\n");
     EXPECT_EQ(r.err, "");
 }
 

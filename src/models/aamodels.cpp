@@ -15,6 +15,7 @@ struct aatable {
     double f[20];
 };
 
+// clang-format off
 const aatable kJtt = {
     {
         // A
@@ -338,6 +339,7 @@ const aatable kBlosum62 = {
     {0.074, 0.052, 0.045, 0.054, 0.025, 0.034, 0.054, 0.074, 0.026, 0.068,
      0.099, 0.058, 0.025, 0.047, 0.039, 0.057, 0.051, 0.013, 0.032, 0.073},
 };
+// clang-format on
 
 }  // namespace
 

@@ -8,11 +8,11 @@
 // the process, which other programs on the machine disturb less.
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -158,8 +158,8 @@ int main(int argc, char** argv) {
     std::printf("%-8s %3s %4s %6s %9s %9s %7s %7s %7s %7s %7s %9s %12s\n", "data", "n", "len",
                 "start", "steps/s", "cycle ms", "copy", "sweep", "leafali", "lik", "param",
                 "peak kB", "final lnL");
-    std::printf("%-8s %3s %4s %6s %9s %9s %7s %7s %7s %7s %7s\n", "", "", "", "[s]", "", "",
-                "[ms]", "[ms]", "[ms]", "[ms]", "[ms]");
+    std::printf("%-8s %3s %4s %6s %9s %9s %7s %7s %7s %7s %7s\n", "", "", "", "[s]", "", "", "[ms]",
+                "[ms]", "[ms]", "[ms]", "[ms]");
     for (bool protein : {false, true})
         for (int len : {200, 500})
             for (int n : {8, 16, 32}) {

@@ -25,8 +25,8 @@ inline std::uint64_t fnv1a(const std::string& s) {
 
 // Substitutions with probability p, single-residue insertions and deletions
 // with probability q each.
-inline std::string evolve(std::mt19937& g, const std::string& a, const std::string& alpha,
-                          double p, double q) {
+inline std::string evolve(std::mt19937& g, const std::string& a, const std::string& alpha, double p,
+                          double q) {
     std::uniform_real_distribution<double> u(0, 1);
     std::string b;
     for (char c : a) {
@@ -63,8 +63,8 @@ inline std::string alphabet(bool protein) { return protein ? "ARNDCQEGHILKMFPSTW
 // Writes seqs.fasta and a star guide.tree into dir and returns the
 // parameters of a run on them: HKY (kappa 2) or JTT with equal
 // frequencies, TKF1 indels.
-inline eingabe_parameter write_data_set(const std::string& dir, const std::vector<std::string>& seqs,
-                                        bool protein) {
+inline eingabe_parameter write_data_set(const std::string& dir,
+                                        const std::vector<std::string>& seqs, bool protein) {
     std::string fasta, guide = "(";
     for (std::size_t i = 0; i < seqs.size(); ++i) {
         fasta += ">s" + std::to_string(i + 1) + "\n" + seqs[i] + "\n";

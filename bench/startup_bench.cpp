@@ -12,19 +12,19 @@
 // first start-up line to "Building the initial NJ tree") and those of the
 // rest; P is the substitution probability per simulated branch (0.06; the
 // indel probability is P/15), larger for more distant sequences.
-#include <ctime>
+#include <unistd.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
-#include <unistd.h>
 
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
@@ -66,8 +66,8 @@ double between(const timed_sink& sink, const std::string& from, const std::strin
 }
 
 std::string scratch_dir() {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("quillmar_startup_" + std::to_string(getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("quillmar_startup_" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     return dir.string();
 }

@@ -63,10 +63,11 @@ Result run(int n, int len, int cycles) {
     std::filesystem::remove_all(dir);
     r.step /= cycles;
     r.params /= cycles;
-    std::printf("n %3d len %4d cycles %4d: step %8.2f ms  param %8.2f ms  cycles/s %8.2f  "
-                "lnL %.17g  hash %016llx\n",
-                n, len, cycles, 1000 * r.step, 1000 * r.params, 1 / (r.step + r.params),
-                s.likelihood(), static_cast<unsigned long long>(fnv1a(state.str())));
+    std::printf(
+        "n %3d len %4d cycles %4d: step %8.2f ms  param %8.2f ms  cycles/s %8.2f  "
+        "lnL %.17g  hash %016llx\n",
+        n, len, cycles, 1000 * r.step, 1000 * r.params, 1 / (r.step + r.params), s.likelihood(),
+        static_cast<unsigned long long>(fnv1a(state.str())));
     std::fflush(stdout);
     return r;
 }
@@ -89,7 +90,6 @@ int main(int argc, char** argv) {
     const Result r32 = run(32, len, cycles(30));
     const Result r64 = run(64, len, cycles(16));
     std::printf("summary: cycles/s(32) %.3f  step(16) %.3f ms  step(64) %.3f ms  ratio %.3f\n",
-                1 / (r32.step + r32.params), 1000 * r16.step, 1000 * r64.step,
-                r64.step / r16.step);
+                1 / (r32.step + r32.params), 1000 * r16.step, 1000 * r64.step, r64.step / r16.step);
     return 0;
 }

@@ -16,12 +16,8 @@
 namespace {
 
 // Range tests in single precision; values that are not finite fail.
-bool sp_above(double x, double bound) {
-    return std::isfinite(x) && single_precision(x) > bound;
-}
-bool sp_below(double x, double bound) {
-    return std::isfinite(x) && single_precision(x) < bound;
-}
+bool sp_above(double x, double bound) { return std::isfinite(x) && single_precision(x) > bound; }
+bool sp_below(double x, double bound) { return std::isfinite(x) && single_precision(x) < bound; }
 
 // Longer masks cannot fit any model (the largest has 190 parameters).
 const long long max_mask_length = 191;
@@ -144,7 +140,7 @@ std::uint32_t cool_count(const std::string& value, option_arg kind, std::uint32_
     bad_kind(kind, name);
 }
 
-} // namespace
+}  // namespace
 
 // ---- SUBST ----
 
@@ -211,9 +207,7 @@ void substmod_parameters::abgleich() {
                   "   JC69                         DAYHOFF\n",
                   "   HKY                          BLOSUM62\n",
                   "   KIMURA2P                     JTT\n",
-                  "   TAMNEI                       MTREV24\n",
-                  "   KIMURA3P\n",
-                  "   GENREV\n\n");
+                  "   TAMNEI                       MTREV24\n", "   KIMURA3P\n", "   GENREV\n\n");
         model = JC69;
         return;
     }
@@ -222,23 +216,20 @@ void substmod_parameters::abgleich() {
     case GENREV:
         if (params_given)
             check_rate_list(params, 6, "The general reversible model has six rate parameters.\n");
-        else
-            params.assign(6, 1.0);
+        else params.assign(6, 1.0);
         break;
     case TAMNEI:
     case KIMURA3P:
         if (params_given)
             check_rate_list(params, 2,
                             "The Tamura-Nei and the Kimura3P model have two rate parameters.\n");
-        else
-            params = {0.5, 1.0};
+        else params = {0.5, 1.0};
         break;
     case HKY:
     case KIMURA2P:
         if (params_given)
             check_rate_list(params, 1, "The HKY and the K2P model have only one rate parameter.\n");
-        else
-            params = {0.5};
+        else params = {0.5};
         break;
     case FEL81:
     case JC69:
@@ -251,8 +242,7 @@ void substmod_parameters::abgleich() {
         if (params_given)
             check_rate_list(params, 190,
                             "The general reversible model for proteins has 190 rate parameters.\n");
-        else
-            params.assign(190, 1.0);
+        else params.assign(190, 1.0);
         break;
     case JTT:
     case DAYHOFF:
@@ -262,8 +252,7 @@ void substmod_parameters::abgleich() {
             fatal("The substitution model that you want to use does not\n",
                   "accept user specified rate parameters or amino acid\n", "frequencies.\n");
         break;
-    default:
-        fatal("Unknown substitution model\n");
+    default: fatal("Unknown substitution model\n");
     }
 
     if (!freqs_given) return;
@@ -302,8 +291,7 @@ void substmod_parameters::abgleich() {
     case JC69:
         fatal("The substitution model that you want to use does not\n",
               "accept user specified rate parameters or state frequencies.\n");
-    default:
-        break;
+    default: break;
     }
     const double fmax = *std::max_element(freqs.begin(), freqs.end());
     const double fmin = *std::min_element(freqs.begin(), freqs.end());
@@ -344,8 +332,7 @@ void indel_parameters::setmodel(std::string value, option_arg kind) {
 
 void indel_parameters::setparams(std::string value, option_arg kind) {
     if (params_given)
-        warn("\nWARNING:\n",
-             "The insertion deletion model's parameters have already been set.\n",
+        warn("\nWARNING:\n", "The insertion deletion model's parameters have already been set.\n",
              "The older values are now overwritten.\n\n");
     if (kind == option_arg::DEFAULT) {
         params_given = false;
@@ -394,8 +381,7 @@ void indel_parameters::abgleich() {
             fatal("The third parameter of the TKF2 model should be positive\n",
                   "and smaller than 1.\n");
         return;
-    default:
-        break;
+    default: break;
     }
     fatal("Unknown insertion and deletion model\n");
 }
@@ -453,8 +439,7 @@ void keep_intermediate::adjust(keep_option opt, std::string value, option_arg ki
     if (indices.front() < 0) fatal("Invalid argument to option ", name, "\n");
     // A mask longer than any model's count fails in keepfixed whatever its
     // exact length, so it is cut there.
-    const long long length =
-        std::min(static_cast<long long>(indices.back()) + 1, max_mask_length);
+    const long long length = std::min(static_cast<long long>(indices.back()) + 1, max_mask_length);
     mask->assign(static_cast<std::size_t>(length), false);
     for (int i : indices)
         if (i < length) (*mask)[static_cast<std::size_t>(i)] = true;
@@ -470,14 +455,10 @@ keepfixed::keepfixed(subarch sm, idarch im)
 keepfixed::keepfixed(subarch sm, idarch im, keep_intermediate keep) : keepfixed(sm, im) {
     if (keep.subst_mask.size() > subfix.size() || keep.indel_mask.size() > indfix.size())
         fatal("You want to keep more parameters fixed than possible\n");
-    if (keep.subst_given && keep.subst_mask.empty())
-        subfix.assign(subfix.size(), true);
-    else
-        std::copy(keep.subst_mask.begin(), keep.subst_mask.end(), subfix.begin());
-    if (keep.indel_given && keep.indel_mask.empty())
-        indfix.assign(indfix.size(), true);
-    else
-        std::copy(keep.indel_mask.begin(), keep.indel_mask.end(), indfix.begin());
+    if (keep.subst_given && keep.subst_mask.empty()) subfix.assign(subfix.size(), true);
+    else std::copy(keep.subst_mask.begin(), keep.subst_mask.end(), subfix.begin());
+    if (keep.indel_given && keep.indel_mask.empty()) indfix.assign(indfix.size(), true);
+    else std::copy(keep.indel_mask.begin(), keep.indel_mask.end(), indfix.begin());
 }
 
 keepfixed keepfixed::operator=(keepfixed other) {
@@ -592,8 +573,7 @@ void eingabe_parameter::from_file(const char* path) {
         if (in.bad()) fatal("Cannot read line ", lineno, " of control file ", path, "\n");
         if (in.fail()) {
             if (in.eof() && in.gcount() == 0) break;  // the empty read at the end
-            fatal("Line ", lineno, " of control file ", path,
-                  " is longer than 1999 characters\n");
+            fatal("Line ", lineno, " of control file ", path, " is longer than 1999 characters\n");
         }
         // The line break, when read, is counted but not stored.
         const std::streamsize len = in.eof() ? in.gcount() : in.gcount() - 1;

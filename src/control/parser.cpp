@@ -70,8 +70,8 @@ bool scan_list(const std::string& text, std::vector<T>& target, const char* fnam
     std::string::size_type start = 0;
     for (;;) {
         std::string::size_type comma = text.find(',', start);
-        std::string item = text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                         : comma - start);
+        std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         T v{};
         bool whole = true;
         if (!scan(item, v, whole)) fatal("Cannot scan from string ", text, "\n");
@@ -84,7 +84,7 @@ bool scan_list(const std::string& text, std::vector<T>& target, const char* fnam
     return all_whole;
 }
 
-} // namespace
+}  // namespace
 
 bool scan_ulong32(const std::string& item, unsigned long& out, bool& whole) {
     const unsigned long long max32 = 4294967295ULL;
@@ -107,7 +107,7 @@ bool scan_int32(const std::string& item, int& out, bool& whole) {
         out = (overflow || m >= limit) ? INT_MIN : -static_cast<int>(m);
     } else {
         out = (overflow || m > static_cast<unsigned long long>(INT_MAX)) ? INT_MAX
-                                                                          : static_cast<int>(m);
+                                                                         : static_cast<int>(m);
     }
     return true;
 }
@@ -250,8 +250,7 @@ option_arg typ_of_arg(std::string& value) {
     }
     if (contains(value, "DEFAULT") || contains(value, "default") || contains(value, "Default"))
         return option_arg::DEFAULT;
-    if (contains(value, "ESTIMATE") || contains(value, "estimate") ||
-        contains(value, "Estimate"))
+    if (contains(value, "ESTIMATE") || contains(value, "estimate") || contains(value, "Estimate"))
         return option_arg::ESTIMATE;
     return option_arg::VALUE;
 }
@@ -294,8 +293,8 @@ std::string firstword(std::string text) {
 }
 
 subarch stringtosubarch(std::string value) {
-    static const char* const words[] = {"GENREV", "TAMNEI", "HKY",     "KIMURA2P", "KIMURA3P",
-                                        "FEL81",  "JC69",   "MV2000",  "JTT",      "DAYHOFF",
+    static const char* const words[] = {"GENREV",  "TAMNEI",   "HKY",    "KIMURA2P", "KIMURA3P",
+                                        "FEL81",   "JC69",     "MV2000", "JTT",      "DAYHOFF",
                                         "MTREV24", "BLOSUM62", "SH94"};
     for (int i = 0; i <= static_cast<int>(SH94); ++i)
         if (findanycase(value, words[i])) return static_cast<subarch>(i);

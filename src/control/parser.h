@@ -15,12 +15,28 @@ enum class option_arg : int { NONE = 0, DEFAULT, ESTIMATE, VALUE, VECTOR, INTERV
 enum class subst_option : int { NONE = 0, MODEL = 1, PARAMETER = 2, FREQS = 3 };
 enum class indel_option : int { NONE = 0, MODEL = 1, PARAMETER = 2 };
 enum class files_option : int {
-    NONE = 0, INFILE = 1, GUIDETREE, OUTTREE, OUTALIGN, OUTPARAM, LOGFILE, FORMAT
+    NONE = 0,
+    INFILE = 1,
+    GUIDETREE,
+    OUTTREE,
+    OUTALIGN,
+    OUTPARAM,
+    LOGFILE,
+    FORMAT
 };
 enum class keep_option : int { NONE = 0, SUBSTMOD = 1, INDMOD = 2 };
 enum class cool_option : int {
-    NONE = 0, DELTA = 1, COOLALI, CTREE, CPARAM, ALPHATREE, ALPHAPARAM,
-    BURNIN, MAXSTEPS, REPORTAFTER, RESAMPRANGE
+    NONE = 0,
+    DELTA = 1,
+    COOLALI,
+    CTREE,
+    CPARAM,
+    ALPHATREE,
+    ALPHAPARAM,
+    BURNIN,
+    MAXSTEPS,
+    REPORTAFTER,
+    RESAMPRANGE
 };
 
 // Section numbers: 1 SUBST, 2 INDEL, 3 FILES, 4 KEEP, 5 COOL; 0 no headline.

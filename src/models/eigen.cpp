@@ -12,7 +12,9 @@
 namespace {
 
 // EISPACK's sign transfer: |a| with the sign of b (b rounded to float).
-inline double sign_of(double a, double b) { return sp_isnegative(b) ? -std::fabs(a) : std::fabs(a); }
+inline double sign_of(double a, double b) {
+    return sp_isnegative(b) ? -std::fabs(a) : std::fabs(a);
+}
 
 // Owner of a block from std::malloc.
 struct c_free {
@@ -213,8 +215,8 @@ void substmodel::hqr2(int n, int low, int high, double** a, double* wi_) {
                 q = q / s;
                 r = r / s;
                 if (m == l) break;
-                const double tst1 =
-                    std::fabs(p) * (std::fabs(H(m - 1, m - 1)) + std::fabs(zz) + std::fabs(H(m + 1, m + 1)));
+                const double tst1 = std::fabs(p) * (std::fabs(H(m - 1, m - 1)) + std::fabs(zz) +
+                                                    std::fabs(H(m + 1, m + 1)));
                 const double tst2 = tst1 + std::fabs(H(m, m - 1)) * (std::fabs(q) + std::fabs(r));
                 if (tst2 == tst1) break;
             }
@@ -328,8 +330,8 @@ void substmodel::hqr2(int n, int low, int high, double** a, double* wi_) {
                     double vr = (WR(i) - p) * (WR(i) - p) + WI(i) * WI(i) - q * q;
                     double vi = (WR(i) - p) * 2.0 * q;
                     if (sp_iszero(vr) && sp_iszero(vi)) {
-                        const double tst1 =
-                            norm * (std::fabs(w) + std::fabs(q) + std::fabs(x) + std::fabs(y) + std::fabs(zz));
+                        const double tst1 = norm * (std::fabs(w) + std::fabs(q) + std::fabs(x) +
+                                                    std::fabs(y) + std::fabs(zz));
                         vr = tst1;
                         double tst2;
                         do {
@@ -337,12 +339,14 @@ void substmodel::hqr2(int n, int low, int high, double** a, double* wi_) {
                             tst2 = tst1 + vr;
                         } while (tst2 > tst1);
                     }
-                    mcdiv(x * r - zz * ra + q * sa, x * s - zz * sa - q * ra, vr, vi, &H(i, na), &H(i, en));
+                    mcdiv(x * r - zz * ra + q * sa, x * s - zz * sa - q * ra, vr, vi, &H(i, na),
+                          &H(i, en));
                     if (std::fabs(x) > std::fabs(zz) + std::fabs(q)) {
                         H(i + 1, na) = (-ra - w * H(i, na) + q * H(i, en)) / x;
                         H(i + 1, en) = (-sa - w * H(i, en) - q * H(i, na)) / x;
                     } else {
-                        mcdiv(-r - y * H(i, na), -s - y * H(i, en), zz, q, &H(i + 1, na), &H(i + 1, en));
+                        mcdiv(-r - y * H(i, na), -s - y * H(i, en), zz, q, &H(i + 1, na),
+                              &H(i + 1, en));
                     }
                 }
                 // Overflow control.

@@ -205,9 +205,7 @@ triplet_zus indel::nexttriplet_wint(triplet_zus cur, zustand outer) const {
     int c[2];
     int n = 0;
     switch (outer) {
-    case MATCH:
-        c[n++] = 0;
-        break;
+    case MATCH: c[n++] = 0; break;
     case INSERTION:
         c[n++] = 1;
         if (in(cur, {0, 2, 4, TRIPLET_START})) c[n++] = 4;
@@ -217,11 +215,8 @@ triplet_zus indel::nexttriplet_wint(triplet_zus cur, zustand outer) const {
         c[n++] = 2;
         c[n++] = 3;
         break;
-    case END:
-        c[n++] = TRIPLET_END;
-        break;
-    default:
-        unreasonable(outer, " in function nexttriplet\n");
+    case END: c[n++] = TRIPLET_END; break;
+    default: unreasonable(outer, " in function nexttriplet\n");
     }
     return triplet_zus(draw(T[cur], c, n));
 }
@@ -263,8 +258,7 @@ quart_zus indel::nextquartet_wint(quart_zus cur, triplet_zus outer) const {
         break;
     case TRIPLET_END: c[n++] = QUART_END; break;
     case TRIPLET_OUTER_BC: c[n++] = 3; break;
-    default:
-        unreasonable(outer, " in function nextquartet\n");
+    default: unreasonable(outer, " in function nextquartet\n");
     }
     return quart_zus(draw(Q[cur], c, n));
 }
@@ -352,8 +346,7 @@ hex_zus indel::nexthextet_wint(hex_zus cur, quart_zus outer) const {
         c[n++] = 12;
         if (cur != 10) c[n++] = 26;
         break;
-    default:
-        unreasonable(outer, " in function nexthextet\n");
+    default: unreasonable(outer, " in function nexthextet\n");
     }
     return hex_zus(draw(H[cur], c, n));
 }
@@ -410,8 +403,8 @@ branch_q branch_quantities(double lambda, double mu, double t) {
     const double ca = -std::expm1(-mu * t);
     if (t > 0.0 && ca != 0.0) {
         const double d = mu - lambda;
-        const double emd = std::expm1(-d * t);   // e^(-dt) - 1
-        const double den = d - lambda * emd;     // mu - lambda e^(-dt)
+        const double emd = std::expm1(-d * t);  // e^(-dt) - 1
+        const double den = d - lambda * emd;    // mu - lambda e^(-dt)
         const double g = std::exp(-d * t) * gamma_numerator(lambda, mu, t) / (ca * den);
         // For subnormal times the quotient of gamma can be 0/0: such a time
         // counts as 0. Rates out of order keep their values that are not finite.
@@ -441,8 +434,8 @@ constexpr int maxterms = 12;
 
 struct state_def {
     int kind;
-    unsigned holders;  // bit per role
-    int branch;        // insertions: the branch inserted on
+    unsigned holders;    // bit per role
+    int branch;          // insertions: the branch inserted on
     int req[maxbranch];  // variant condition per branch
     int origin_req;
 };
@@ -451,13 +444,14 @@ struct tree_def {
     int nbranch;
     int parent[maxbranch];  // roles at the ends of each branch
     int child[maxbranch];
-    int slot[maxbranch];    // post-order, the root's branch last
-    int origin_branch;      // quartet: branch a (origin of N's residue), else -1
+    int slot[maxbranch];            // post-order, the root's branch last
+    int origin_branch;              // quartet: branch a (origin of N's residue), else -1
     std::vector<state_def> states;  // values 0 .. end
 };
 
 state_def emit(unsigned h) { return {K_EMIT, h, -1, {S_ANY, S_ANY, S_ANY, S_ANY, S_ANY}, S_ANY}; }
-state_def ins(int x, unsigned h, std::array<int, maxbranch> req = {S_ANY, S_ANY, S_ANY, S_ANY, S_ANY},
+state_def ins(int x, unsigned h,
+              std::array<int, maxbranch> req = {S_ANY, S_ANY, S_ANY, S_ANY, S_ANY},
               int origin = S_ANY) {
     return {K_INS, h, x, {req[0], req[1], req[2], req[3], req[4]}, origin};
 }
@@ -733,7 +727,8 @@ table_recipe build(const tree_def& t) {
                                             rows[n].st[z] != S_CLOSED);
                         if (open) same = same && rows[n].origin == l.origin;
                     }
-                    if (!same) fatal("Internal error: a composed table row has no well-defined status\n");
+                    if (!same)
+                        fatal("Internal error: a composed table row has no well-defined status\n");
                 }
             }
         }
@@ -759,10 +754,22 @@ table_recipe build(const tree_def& t) {
     return tr;
 }
 
-const table_recipe& recipe_P() { static const table_recipe r = build(pair_tree()); return r; }
-const table_recipe& recipe_T() { static const table_recipe r = build(triplet_tree()); return r; }
-const table_recipe& recipe_Q() { static const table_recipe r = build(quartet_tree()); return r; }
-const table_recipe& recipe_H() { static const table_recipe r = build(hextet_tree()); return r; }
+const table_recipe& recipe_P() {
+    static const table_recipe r = build(pair_tree());
+    return r;
+}
+const table_recipe& recipe_T() {
+    static const table_recipe r = build(triplet_tree());
+    return r;
+}
+const table_recipe& recipe_Q() {
+    static const table_recipe r = build(quartet_tree());
+    return r;
+}
+const table_recipe& recipe_H() {
+    static const table_recipe r = build(hextet_tree());
+    return r;
+}
 
 std::vector<unsigned> holders_of(const tree_def& t) {
     std::vector<unsigned> h;

@@ -40,9 +40,9 @@ enum quart_zus : int {
     QUART_HIDDEN_N = 8,
     QUART_START = 15,
     QUART_END = 16,
-    QUART_MARKER = 17,                 // sampler: a known column comes next
-    QUART_NO_KNOWN = QUART_MARKER,     // a hextet column without known residue
-    QUART_OUTER_UBC = 18,              // outer codes: known roles without N
+    QUART_MARKER = 17,              // sampler: a known column comes next
+    QUART_NO_KNOWN = QUART_MARKER,  // a hextet column without known residue
+    QUART_OUTER_UBC = 18,           // outer codes: known roles without N
     QUART_OUTER_UB = 19,
     QUART_OUTER_UC = 20,
     QUART_OUTER_BC = 21,
@@ -84,10 +84,10 @@ class indel {
 public:
     std::vector<double> params;  // [lambda, mu] or [lambda, mu, r]
     idarch model;
-    double tP;                   // time of P
-    std::array<double, 2> tT;    // b, c
-    std::array<double, 3> tQ;    // a, b, c
-    std::array<double, 5> tH;    // a, b, c, d, e
+    double tP;                 // time of P
+    std::array<double, 2> tT;  // b, c
+    std::array<double, 3> tQ;  // a, b, c
+    std::array<double, 5> tH;  // a, b, c, d, e
     // Natural-log transition tables [from][to]; -DBL_MAX is impossible.
     std::array<std::array<double, 5>, 4> P;
     std::array<std::array<double, 9>, 8> T;

@@ -67,7 +67,8 @@ substmodel::substmodel() : model(JC69), alf(4), logalf(alftologalf(4)), time(1.0
     tprobmtrx();
 }
 
-substmodel::substmodel(alphsize a, subarch m, const std::vector<double>& f, const std::vector<double>& p)
+substmodel::substmodel(alphsize a, subarch m, const std::vector<double>& f,
+                       const std::vector<double>& p)
     : model(m), alf(a), logalf(alftologalf(a)), time(1.0) {
     freqs.assign(alf, 0.0);
     double sum = 0.0;
@@ -125,9 +126,7 @@ substmodel::substmodel(alphsize a, subarch m, const std::vector<double>& f, cons
         }
         normalise(f, sum);
         break;
-    default:
-        params.clear();
-        break;
+    default: params.clear(); break;
     }
     tranprobmat();
     tprobmtrx();
@@ -141,7 +140,8 @@ substmodel::substmodel(alphsize a)
     tprobmtrx();
 }
 
-substmodel::substmodel(alphsize a, subarch m) : model(m), alf(a), logalf(alftologalf(a)), time(1.0) {
+substmodel::substmodel(alphsize a, subarch m)
+    : model(m), alf(a), logalf(alftologalf(a)), time(1.0) {
     freqs.assign(alf, 0.0);
     size_storage();
     if (m < 0 || m > BLOSUM62) fatal("Unknown substitution model\n");
@@ -167,8 +167,7 @@ substmodel::substmodel(alphsize a, subarch m) : model(m), alf(a), logalf(alftolo
                   << "The Dayhoff model will be used instead.\n";
         model = DAYHOFF;
         break;
-    default:
-        break;
+    default: break;
     }
     if (model == KIMURA3P) params = {0.5, 1.0};
     else if (model == KIMURA2P) params = {0.5};
@@ -184,13 +183,25 @@ substmodel::substmodel(alphsize a, subarch m, const std::vector<double>& f)
     size_storage();
     if (m < 0 || m > BLOSUM62) fatal("Unknown substitution model\n");
     switch (m) {
-    case GENREV: default_params(6, 1.0); normalise(f, sum); break;
-    case TAMNEI: normalise(f, sum); params = {0.5, 1.0}; break;
+    case GENREV:
+        default_params(6, 1.0);
+        normalise(f, sum);
+        break;
+    case TAMNEI:
+        normalise(f, sum);
+        params = {0.5, 1.0};
+        break;
     case KIMURA3P: params = {0.5, 1.0}; break;
-    case HKY: normalise(f, sum); params = {0.5}; break;
+    case HKY:
+        normalise(f, sum);
+        params = {0.5};
+        break;
     case KIMURA2P: params = {0.5}; break;
     case FEL81: normalise(f, sum); break;
-    case MV2000: default_params(190, 1.0); normalise(f, sum); break;
+    case MV2000:
+        default_params(190, 1.0);
+        normalise(f, sum);
+        break;
     default: break;
     }
     tranprobmat();
@@ -198,9 +209,20 @@ substmodel::substmodel(alphsize a, subarch m, const std::vector<double>& f)
 }
 
 substmodel::substmodel(const substmodel& o)
-    : params(o.params), model(o.model), alf(o.alf), logalf(o.logalf), freqs(o.freqs),
-      ratemat(o.ratemat), time(o.time), probmat(o.probmat), evals(o.evals), evecs(o.evecs),
-      ievecs(o.ievecs), expievecs(o.expievecs), logpcache_(o.logpcache_), ptime_(o.ptime_),
+    : params(o.params),
+      model(o.model),
+      alf(o.alf),
+      logalf(o.logalf),
+      freqs(o.freqs),
+      ratemat(o.ratemat),
+      time(o.time),
+      probmat(o.probmat),
+      evals(o.evals),
+      evecs(o.evecs),
+      ievecs(o.ievecs),
+      expievecs(o.expievecs),
+      logpcache_(o.logpcache_),
+      ptime_(o.ptime_),
       pvalid_(o.pvalid_) {}
 
 substmodel substmodel::operator=(substmodel other) {
@@ -365,7 +387,8 @@ void transitions(sqmatrix& s, double ag, double ct) {
 
 void substmodel::tamneimod() {
     if (params.size() != 2)
-        fatal("The Tamura Nei model needs two parameters,\n", "yet there are ", params.size(), "\n");
+        fatal("The Tamura Nei model needs two parameters,\n", "yet there are ", params.size(),
+              "\n");
     double ag = ((2.0 * params[0]) * 2.0) / (params[1] + 1.0);
     transitions(ratemat, ag, params[1] * ag);
 }
@@ -510,7 +533,6 @@ void substmodel::eigensystem() {
     }
     if (bad) warn("\nWARNING: Eigensystem doesn't satisfy eigenvalue equation!\n");
 }
-
 
 void substmodel::compute_p(double* eout) {
     const int n = alf;
@@ -702,7 +724,8 @@ void substmodel::guessmodel(const std::vector<double>& f) {
         }
     }
     static const char* const names[4] = {"Dayhoff model fitted best\n", "JTT model fitted best\n",
-                                         "mtRev24 model fitted best\n", "Blosum62 model fitted best\n"};
+                                         "mtRev24 model fitted best\n",
+                                         "Blosum62 model fitted best\n"};
     std::cout << names[choice];
     model = order[choice];
 }

@@ -74,8 +74,7 @@ struct forward_rows {
 
     // Terms of the three sums of an inner cell (i > p, j > q), in the order
     // M, D, I: the sum is addlog(addlog(x, y), z).
-    void terms(int j, const double* up, const double* row, double* x, double* y,
-               double* z) const {
+    void terms(int j, const double* up, const double* row, double* x, double* y, double* z) const {
         const double* pd = up + (j - 1 - j0) * 3;
         const double* pu = pd + 3;
         const double* pl = row + (j - 1 - j0) * 3;

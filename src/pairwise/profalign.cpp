@@ -51,8 +51,7 @@ int zust_core(const std::vector<int>& mA, const std::vector<int>& mB, int i, int
 }
 
 // Returns the state at (i, j) and moves to the next column of the path.
-int iter_core(const std::vector<int>& mA, const std::vector<int>& mB, int& i, int& j,
-              bool member) {
+int iter_core(const std::vector<int>& mA, const std::vector<int>& mB, int& i, int& j, bool member) {
     const int m = static_cast<int>(mA.size());
     const int n = static_cast<int>(mB.size());
     const int st = zust_core(mA, mB, i, j, member);
@@ -73,14 +72,25 @@ int iter_core(const std::vector<int>& mA, const std::vector<int>& mB, int& i, in
     return st;
 }
 
-
 // Last residues (r, s) of A and B inside a window, by its end state.
 bool window_ends(zustand s1, int i1, int j1, int m, int n, int& r, int& s) {
     switch (s1) {
-    case MATCH: r = i1 - 1; s = j1 - 1; return true;
-    case INSERTION: r = i1; s = j1 - 1; return true;
-    case DELETION: r = i1 - 1; s = j1; return true;
-    case END: r = m - 1; s = n - 1; return true;
+    case MATCH:
+        r = i1 - 1;
+        s = j1 - 1;
+        return true;
+    case INSERTION:
+        r = i1;
+        s = j1 - 1;
+        return true;
+    case DELETION:
+        r = i1 - 1;
+        s = j1;
+        return true;
+    case END:
+        r = m - 1;
+        s = n - 1;
+        return true;
     default: return false;
     }
 }
@@ -110,24 +120,53 @@ const walk_texts kHirschTexts = {"unmoeglicher \"nextstate\" in hirschberg(...)\
 
 // Greedy walk from the end column (c, d) of state z back to the column after
 // the start corner (a, b); the states in walk order.
-void greedy_walk(const align_graph& g, const bioseq& A, const bioseq& B, int a, int b, int c,
-                 int d, zustand z, const walk_texts& texts, std::vector<zustand>& out) {
+void greedy_walk(const align_graph& g, const bioseq& A, const bioseq& B, int a, int b, int c, int d,
+                 zustand z, const walk_texts& texts, std::vector<zustand>& out) {
     out.clear();
     int ra, rb, ca = -1, cb = -1;
     switch (z) {
-    case MATCH: ra = c; rb = d; ca = A[c]; cb = B[d]; break;
-    case INSERTION: ra = c + 1; rb = d; cb = B[d]; break;
-    case DELETION: ra = c; rb = d + 1; ca = A[c]; break;
-    case END: ra = A.laen(); rb = B.laen(); break;
+    case MATCH:
+        ra = c;
+        rb = d;
+        ca = A[c];
+        cb = B[d];
+        break;
+    case INSERTION:
+        ra = c + 1;
+        rb = d;
+        cb = B[d];
+        break;
+    case DELETION:
+        ra = c;
+        rb = d + 1;
+        ca = A[c];
+        break;
+    case END:
+        ra = A.laen();
+        rb = B.laen();
+        break;
     default: fatal(texts.endstate);
     }
     zustand st = z;
     while (ra > a + 1 || rb > b + 1) {
         const zustand nw = g.maxwk_schritt(st, ra, rb, ca, cb);
         switch (nw) {
-        case MATCH: --ra; --rb; ca = A[ra]; cb = B[rb]; break;
-        case INSERTION: --rb; ca = -1; cb = B[rb]; break;
-        case DELETION: --ra; ca = A[ra]; cb = -1; break;
+        case MATCH:
+            --ra;
+            --rb;
+            ca = A[ra];
+            cb = B[rb];
+            break;
+        case INSERTION:
+            --rb;
+            ca = -1;
+            cb = B[rb];
+            break;
+        case DELETION:
+            --ra;
+            ca = A[ra];
+            cb = -1;
+            break;
         default: fatal(texts.step);
         }
         out.push_back(nw);
@@ -219,15 +258,19 @@ void emission_cache::reset(const substmodel* s) {
 // ---------------------------------------------------------------------------
 // alignment: construction, walk, write-back
 
-alignment::alignment()
-    : seq1(nullptr), seq2(nullptr), coolval(0.0), steps(0) {
+alignment::alignment() : seq1(nullptr), seq2(nullptr), coolval(0.0), steps(0) {
     fatal("You were trying to construct an empty alignment!\n");
 }
 
 alignment::alignment(const bioseq& a, const bioseq& b, double t, const substmodel& sm,
                      const indel& im, double x, unsigned long y)
-    : seq1(&a), seq2(&b), map1(a.laen()), map2(b.laen()),
-      smodel(std::make_unique<substmodel>(sm)), imodel(std::make_unique<indel>(im)), coolval(x),
+    : seq1(&a),
+      seq2(&b),
+      map1(a.laen()),
+      map2(b.laen()),
+      smodel(std::make_unique<substmodel>(sm)),
+      imodel(std::make_unique<indel>(im)),
+      coolval(x),
       steps(y) {
     smodel->settime(t);
     imodel->fillP(t);
@@ -238,8 +281,13 @@ alignment::alignment(const bioseq& a, const bioseq& b, double t, const substmode
 
 alignment::alignment(const bioseq& a, const bioseq& b, double t, const substmodel& sm,
                      const indel& im)
-    : seq1(&a), seq2(&b), map1(a.laen(), -1), map2(b.laen(), -1),
-      smodel(std::make_unique<substmodel>(sm)), imodel(std::make_unique<indel>(im)), coolval(0.0),
+    : seq1(&a),
+      seq2(&b),
+      map1(a.laen(), -1),
+      map2(b.laen(), -1),
+      smodel(std::make_unique<substmodel>(sm)),
+      imodel(std::make_unique<indel>(im)),
+      coolval(0.0),
       steps(0) {
     smodel->settime(t);
     imodel->fillP(t);
@@ -261,9 +309,14 @@ alignment::alignment(const baum& x, const baum& y, const substmodel& sm, const i
 }
 
 alignment::alignment(const alignment& o)
-    : seq1(o.seq1), seq2(o.seq2), map1(o.map1), map2(o.map2),
-      smodel(std::make_unique<substmodel>(*o.smodel)), imodel(std::make_unique<indel>(*o.imodel)),
-      coolval(o.coolval), steps(o.steps) {}
+    : seq1(o.seq1),
+      seq2(o.seq2),
+      map1(o.map1),
+      map2(o.map2),
+      smodel(std::make_unique<substmodel>(*o.smodel)),
+      imodel(std::make_unique<indel>(*o.imodel)),
+      coolval(o.coolval),
+      steps(o.steps) {}
 
 // The substitution model goes first, as the members alone would not do it.
 alignment::~alignment() {
@@ -327,7 +380,10 @@ void alignment::write_path(const std::vector<zustand>& path, int p, int q) {
     const int n = static_cast<int>(map2.size());
     for (zustand st : path) {
         switch (st) {
-        case MATCH: ++p; ++q; break;
+        case MATCH:
+            ++p;
+            ++q;
+            break;
         case INSERTION: ++q; break;
         case DELETION: ++p; break;
         default: continue;
@@ -451,8 +507,8 @@ zustand align_graph::forced_step(zustand st, int a, int b) const {
     return forced;
 }
 
-void align_graph::step_weights(zustand st, int a, int b, int ca, int cb, double x,
-                               unsigned long n, double w[2]) const {
+void align_graph::step_weights(zustand st, int a, int b, int ca, int cb, double x, unsigned long n,
+                               double w[2]) const {
     double cM, cI, cD;
     candidates(st, a, b, ca, cb, cM, cI, cD);
     const double z = addlog(cM, cI, cD);
@@ -507,7 +563,9 @@ zustand align_graph::sampled_step(zustand st, int a, int b) const {
 // ---------------------------------------------------------------------------
 // Window re-alignment
 
-void alignment::sample() { teilsample(-1, -1, static_cast<int>(map1.size()), static_cast<int>(map2.size())); }
+void alignment::sample() {
+    teilsample(-1, -1, static_cast<int>(map1.size()), static_cast<int>(map2.size()));
+}
 
 void alignment::teilsample(int a, int b, int c, int d) {
     if (c - a < 2 || d - b < 2) return;
@@ -597,10 +655,10 @@ void alignment::hirschberg(int i0, int j0, int i1, int j1, std::vector<zustand>&
         const int mid = (p + r) / 2;
         const int W = s - j0 + 1;
         rowscratch.assign(static_cast<std::size_t>(W) * 3 * 4, kUncomputed);
-        double* f0 = rowscratch.data();       // forward row mid
-        double* fm1 = f0 + W * 3;             // forward row mid - 1
-        double* b0 = fm1 + W * 3;             // backward row mid
-        double* b1 = b0 + W * 3;              // backward row mid + 1
+        double* f0 = rowscratch.data();  // forward row mid
+        double* fm1 = f0 + W * 3;        // forward row mid - 1
+        double* b0 = fm1 + W * 3;        // backward row mid
+        double* b1 = b0 + W * 3;         // backward row mid + 1
         emis.reset(smodel.get());
         emission_cache& em = emis;
 
@@ -675,8 +733,10 @@ void alignment::hirschberg(int i0, int j0, int i1, int j1, std::vector<zustand>&
                 break;
             }
             int pi = ci, pj = cj;
-            if (ck == MATCH) { --pi; --pj; }
-            else if (ck == INSERTION) --pj;
+            if (ck == MATCH) {
+                --pi;
+                --pj;
+            } else if (ck == INSERTION) --pj;
             else --pi;
             const double* fr = (pi == mid ? f0 : fm1) + (pj - j0) * 3;
             const double cD = fr[2] + T[DELETION][ck];
@@ -712,13 +772,15 @@ void alignment::hirschberg(int i0, int j0, int i1, int j1, std::vector<zustand>&
             } else {
                 const double fa = em.f(A[ci + 1]);
                 const double cD = b1[(cj - j0) * 3 + 2] + T[ck][DELETION] + fa;
-                const double cM = b1[(cj + 1 - j0) * 3 + 0] + T[ck][MATCH] + fa +
-                                  em.p(A[ci + 1], B[cj + 1]);
+                const double cM =
+                    b1[(cj + 1 - j0) * 3 + 0] + T[ck][MATCH] + fa + em.p(A[ci + 1], B[cj + 1]);
                 const double cI = b0[(cj + 1 - j0) * 3 + 1] + T[ck][INSERTION] + em.f(B[cj + 1]);
                 nw = pick(cM, cI, cD);
             }
-            if (nw == MATCH) { ++ci; ++cj; }
-            else if (nw == INSERTION) ++cj;
+            if (nw == MATCH) {
+                ++ci;
+                ++cj;
+            } else if (nw == INSERTION) ++cj;
             else ++ci;
             right.push_back(nw);
             ck = nw;
@@ -749,7 +811,10 @@ void alignment::hirschberg(int i0, int j0, int i1, int j1, std::vector<zustand>&
     int na = 0, nb = 0;
     for (zustand st : path) {
         switch (st) {
-        case MATCH: ++na; ++nb; break;
+        case MATCH:
+            ++na;
+            ++nb;
+            break;
         case INSERTION: ++nb; break;
         case DELETION: ++na; break;
         default: fatal("Impossible state in Hirschberg algorithm\n");
@@ -838,7 +903,8 @@ void alignment::sample_paths() {
             transcounts[nw][st] += 1.0;
             switch (nw) {
             case MATCH:
-                --a; --b;
+                --a;
+                --b;
                 count_pair(A[a], B[b]);
                 break;
             case INSERTION: --b; break;
@@ -861,12 +927,14 @@ double alignment::EMloglikl(double t, double s) {
     for (std::size_t k = 0; k < transcounts.size(); ++k)
         for (std::size_t l = 0; l < transcounts[k].size(); ++l)
             if (transcounts[k][l] > 0.0)
-                si += transcounts[k][l] * imodel->retlnprob(static_cast<int>(k), static_cast<int>(l));
+                si +=
+                    transcounts[k][l] * imodel->retlnprob(static_cast<int>(k), static_cast<int>(l));
     double ss = 0.0;
     for (std::size_t a = 0; a < substcounts.size(); ++a)
         for (std::size_t b = 0; b < substcounts[a].size(); ++b)
             if (substcounts[a][b] != 0.0)
-                ss += substcounts[a][b] * smodel->logProb_ij(static_cast<int>(a), static_cast<int>(b));
+                ss += substcounts[a][b] *
+                      smodel->logProb_ij(static_cast<int>(a), static_cast<int>(b));
     return -(si + ss);
 }
 
@@ -933,8 +1001,8 @@ double alignment::brent(double ax, double bx, double cx, double tol, double* fmi
     return brent_core(f, ax, bx, cx, tol, fmin, curv, fa, fb, fc);
 }
 
-void alignment::onedimenmin(double lo, double x0, double hi, double& xmin, double tol,
-                            double* fmin, double* curv, double other, bool which) {
+void alignment::onedimenmin(double lo, double x0, double hi, double& xmin, double tol, double* fmin,
+                            double* curv, double other, bool which) {
     auto f = [this, other, which](double x) {
         return which ? EMloglikl(other, x) : EMloglikl(x, other);
     };

@@ -55,9 +55,9 @@ struct emission_cache {
 // state), each computed on its first use. A slot's entry is valid when it
 // points back to the slot, so forgetting them all is clearing the entries.
 struct step_memo {
-    std::vector<unsigned> at;        // entry of each slot
-    std::vector<std::size_t> slot;   // slot of each entry
-    std::vector<double> w;           // P(MATCH), P(MATCH) + P(INSERTION) of each entry
+    std::vector<unsigned> at;       // entry of each slot
+    std::vector<std::size_t> slot;  // slot of each entry
+    std::vector<double> w;          // P(MATCH), P(MATCH) + P(INSERTION) of each entry
 
     void reset(std::size_t slots);
     // The entry of a slot, or nullptr.
@@ -157,8 +157,8 @@ public:
     int i0, j0, i1, j1;
     const alignment* al;
     zustand s0 = NOSTATE, s1 = NOSTATE;
-    int r = -1, s = -1;   // last residues of A and B inside the window
-    int W = 0;            // cells per row (j0 .. s)
+    int r = -1, s = -1;     // last residues of A and B inside the window
+    int W = 0;              // cells per row (j0 .. s)
     double* tab = nullptr;  // rows i0 .. r, each W cells of (M, I, D)
     double T[4][5];
 
@@ -190,7 +190,9 @@ private:
     bool uses_scratch = false;
     mutable step_memo own_memo;
     mutable step_memo* memo = nullptr;  // set up by the first sampled step of a fill
-    const double* cell(int i, int j) const { return tab + (static_cast<long>(i - i0) * W + (j - j0)) * 3; }
+    const double* cell(int i, int j) const {
+        return tab + (static_cast<long>(i - i0) * W + (j - j0)) * 3;
+    }
     void candidates(zustand st, int a, int b, int ca, int cb, double& cM, double& cI,
                     double& cD) const;
     // The step forced on the window's border, or NOSTATE after checking st.

@@ -34,8 +34,7 @@ columntrees::columntrees(baum* root, const std::vector<std::string>& names)
 // hold the copy.
 void columntrees::read() {
     std::unordered_map<std::string, int> index;
-    for (size_t i = 0; i < names_.size(); ++i)
-        index.emplace(names_[i], static_cast<int>(i));
+    for (size_t i = 0; i < names_.size(); ++i) index.emplace(names_[i], static_cast<int>(i));
     std::vector<char> found(names_.size(), 0);
 
     struct walk {
@@ -83,8 +82,7 @@ void columntrees::make(const std::vector<char>& column, coltree& ct) {
               column.size(), "\n");
     if (!read_) read();
     present_.resize(column.size());
-    for (size_t i = 0; i < column.size(); ++i)
-        present_[i] = column[i] != '-' && column[i] != '_';
+    for (size_t i = 0; i < column.size(); ++i) present_[i] = column[i] != '-' && column[i] != '_';
     int first = -1;
     for (int l : leaves_)
         if (present_[number_[l]]) {

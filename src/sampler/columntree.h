@@ -14,11 +14,11 @@
 struct coltree {
     struct node {
         bool leaf;
-        int row;      // its id.number: for a leaf the row of its residue in the column
-        int table;    // index of the log-probability table of its branch; -1 until set
-        int first;    // children: kids[first .. first + count)
+        int row;    // its id.number: for a leaf the row of its residue in the column
+        int table;  // index of the log-probability table of its branch; -1 until set
+        int first;  // children: kids[first .. first + count)
         int count;
-        double t;     // length of its branch; 0 at the root
+        double t;  // length of its branch; 0 at the root
     };
     std::vector<node> nodes;
     std::vector<int> kids;
@@ -62,7 +62,7 @@ private:
     std::vector<int> up_;        // parent towards the column's root
     std::vector<int> order_;     // pre-order from the column's root
     std::vector<int> stack_;
-    std::vector<int> built_;     // indices of built children awaiting their parent
+    std::vector<int> built_;  // indices of built children awaiting their parent
 
     void read();
     int emit(int v, int from, double t, bool isroot, coltree& ct);

@@ -179,8 +179,7 @@ void mult_alignment::infer_six(int& x, int& y, const substmodel& Mxy, int a, con
         for (int i = 0; i < n; ++i) {
             const double r = la + Ma.logProb_ij(a, i) + Mb.logProb_ij(i, b);
             for (int j = 0; j < n; ++j)
-                w[i * n + j] =
-                    r + Mxy.logProb_ij(i, j) + Mc.logProb_ij(j, c) + Me.logProb_ij(j, e);
+                w[i * n + j] = r + Mxy.logProb_ij(i, j) + Mc.logProb_ij(j, c) + Me.logProb_ij(j, e);
         }
         if (!invert_table(w.data(), n, u, x, y)) {
             warn("Warning: Problems in function infer_six\n");
@@ -215,8 +214,7 @@ void mult_alignment::infer_five(int& x, int& y, const substmodel& Mxy, int a, co
         for (int i = 0; i < n; ++i) {
             const double r = la + Ma.logProb_ij(a, i);
             for (int j = 0; j < n; ++j)
-                w[i * n + j] =
-                    r + Mxy.logProb_ij(i, j) + Mb.logProb_ij(j, b) + Mc.logProb_ij(j, c);
+                w[i * n + j] = r + Mxy.logProb_ij(i, j) + Mb.logProb_ij(j, b) + Mc.logProb_ij(j, c);
         }
         if (!invert_table(w.data(), n, u, x, y)) {
             warn("Warning: Problems in function infer_five\n");
@@ -273,8 +271,7 @@ void mult_alignment::infer_star(int& x, int& y, const substmodel& Mxy, int a, co
         for (int i = 0; i < n; ++i) {
             const double r = Mxy.logfreqofstate(i);
             for (int j = 0; j < n; ++j)
-                w[i * n + j] =
-                    r + Mxy.logProb_ij(i, j) + Ma.logProb_ij(j, a) + Mb.logProb_ij(j, b);
+                w[i * n + j] = r + Mxy.logProb_ij(i, j) + Ma.logProb_ij(j, a) + Mb.logProb_ij(j, b);
         }
         if (!invert_table(w.data(), n, u, x, y)) {
             warn("Warning: Problems in function infer_star\n");
@@ -461,8 +458,8 @@ bool mult_alignment::uphill(baum* tree, substmodel& sm, indel& im) {
 void mult_alignment::familie(std::vector<unsigned>& fam, baum* node) {
     if (node == nullptr) fatal("The tree in function familie is a NULL pointer!\n");
     if (node->neighbors.size() != 3)
-        fatal("An internal node turned out not to be internal!\n", "nb.size()=",
-              node->neighbors.size(), "\n");
+        fatal("An internal node turned out not to be internal!\n",
+              "nb.size()=", node->neighbors.size(), "\n");
     fam.assign(3, 0);
     bool haveparent = false;
     unsigned kids = 0;
@@ -565,16 +562,37 @@ void mult_alignment::quartali(std::vector<quart_zus>& path, baum* centre,
                 out = 7;
             } else if (r == 1) {
                 switch (L) {
-                case 0: case 2: case 11: out = 11; break;
-                case 1: case 4: case 12: out = 12; break;
-                case 3: case 6: case 9: case QUART_START: out = 9; break;
-                case 5: case QUART_HIDDEN_N: case 10: out = 10; break;
+                case 0:
+                case 2:
+                case 11: out = 11; break;
+                case 1:
+                case 4:
+                case 12: out = 12; break;
+                case 3:
+                case 6:
+                case 9:
+                case QUART_START: out = 9; break;
+                case 5:
+                case QUART_HIDDEN_N:
+                case 10: out = 10; break;
                 default: fatal("Nonsense in function quartali\n");
                 }
             } else {
                 switch (L) {
-                case 0: case 1: case 2: case 4: case 11: case 12: case 14: out = 14; break;
-                case 3: case 5: case 6: case QUART_HIDDEN_N: case 9: case 10: case 13:
+                case 0:
+                case 1:
+                case 2:
+                case 4:
+                case 11:
+                case 12:
+                case 14: out = 14; break;
+                case 3:
+                case 5:
+                case 6:
+                case QUART_HIDDEN_N:
+                case 9:
+                case 10:
+                case 13:
                 case QUART_START: out = 13; break;
                 default: fatal("Nonsense in function quartali\n");
                 }
@@ -582,8 +600,7 @@ void mult_alignment::quartali(std::vector<quart_zus>& path, baum* centre,
             path.push_back(quart_zus(out));
             break;
         }
-        default:
-            fatal("Unreasonable state in function quartali!\n");
+        default: fatal("Unreasonable state in function quartali!\n");
         }
     }
 }
@@ -594,7 +611,8 @@ quart_zus mult_alignment::which_quartet_zus(std::vector<zustand>& z) {
     static const int code[8] = {0, 1, 2, 4, 3, 5, 6, QUART_HIDDEN_N};
     int idx = 0;
     for (zustand s : z) {
-        if (s != MATCH && s != DELETION) fatal("Unreasonable state in function which_quartet_zus\n");
+        if (s != MATCH && s != DELETION)
+            fatal("Unreasonable state in function which_quartet_zus\n");
         idx = 2 * idx + (s == DELETION ? 1 : 0);
     }
     return quart_zus(code[idx]);
@@ -602,8 +620,8 @@ quart_zus mult_alignment::which_quartet_zus(std::vector<zustand>& z) {
 
 void mult_alignment::quart_to_tri(std::vector<quart_zus>& path, std::vector<triplet_zus>& tri) {
     // Triplet codes over (U, B, C); the centre alone (-1) is dropped.
-    static const int code[17] = {0, 1, 2, TRIPLET_OUTER_BC, 6, 4, 3, 6, -1, 4, 4, 4, 4, 3, 3,
-                                 TRIPLET_START, TRIPLET_END};
+    static const int code[17] = {0, 1, 2, TRIPLET_OUTER_BC, 6,          4, 3, 6, -1, 4, 4, 4,
+                                 4, 3, 3, TRIPLET_START,    TRIPLET_END};
     tri.clear();
     for (size_t k = 0; k < path.size(); ++k) {
         const int q = path[k];

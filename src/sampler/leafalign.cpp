@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "sequence/util.h"
 #include "sampler/mult_align_internal.h"
+#include "sequence/util.h"
 
 using namespace mult_align_detail;
 
@@ -73,7 +73,7 @@ namespace {
 // a leaf its character in each of them. Rows are written once, at the end,
 // through the composed column maps.
 struct leafblock {
-    std::vector<int> pmap, cmap;        // push_mult's parentmap and columnmap
+    std::vector<int> pmap, cmap;  // push_mult's parentmap and columnmap
     int ncols = 0;
     int nrows = 0;
     std::vector<int> kids;              // the children's blocks, in list order
@@ -165,10 +165,8 @@ int leafblocks::build(baum* node) {
                 ycol.push_back(-1);
                 b.letters.push_back(state_to_char(node->seq[i], alph_));
                 break;
-            case START:
-                break;
-            default:
-                fatal("Unreasonable state in function push_mult\n");
+            case START: break;
+            default: fatal("Unreasonable state in function push_mult\n");
             }
         }
         b.ncols = static_cast<int>(ycol.size());
@@ -241,8 +239,7 @@ int leafblocks::build(baum* node) {
             if (static_cast<size_t>(ins) < nkids) col[ins] = saved[2 * ins + 1];
         } else {
             for (size_t k = 0; k < nkids; ++k) {
-                if (st[k] == MATCH)
-                    col[k] = saved[2 * k + 1];
+                if (st[k] == MATCH) col[k] = saved[2 * k + 1];
                 else if (st[k] != DELETION)
                     fatal("Impossible state ", static_cast<int>(st[k]), " in push_mult\n");
             }
@@ -344,7 +341,8 @@ compact_subst_pattern::compact_subst_pattern(mdataset& align) {
     for (size_t i = 0; i < nrows; ++i) {
         const char* r = align.seqs[i].data();
         for (size_t b = 0; b < len; ++b)
-            flat[b * nrows + i] = static_cast<unsigned char>(static_cast<unsigned char>(r[b]) ^ flip);
+            flat[b * nrows + i] =
+                static_cast<unsigned char>(static_cast<unsigned char>(r[b]) ^ flip);
     }
     auto at = [&](unsigned b) { return flat.data() + static_cast<size_t>(b) * nrows; };
     std::vector<unsigned> order(len);

@@ -8,9 +8,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sequence/logspace.h"
 #include "sampler/columntree.h"
 #include "sampler/mult_align_internal.h"
+#include "sequence/logspace.h"
 
 using namespace mult_align_detail;
 
@@ -21,8 +21,7 @@ double mult_alignment::complik(compact_subst_pattern& pat, baum* root) {
     return complik(pat, root, indmodel, submodel);
 }
 
-double mult_alignment::complik(compact_subst_pattern& pat, baum* root, indel& im,
-                               substmodel& sm) {
+double mult_alignment::complik(compact_subst_pattern& pat, baum* root, indel& im, substmodel& sm) {
     const double ind = indlik(root, im);
     const double sub = sublik(pat, root, sm);
     return ind + sub;

@@ -30,10 +30,8 @@ std::uint32_t mult_alignment::annealing_schedule(mult_alignment*& current, mult_
             ++nobetter;
         }
         const double L = current->likelihood();
-        if (L - 1 > prevL || prevL > L + 1)
-            stale = 0;
-        else
-            ++stale;
+        if (L - 1 > prevL || prevL > L + 1) stale = 0;
+        else ++stale;
         if (current->report()) {
             current->bericht(log);
             // Flushed: in a batch job standard output is block-buffered.

@@ -32,8 +32,7 @@ public:
     // Names and rows of the leaves below node; for a node with a parent P
     // also the maps of P's sequence (first) against the subtree's columns.
     void push_mult(baum* node, std::vector<int>& parentmap, std::vector<int>& columnmap,
-                   std::vector<std::vector<char>>& names,
-                   std::vector<std::vector<char>>& rows);
+                   std::vector<std::vector<char>>& names, std::vector<std::vector<char>>& rows);
     // False when every entry is a gap; a column of the wrong size is fatal.
     bool validcolumn(std::vector<char>& column, unsigned int nrows);
     // False when every state is END; allstart := every state is START.
@@ -64,8 +63,8 @@ class mult_alignment {
 public:
     substmodel submodel;
     indel indmodel;
-    baum* told = nullptr;   // current tree, owned through its root leaf
-    baum* tnew = nullptr;   // working tree, owned; scratch
+    baum* told = nullptr;  // current tree, owned through its root leaf
+    baum* tnew = nullptr;  // working tree, owned; scratch
     keepfixed fix;
     cooling cool;
     std::uint32_t counter = 0;
@@ -112,8 +111,8 @@ public:
     // Log probability of one column on its column subtree.
     double logprobofpattern(std::vector<char>& column, baum* root, substmodel& sm);
     // Partial log likelihoods of the subtree below a node.
-    void childliks(std::vector<char>& column, baum* node, substmodel& sm,
-                   std::vector<double>& v, int n);
+    void childliks(std::vector<char>& column, baum* node, substmodel& sm, std::vector<double>& v,
+                   int n);
 
     // --- Inner residues, initial inner sequences, resampling sweep ---
     // Draws of inner residues from their posterior given the neighbours'
@@ -126,8 +125,7 @@ public:
     // Joint draws of two adjacent inner nodes x - y (model Mxy); a is on
     // x's side and roots the local tree.
     void infer_six(int& x, int& y, const substmodel& Mxy, int a, const substmodel& Ma, int b,
-                   const substmodel& Mb, int c, const substmodel& Mc, int e,
-                   const substmodel& Me);
+                   const substmodel& Mb, int c, const substmodel& Mc, int e, const substmodel& Me);
     void infer_five(int& x, int& y, const substmodel& Mxy, int a, const substmodel& Ma, int b,
                     const substmodel& Mb, int c, const substmodel& Mc);
     void infer_line(int& x, int& y, const substmodel& Mxy, int a, const substmodel& Ma, int b,
@@ -167,10 +165,10 @@ public:
     enum swapflag : int {};
     // One end of the swapped branch with its three neighbours.
     struct mercedes_stern {
-        baum* centre = nullptr;          // inner node with three neighbours
-        std::vector<quart_zus> ali;      // its quartet path
-        std::vector<unsigned> kd;        // family vector, partner last if a child
-        int childtochange = 0;           // slot of the exchanged subtree
+        baum* centre = nullptr;      // inner node with three neighbours
+        std::vector<quart_zus> ali;  // its quartet path
+        std::vector<unsigned> kd;    // family vector, partner last if a child
+        int childtochange = 0;       // slot of the exchanged subtree
         mercedes_stern(baum* centre, std::vector<quart_zus>& ali, std::vector<unsigned>& kd,
                        int childtochange);
         // Not to be used: fatal.
@@ -190,8 +188,7 @@ public:
     void zweimalvier(std::vector<quart_zus>& outer, mercedes_stern& anc, mercedes_stern& rec,
                      swapflag swp);
     // Next merged column of the two quartet paths; idx: read positions.
-    hex_zus two_quart_to_hex(mercedes_stern& anc, mercedes_stern& rec,
-                             std::vector<unsigned>& idx);
+    hex_zus two_quart_to_hex(mercedes_stern& anc, mercedes_stern& rec, std::vector<unsigned>& idx);
     // A hextet column seen from (P, S, R1, R2).
     quart_zus hex_to_quart(hex_zus h);
     // The same column with roles relabelled for the exchange.
@@ -305,8 +302,7 @@ public:
         bool (*nni)(mult_alignment&, unsigned);
     };
     static std::uint32_t annealing_schedule(mult_alignment*& current, mult_alignment*& best,
-                                            int type, std::ostream& log,
-                                            const loop_moves& moves);
+                                            int type, std::ostream& log, const loop_moves& moves);
 
     // The substitution part of loglik as last computed on told itself, for
     // proposals that leave the substitution model as it is; trusted only

@@ -2,18 +2,18 @@
 // run with the summary and the three result files.
 #include "sampler/quillmar.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <system_error>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "control/eingabe.h"
 #include "sampler/mult_align.h"
@@ -104,7 +104,8 @@ void refuse_shared_names(const eingabe_parameter& P, const std::string& control)
     for (std::size_t k = 0; k < count; ++k) {
         const named_file& out = outputs[k];
         for (const auto& in : inputs)
-            if (same_file(out.name, in.name)) fatal("The ", out.what, " ", out.name, " is the ", in.what, out.harm);
+            if (same_file(out.name, in.name))
+                fatal("The ", out.what, " ", out.name, " is the ", in.what, out.harm);
         for (std::size_t j = 0; j < k; ++j)
             if (same_file(out.name, outputs[j].name))
                 fatal("The ", out.what, " ", out.name, " is the ", outputs[j].what,
@@ -127,8 +128,7 @@ bool appendable(const std::string& name) {
         const fs::file_status st = fs::status(name, ec);
         return !ec && !fs::is_directory(st) && access(name.c_str(), W_OK) == 0;
     }
-    case kind::absent:
-        break;
+    case kind::absent: break;
     }
     fs::path target;
     if (!creation_path(name, target)) return false;
@@ -165,8 +165,9 @@ std::string append_result(const std::string& name, const std::string& text) {
 
 int quillmar_run(int argc, char** argv) {
     if (argc != 3)
-        fatal("Please invoke quillmar with the name of the control file and the type of analysis as "
-              "arguments.\n");
+        fatal(
+            "Please invoke quillmar with the name of the control file and the type of analysis as "
+            "arguments.\n");
 
     eingabe_parameter P;
     P.from_file(argv[1]);
@@ -181,7 +182,8 @@ int quillmar_run(int argc, char** argv) {
 
     refuse_shared_names(P, argv[1]);
     if (!append_seed())
-        warn("WARNING: Cannot write the seed file ", seed_file, "; the seed of this run is ", last_seed(), "\n");
+        warn("WARNING: Cannot write the seed file ", seed_file, "; the seed of this run is ",
+             last_seed(), "\n");
     // A result file that cannot be opened is found before the run, not after.
     for (const std::string* name : {&P.files.outalign, &P.files.outtree, &P.files.outparam})
         if (!appendable(*name)) fatal("Cannot open output file ", *name, "\n");
@@ -213,7 +215,8 @@ int quillmar_run(int argc, char** argv) {
     best->print_tree(tree);
     best->print_params(par);
     par << "likelihood = " << best->likelihood() << "\nreached after " << best->step()
-        << " iterations" << "\nand " << nni_report << " NNIs\n";
+        << " iterations"
+        << "\nand " << nni_report << " NNIs\n";
 
     failures += append_result(P.files.outalign, ali.str());
     failures += append_result(P.files.outtree, tree.str());

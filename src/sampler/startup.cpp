@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "sequence/util.h"
 #include "sampler/mult_align_internal.h"
+#include "sequence/util.h"
 
 using namespace mult_align_detail;
 
@@ -116,7 +116,8 @@ void warn_unnamed(const std::vector<std::vector<char>>& names, const std::vector
             missing += "\n";
         }
     if (!missing.empty())
-        warn("WARNING: The guide tree does not name these sequences, which are left out:\n", missing);
+        warn("WARNING: The guide tree does not name these sequences, which are left out:\n",
+             missing);
 }
 
 // The result alignment writes ten characters of a name; names that agree in
@@ -126,7 +127,8 @@ void warn_cut_names(const std::vector<std::vector<char>>& names) {
     std::unordered_map<std::string, std::size_t> group_of;
     std::vector<std::vector<std::size_t>> groups;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const auto cut = names[i].begin() + static_cast<std::ptrdiff_t>(std::min(kept, names[i].size()));
+        const auto cut =
+            names[i].begin() + static_cast<std::ptrdiff_t>(std::min(kept, names[i].size()));
         const auto found = group_of.emplace(std::string(names[i].begin(), cut), groups.size());
         if (found.second) groups.emplace_back();
         groups[found.first->second].push_back(i);
@@ -141,9 +143,10 @@ void warn_cut_names(const std::vector<std::vector<char>>& names) {
         }
     }
     if (!text.empty())
-        warn("WARNING: The result alignment keeps only the first ten characters of each name, "
-             "and these sequences share them:\n",
-             text);
+        warn(
+            "WARNING: The result alignment keeps only the first ten characters of each name, "
+            "and these sequences share them:\n",
+            text);
 }
 
 }  // namespace
@@ -167,7 +170,8 @@ mult_alignment::mult_alignment(eingabe_parameter P, int type) {
         wanted = [c](const std::vector<char>& name) { return c->contains(name); };
     }
     dataset file(in, P.files.format, wanted);
-    if (file.spez() < 2) fatal("There are ", file.spez(), " sequences.\n", "There is nothing to align.\n");
+    if (file.spez() < 2)
+        fatal("There are ", file.spez(), " sequences.\n", "There is nothing to align.\n");
     if (!guide_read) guide = clustal(guidename);
 
     // The leaves are matched against every name of the file; the rows wait
@@ -183,7 +187,8 @@ mult_alignment::mult_alignment(eingabe_parameter P, int type) {
 
     // The data set of the run: the named sequences in file order.
     std::vector<bool> named(file.names.size(), false);
-    for_leaves(tree, [&named](baum* leaf) { named[static_cast<std::size_t>(leaf->id.number)] = true; });
+    for_leaves(tree,
+               [&named](baum* leaf) { named[static_cast<std::size_t>(leaf->id.number)] = true; });
     std::vector<int> row_of(file.names.size(), -1);
     dataset ds;
     for (std::size_t i = 0; i < named.size(); ++i) {
@@ -296,7 +301,8 @@ void mult_alignment::compute_distmat(dataset& ds, std::vector<std::vector<double
                 const bioseq sj(ds.seqs[j], ds.type);
                 alignment al(si, sj, D[i][j], submodel, indmodel);
                 al.optimal_time(D[i][j]);
-                std::cout << ds.names[i] << " " << ds.names[j] << " distance=" << D[i][j] << std::endl;
+                std::cout << ds.names[i] << " " << ds.names[j] << " distance=" << D[i][j]
+                          << std::endl;
             }
         }
     }

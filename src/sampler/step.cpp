@@ -77,9 +77,9 @@ bool mult_alignment::annealed(double newscore, double oldscore, double u, std::u
                               std::uint32_t burnin, double rate, double temp) {
     double a;
     if (step > burnin)
-        a = std::exp((newscore - oldscore) * (static_cast<double>(step - burnin) * rate + 1) / temp);
-    else
-        a = std::exp(newscore - oldscore);
+        a = std::exp((newscore - oldscore) * (static_cast<double>(step - burnin) * rate + 1) /
+                     temp);
+    else a = std::exp(newscore - oldscore);
     return newscore > oldscore || a > u;
 }
 
@@ -267,8 +267,9 @@ void mult_alignment::maunewton() {
     }
     ++counter;
     if (!uphill(tnew))
-        warn("WARNING: One of the internal sequences has either length 0 \nor is much longer than "
-             "its longest neighbour.\n");
+        warn(
+            "WARNING: One of the internal sequences has either length 0 \nor is much longer than "
+            "its longest neighbour.\n");
     alteroderneuerbaum();
     widthstep(std::fabs(oldL - loglik));
 }
@@ -287,7 +288,8 @@ bool mult_alignment::alteroderneuerbaum() {
         ausneumachalt();
         malign = std::move(ma);
         pattern = std::move(pa);
-        if (counter <= cool.burnin && newL - loglik > tempali && counter > 1) tempali = newL - loglik;
+        if (counter <= cool.burnin && newL - loglik > tempali && counter > 1)
+            tempali = newL - loglik;
         loglik = newL;
         // told is a copy of tnew; sub is its part only if the copy kept
         // every record in its place.

@@ -199,11 +199,11 @@ hex_zus mult_alignment::two_quart_to_hex(mercedes_stern& anc, mercedes_stern& re
 
 quart_zus mult_alignment::hex_to_quart(hex_zus h) {
     static const int q[35] = {
-        0, UBC, 2, UC, 1, UB, 4, 7, 4, 7, 7,   // 0-10 root emissions
-        3, BC, 6, 13, 5, 9, 8, NONE, 8, NONE,  // 11-20 insertions on a
-        8, 8, 8, 8, 8,                         // 21-25 on b
-        BC, 13, 9, NONE,                       // 26-29 on c
-        9, 9, 13,                              // 30-32 on d, e
+        0,           UBC,      2,  UC,   1, UB, 4, 7,    4, 7,    7,  // 0-10 root emissions
+        3,           BC,       6,  13,   5, 9,  8, NONE, 8, NONE,     // 11-20 insertions on a
+        8,           8,        8,  8,    8,                           // 21-25 on b
+        BC,          13,       9,  NONE,                              // 26-29 on c
+        9,           9,        13,                                    // 30-32 on d, e
         QUART_START, QUART_END};
     if (h < 0 || h > HEX_END) fatal("Strange hextett state in function hex_to_quart\n");
     return quart_zus(q[h]);
@@ -211,10 +211,10 @@ quart_zus mult_alignment::hex_to_quart(hex_zus h) {
 
 quart_zus mult_alignment::swap_quart_zus(quart_zus q, swapflag swp) {
     // Roles N and C exchanged (flags 1, 4), N and B exchanged (flags 2, 3).
-    static const int nc[22] = {0, UBC, 2, 3, UC, BC, 6, 7, 13, 9, 10, 11, 12, 8, 8,
-                               QUART_START, QUART_END, NONE, 1, UB, 4, 5};
-    static const int nb[22] = {0, 1, UBC, 3, UB, 5, BC, 7, 9, 8, 8, 8, 8, 13, 14,
-                               QUART_START, QUART_END, NONE, 2, 4, UC, 6};
+    static const int nc[22] = {0,  UBC, 2, 3, UC,          BC,        6,    7, 13, 9, 10,
+                               11, 12,  8, 8, QUART_START, QUART_END, NONE, 1, UB, 4, 5};
+    static const int nb[22] = {0, 1, UBC, 3,  UB,          5,         BC,   7, 9, 8,  8,
+                               8, 8, 13,  14, QUART_START, QUART_END, NONE, 2, 4, UC, 6};
     if (q < 0 || q > QUART_OUTER_BC) fatal("Strange state in function swap_quart_zus\n");
     if (q == 0 || q == 3 || q == 7 || q == QUART_START || q == QUART_END || q == QUART_NO_KNOWN)
         return q;
@@ -234,12 +234,9 @@ void mult_alignment::fillH(mercedes_stern& anc, mercedes_stern& rec, swapflag sw
 
     double t[5] = {A->neighbors[anc.kd[0]].brl, A->neighbors[sIdx].brl, A->neighbors[toR].brl,
                    R->neighbors[rec.kd[1]].brl, R->neighbors[rec.kd[2]].brl};
-    if (swp == 2 || swp == 3)
-        std::swap(t[1], t[3]);
-    else if (swp == 1 || swp == 4)
-        std::swap(t[1], t[4]);
-    else
-        fatal("Impossible value of swp\n");
+    if (swp == 2 || swp == 3) std::swap(t[1], t[3]);
+    else if (swp == 1 || swp == 4) std::swap(t[1], t[4]);
+    else fatal("Impossible value of swp\n");
     indmodel.fillH(t[0], t[1], t[2], t[3], t[4]);
 }
 
@@ -269,9 +266,8 @@ void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& 
     // Outer nodes with their centre and slot before the exchange.
     const int toR = A->whichone(R);
     const int toA = R->whichone(A);
-    const int sIdx =
-        (A->NB(static_cast<int>(anc.kd[1])) == R) ? static_cast<int>(anc.kd[2])
-                                                  : static_cast<int>(anc.kd[1]);
+    const int sIdx = (A->NB(static_cast<int>(anc.kd[1])) == R) ? static_cast<int>(anc.kd[2])
+                                                               : static_cast<int>(anc.kd[1]);
     baum* outer[4] = {A->NB(static_cast<int>(anc.kd[0])), A->NB(sIdx),
                       R->NB(static_cast<int>(rec.kd[1])), R->NB(static_cast<int>(rec.kd[2]))};
     baum* centre[4] = {A, A, R, R};

@@ -27,7 +27,8 @@ void count_members(const dataset& d, std::vector<double>& freqs, int size) {
     std::vector<int> members;
     for (const auto& row : d.seqs) {
         for (char c : row) {
-            if (size == 4) chartobase(c, members); else chartoamac(c, members);
+            if (size == 4) chartobase(c, members);
+            else chartoamac(c, members);
             if (members.empty()) continue;
             const double share = 1.0 / static_cast<double>(members.size());
             for (int s : members) freqs[s] += share;
@@ -40,7 +41,8 @@ void count_members(const dataset& d, std::vector<double>& freqs, int size) {
 void tidy_name(std::vector<char>& name) {
     int lastchar = -1;
     for (int i = 0; i < static_cast<int>(name.size()); ++i)
-        if (printable(name[static_cast<size_t>(i)]) && !blank(name[static_cast<size_t>(i)])) lastchar = i;
+        if (printable(name[static_cast<size_t>(i)]) && !blank(name[static_cast<size_t>(i)]))
+            lastchar = i;
     for (int i = 0; i < lastchar; ++i)
         if (blank(name[static_cast<size_t>(i)])) name[static_cast<size_t>(i)] = '_';
     size_t end = name.size();
@@ -74,8 +76,7 @@ void dataset::fromfasta(std::istream& in, const row_filter& keep) {
             return;
         }
         switch (state) {
-        case BEFORE:
-            fatal("The sequence file is not in FASTA format!\n");
+        case BEFORE: fatal("The sequence file is not in FASTA format!\n");
         case HEADER:
             if (c == '\n') {
                 state = RESIDUES;
@@ -87,7 +88,8 @@ void dataset::fromfasta(std::istream& in, const row_filter& keep) {
             }
             break;
         case RESIDUES:
-            if (wanted && printable(c) && !blank(c)) seqs.back().push_back(c == '-' ? '_' : upper(c));
+            if (wanted && printable(c) && !blank(c))
+                seqs.back().push_back(c == '-' ? '_' : upper(c));
             break;
         }
     };
@@ -160,14 +162,16 @@ void dataset::fromphylip(std::istream& in, const row_filter& keep) {
         row[pos[s]] = ch;
         ++pos[s];
     };
-    auto position_of = [&](unsigned long s) -> unsigned long { return s < pos.size() ? pos[s] : 0; };
+    auto position_of = [&](unsigned long s) -> unsigned long {
+        return s < pos.size() ? pos[s] : 0;
+    };
     // Positions of sequences not yet seen are 0, so the pairs beyond the
     // last seen sequence need no visit.
     auto check_equal = [&]() {
         for (unsigned long p = 0; p + 1 < n && p < pos.size(); ++p) {
             if (position_of(p) != position_of(p + 1))
-                fatal("Something's wrong\n", "Position[", p, "]=", position_of(p), " != Position[", p + 1,
-                      "]=", position_of(p + 1), "\n");
+                fatal("Something's wrong\n", "Position[", p, "]=", position_of(p), " != Position[",
+                      p + 1, "]=", position_of(p + 1), "\n");
         }
     };
 
@@ -217,11 +221,11 @@ void dataset::fromphylip(std::istream& in, const row_filter& keep) {
         // present) decides the outcome, or (0, 1) when no data line came.
         for (unsigned long p = 0; p + 1 < n && p <= pos.size(); ++p) {
             if (position_of(p) != position_of(p + 1))
-                fatal("Something's wrong\n", "Position[", p, "]=", position_of(p), " != Position[", p + 1,
-                      "]=", position_of(p + 1), "\n");
+                fatal("Something's wrong\n", "Position[", p, "]=", position_of(p), " != Position[",
+                      p + 1, "]=", position_of(p + 1), "\n");
             if (position_of(p) < len || position_of(p + 1) < len)
-                fatal("Something's wrong.\n", "Not enough nucleotides in the sequence\n", p + 1, " or ", p + 2,
-                      "\n");
+                fatal("Something's wrong.\n", "Not enough nucleotides in the sequence\n", p + 1,
+                      " or ", p + 2, "\n");
         }
     }
     // Every row now holds L characters, except a single sequence, which keeps
@@ -237,13 +241,14 @@ void dataset::fromphylip(std::istream& in, const row_filter& keep) {
     if (keep && !seqs.empty() && !keep(names[0])) std::vector<char>().swap(seqs[0]);
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = i + 1; j < names.size(); ++j)
-            if (names[i] == names[j]) fatal("Sequences ", i + 1, " and ", j + 1, " have the same name\n");
+            if (names[i] == names[j])
+                fatal("Sequences ", i + 1, " and ", j + 1, " have the same name\n");
 }
 
 int dataset::laen(int i) const {
     if (static_cast<unsigned>(i) >= seqs.size())
-        fatal("The specified sequence number is too big.\n", "s=", i, "There are only ", seqs.size(),
-              " in the data set.\n", "Their numbering starts with 0.\n");
+        fatal("The specified sequence number is too big.\n", "s=", i, "There are only ",
+              seqs.size(), " in the data set.\n", "Their numbering starts with 0.\n");
     return static_cast<int>(seqs[i].size());
 }
 
@@ -253,14 +258,20 @@ void dataset::guesstype() {
         for (char c : row) {
             switch (c) {
             case 'U': has_u = true; break;
-            case 'E': case 'F': case 'I': case 'L': case 'P': case 'Q': case 'X': case 'Z':
-                has_aa = true;
-                break;
+            case 'E':
+            case 'F':
+            case 'I':
+            case 'L':
+            case 'P':
+            case 'Q':
+            case 'X':
+            case 'Z': has_aa = true; break;
             default: break;
             }
         }
     }
-    if (has_u && has_aa) fatal("Don't know what to do: there are U's in\n", "an amino acid sequence\n");
+    if (has_u && has_aa)
+        fatal("Don't know what to do: there are U's in\n", "an amino acid sequence\n");
     type = has_aa ? 20 : 4;
 }
 
@@ -282,7 +293,8 @@ void dataset::print_phylip(std::ostream& out) {
         const size_t upto = std::min(row.size(), static_cast<size_t>(len));
         for (size_t k = 0; k < upto; ++k)
             if (row[k] == '_') row[k] = '-';
-        std::string name(names[i].begin(), names[i].begin() + std::min<size_t>(10, names[i].size()));
+        std::string name(names[i].begin(),
+                         names[i].begin() + std::min<size_t>(10, names[i].size()));
         name.resize(10, ' ');
         out << name;
         out.write(row.data(), static_cast<std::streamsize>(row.size()));

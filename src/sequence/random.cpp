@@ -129,7 +129,8 @@ void rndorder(std::vector<int>& v, unsigned int n) {
 
 int randomchoice(const std::vector<int>& weights) {
     if (weights.empty())
-        fatal("randomchoice(vector<int> &clust) cannot find\n", "a random member of an empty vector.\n");
+        fatal("randomchoice(vector<int> &clust) cannot find\n",
+              "a random member of an empty vector.\n");
     const double u = randomunitintervall();
     std::int64_t total = 0;
     for (int w : weights)

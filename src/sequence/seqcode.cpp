@@ -10,11 +10,10 @@ const char kBaseLetters[] = "ACGTRYMWSKBDHVN";
 const char kAmacLetters[] = "ARNDCQEGHILKMFPSTWYVBZX";
 
 // Member masks by code.
-constexpr std::array<unsigned, 15> kBaseMembers = {
-    0x1, 0x2, 0x4, 0x8,          // A C G T
-    0x5, 0xA, 0x3, 0x9,          // R Y M W
-    0x6, 0xC,                    // S K
-    0xE, 0xD, 0xB, 0x7, 0xF};    // B D H V N
+constexpr std::array<unsigned, 15> kBaseMembers = {0x1, 0x2, 0x4, 0x8,        // A C G T
+                                                   0x5, 0xA, 0x3, 0x9,        // R Y M W
+                                                   0x6, 0xC,                  // S K
+                                                   0xE, 0xD, 0xB, 0x7, 0xF};  // B D H V N
 
 constexpr unsigned kAllAmac = (1u << 20) - 1;
 
@@ -109,7 +108,8 @@ void whichwildcard(int code, std::vector<bool>& mask) {
     if (size == 4) {
         if (code < 0 || code > 14) fatal("Unknown base ", code, " in function whichwildcard", "\n");
     } else if (size == 20) {
-        if (code < 0 || code > 22) fatal("Unknown amino acid: ", code, " in function whichwildcard", "\n");
+        if (code < 0 || code > 22)
+            fatal("Unknown amino acid: ", code, " in function whichwildcard", "\n");
     } else {
         fatal("Unknown alphabet in function whichwildcard\n");
     }

@@ -7,8 +7,19 @@
 enum alphsize : int { NUC = 4, AA = 20 };
 
 enum subarch : int {
-    GENREV = 0, TAMNEI, HKY, KIMURA2P, KIMURA3P, FEL81, JC69,
-    MV2000, JTT, DAYHOFF, MTREV24, BLOSUM62, SH94
+    GENREV = 0,
+    TAMNEI,
+    HKY,
+    KIMURA2P,
+    KIMURA3P,
+    FEL81,
+    JC69,
+    MV2000,
+    JTT,
+    DAYHOFF,
+    MTREV24,
+    BLOSUM62,
+    SH94
 };
 
 enum idarch : int { TKF1 = 0, TKF2, FID };

@@ -1,10 +1,10 @@
 #include "sequence/util.h"
 
+#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <unistd.h>
 
 void fatal_text(const std::string& text) {
     std::cout.flush();
@@ -57,7 +57,8 @@ inline size_t count_product(size_t a, size_t b) {
 
 template <class T>
 T** alloc_matrix(int rows, int cols, const char* s1, const char* s2) {
-    if (rows <= 0 || cols <= 0) fatal("Internal error: non-positive size in scratch allocation (", s1, ")\n");
+    if (rows <= 0 || cols <= 0)
+        fatal("Internal error: non-positive size in scratch allocation (", s1, ")\n");
     const size_t r = static_cast<size_t>(rows), c = static_cast<size_t>(cols);
     T** m = alloc_block<T*>(r, s1);
     T* block = alloc_block<T>(count_product(r, c), s2);
@@ -67,8 +68,10 @@ T** alloc_matrix(int rows, int cols, const char* s1, const char* s2) {
 
 template <class T>
 T*** alloc_cube(int a, int b, int c, const char* s1, const char* s2, const char* s3) {
-    if (a <= 0 || b <= 0 || c <= 0) fatal("Internal error: non-positive size in scratch allocation (", s1, ")\n");
-    const size_t na = static_cast<size_t>(a), nb = static_cast<size_t>(b), nc = static_cast<size_t>(c);
+    if (a <= 0 || b <= 0 || c <= 0)
+        fatal("Internal error: non-positive size in scratch allocation (", s1, ")\n");
+    const size_t na = static_cast<size_t>(a), nb = static_cast<size_t>(b),
+                 nc = static_cast<size_t>(c);
     const size_t nrows = count_product(na, nb);
     T*** planes = alloc_block<T**>(na, s1);
     T** rows = alloc_block<T*>(nrows, s2);
@@ -131,7 +134,9 @@ void free_ivector(int* v) { std::free(v); }
 void free_imatrix(int** m) { release_matrix(m); }
 void free_icube(int*** c) { release_cube(c); }
 
-unsigned long* new_ulivector(int n) { return alloc_vector<unsigned long>(n, "step 1 in new_ulivector"); }
+unsigned long* new_ulivector(int n) {
+    return alloc_vector<unsigned long>(n, "step 1 in new_ulivector");
+}
 unsigned long** new_ulimatrix(int r, int c) {
     return alloc_matrix<unsigned long>(r, c, "step 1 in new_ulimatrix", "step 2 in new_ulimatrix");
 }
@@ -164,16 +169,18 @@ char* mygets() {
     return buf;
 }
 
-double brent(double ax, double bx, double cx, double (*f)(double), double tol, double* fmin, double* curv,
-             double fa, double fb, double fc) {
+double brent(double ax, double bx, double cx, double (*f)(double), double tol, double* fmin,
+             double* curv, double fa, double fb, double fc) {
     return brent_core(f, ax, bx, cx, tol, fmin, curv, fa, fb, fc);
 }
 
-double onedimenmin(double lo, double x0, double hi, double (*f)(double), double tol, double* fmin, double* curv) {
+double onedimenmin(double lo, double x0, double hi, double (*f)(double), double tol, double* fmin,
+                   double* curv) {
     return onedimenmin_core(f, lo, x0, hi, tol, fmin, curv);
 }
 
-void twodimenmin(double tol, int free1, double lo1, double* x1, double hi1, double (*f1)(double), double* se1,
-                 int free2, double lo2, double* x2, double hi2, double (*f2)(double), double* se2) {
+void twodimenmin(double tol, int free1, double lo1, double* x1, double hi1, double (*f1)(double),
+                 double* se1, int free2, double lo2, double* x2, double hi2, double (*f2)(double),
+                 double* se2) {
     twodimenmin_pair(f1, f2, tol, free1, lo1, *x1, hi1, se1, free2, lo2, *x2, hi2, se2);
 }

@@ -103,7 +103,9 @@ double brent_core(F&& f, double ax, double bx, double cx, double tol, double* fm
                   double fa, double fb, double fc) {
     const double CGOLD = 0.381966;
     const double ZEPS = 1e-10;
-    auto sgn = [](double a, double b) { return single_precision(b) >= 0.0 ? std::fabs(a) : -std::fabs(a); };
+    auto sgn = [](double a, double b) {
+        return single_precision(b) >= 0.0 ? std::fabs(a) : -std::fabs(a);
+    };
     auto eval = [&f](double u) {
         double y = f(u);
         return std::isnan(y) ? HUGE_VAL : y;
@@ -116,9 +118,15 @@ double brent_core(F&& f, double ax, double bx, double cx, double tol, double* fm
     double x = bx, fx = fb;
     double w, fw, v, fv;
     if (fa < fc) {
-        w = ax; fw = fa; v = cx; fv = fc;
+        w = ax;
+        fw = fa;
+        v = cx;
+        fv = fc;
     } else {
-        w = cx; fw = fc; v = ax; fv = fa;
+        w = cx;
+        fw = fc;
+        v = ax;
+        fv = fa;
     }
     double d = 0.0, e = 0.0;
     for (int iter = 0; iter < 100; ++iter) {
@@ -136,8 +144,9 @@ double brent_core(F&& f, double ax, double bx, double cx, double tol, double* fm
             q = std::fabs(q);
             const double etemp = e;
             e = d;
-            if (!(std::isfinite(p) && std::isfinite(q)) || std::fabs(p) >= std::fabs(0.5 * q * etemp) ||
-                p <= q * (a - x) || p >= q * (b - x)) {
+            if (!(std::isfinite(p) && std::isfinite(q)) ||
+                std::fabs(p) >= std::fabs(0.5 * q * etemp) || p <= q * (a - x) ||
+                p >= q * (b - x)) {
                 golden = true;
             } else {
                 golden = false;
@@ -153,17 +162,25 @@ double brent_core(F&& f, double ax, double bx, double cx, double tol, double* fm
         const double u = (std::fabs(d) >= tol1) ? x + d : x + sgn(tol1, d);
         const double fu = eval(u);
         if (fu <= fx) {
-            if (u >= x) a = x; else b = x;
-            v = w; fv = fw;
-            w = x; fw = fx;
-            x = u; fx = fu;
+            if (u >= x) a = x;
+            else b = x;
+            v = w;
+            fv = fw;
+            w = x;
+            fw = fx;
+            x = u;
+            fx = fu;
         } else {
-            if (u < x) a = u; else b = u;
+            if (u < x) a = u;
+            else b = u;
             if (fu <= fw || w == x) {
-                v = w; fv = fw;
-                w = u; fw = fu;
+                v = w;
+                fv = fw;
+                w = u;
+                fw = fu;
             } else if (fu <= fv || v == x || v == w) {
-                v = u; fv = fu;
+                v = u;
+                fv = fu;
             }
         }
     }
@@ -238,8 +255,9 @@ int twodimenmin_pair(F1&& f1, F2&& f2, double tol, int free1, double lo1, double
 template <class F>
 int twodimenmin_core(F&& f, double tol, int free1, double lo1, double& x1, double hi1, double* se1,
                      int free2, double lo2, double& x2, double hi2, double* se2) {
-    return twodimenmin_pair([&f, &x2](double x) { return f(x, x2); }, [&f, &x1](double x) { return f(x1, x); },
-                            tol, free1, lo1, x1, hi1, se1, free2, lo2, x2, hi2, se2);
+    return twodimenmin_pair([&f, &x2](double x) { return f(x, x2); },
+                            [&f, &x1](double x) { return f(x1, x); }, tol, free1, lo1, x1, hi1, se1,
+                            free2, lo2, x2, hi2, se2);
 }
 
 // Free-function forms of the line minimisers (the program uses
@@ -248,13 +266,15 @@ int twodimenmin_core(F&& f, double tol, int free1, double lo1, double& x1, doubl
 // objective reading the other coordinate where its caller keeps it (x1, x2).
 // brent: minimum between ax and cx from bx, with fa, fb, fc known at ax, bx,
 // cx; the value there in *fmin, the last parabola's curvature in *curv.
-double brent(double ax, double bx, double cx, double (*f)(double), double tol, double* fmin, double* curv,
-             double fa, double fb, double fc);
+double brent(double ax, double bx, double cx, double (*f)(double), double tol, double* fmin,
+             double* curv, double fa, double fb, double fc);
 // Minimum of f over [lo, hi] from the start x0.
-double onedimenmin(double lo, double x0, double hi, double (*f)(double), double tol, double* fmin, double* curv);
+double onedimenmin(double lo, double x0, double hi, double (*f)(double), double tol, double* fmin,
+                   double* curv);
 // Coordinates with a non-zero flag are free; x1, x2 are start values on entry
 // and results on return; *se1, *se2 receive the spread of each free one.
-void twodimenmin(double tol, int free1, double lo1, double* x1, double hi1, double (*f1)(double), double* se1,
-                 int free2, double lo2, double* x2, double hi2, double (*f2)(double), double* se2);
+void twodimenmin(double tol, int free1, double lo1, double* x1, double hi1, double (*f1)(double),
+                 double* se1, int free2, double lo2, double* x2, double hi2, double (*f2)(double),
+                 double* se2);
 
 #endif

@@ -89,7 +89,8 @@ leaf_candidates::leaf_candidates(const std::string& text) : text_(text) {
     while (b <= text_.size()) {
         size_t e = b;
         while (e < text_.size() && !delimiter(text_[e])) ++e;
-        if (e > b && (b == 0 || opens_leaf(text_[b - 1])) && (e == text_.size() || closes_leaf(text_[e])))
+        if (e > b && (b == 0 || opens_leaf(text_[b - 1])) &&
+            (e == text_.size() || closes_leaf(text_[e])))
             tokens_.insert(text_.substr(b, e - b));
         b = e + 1;
     }
@@ -102,7 +103,8 @@ bool leaf_candidates::contains(const std::vector<char>& name) const {
     // A name with punctuation: any occurrence that a leaf could stand on.
     for (size_t at = text_.find(s); at != std::string::npos; at = text_.find(s, at + 1)) {
         const size_t end = at + s.size();
-        if ((at == 0 || opens_leaf(text_[at - 1])) && (end == text_.size() || closes_leaf(text_[end])))
+        if ((at == 0 || opens_leaf(text_[at - 1])) &&
+            (end == text_.size() || closes_leaf(text_[end])))
             return true;
     }
     return false;
@@ -131,8 +133,14 @@ public:
         long d = 0;
         for (size_t i = 0; i < s.size(); ++i) {
             switch (s[i]) {
-            case '(': open_.push_back(i); ++d; break;
-            case ')': close_.push_back(i); --d; break;
+            case '(':
+                open_.push_back(i);
+                ++d;
+                break;
+            case ')':
+                close_.push_back(i);
+                --d;
+                break;
             case ':': colon_.push_back(i); break;
             case ';': semi_.push_back(i); break;
             case ',': comma_[d].push_back(i); break;
@@ -208,12 +216,9 @@ void read_head(const newick_text& t, size_t b, size_t e, newick_level& lv) {
     }
 
     const bool ownlength = co != npos && (rp == npos || co > rp);
-    if (whole)
-        lv.length = 0.0;
-    else if (ownlength)
-        lv.length = scan_length(t.part(co + 1, e));
-    else
-        lv.length = 0.1;
+    if (whole) lv.length = 0.0;
+    else if (ownlength) lv.length = scan_length(t.part(co + 1, e));
+    else lv.length = 0.1;
 }
 
 // The subtrees of the label, or a one-member group turned into a leaf.
@@ -228,7 +233,8 @@ void read_groups(const newick_text& t, newick_level& lv, std::vector<size_t>& co
     if (!commas.empty()) {
         const size_t last = e - 1;  // the closing ')'
         lv.parts.emplace_back(b + 1, commas[0]);
-        for (size_t k = 1; k < commas.size(); ++k) lv.parts.emplace_back(commas[k - 1] + 1, commas[k]);
+        for (size_t k = 1; k < commas.size(); ++k)
+            lv.parts.emplace_back(commas[k - 1] + 1, commas[k]);
         lv.parts.emplace_back(commas.back() + 1, last);
         return;
     }

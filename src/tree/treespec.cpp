@@ -76,7 +76,8 @@ void baum::copy_children(const baum& src, bool topologyonly) {
     for (const neighbor& r : src.neighbors) {
         if (r.node == nullptr) fatal("One tree node has a null pointer as neighbour\n");
         if (r.isparent) {
-            if (parentseen) fatal("More than one parent in the\n", "copy constructor of class baum\n");
+            if (parentseen)
+                fatal("More than one parent in the\n", "copy constructor of class baum\n");
             parentseen = true;
             continue;
         }
@@ -104,7 +105,8 @@ baum::~baum() {
 // ---- queries ----
 
 baum* baum::NB(int i) const {
-    if (i < 0 || i >= static_cast<int>(neighbors.size())) fatal("Index out of range in baum::NB(int i)\n");
+    if (i < 0 || i >= static_cast<int>(neighbors.size()))
+        fatal("Index out of range in baum::NB(int i)\n");
     return neighbors[i].node;
 }
 
@@ -259,10 +261,8 @@ void baum::update_tree() {
         t += r.node->id.text;
         t += ":";
         t += len;
-        if (splitroot)
-            t += ",";
-        else
-            t += static_cast<int>(i) == lastchild ? ")" : ",";
+        if (splitroot) t += ",";
+        else t += static_cast<int>(i) == lastchild ? ")" : ",";
     }
     if (splitroot) t += id.name + ":" + len + ")";
     id.text = std::move(t);
@@ -301,7 +301,8 @@ void baum::nj_check(const std::vector<std::vector<double>>& D, std::vector<char>
 
 void baum::NeighborJoining(std::vector<std::vector<double>>& D, unsigned& n) {
     const bool atroot = isRoot();
-    if (atroot && !isLeaf()) fatal("The Neighbor Joining algorithm works only with a leaf as the root!\n");
+    if (atroot && !isLeaf())
+        fatal("The Neighbor Joining algorithm works only with a leaf as the root!\n");
     for (const auto& row : D)
         if (row.size() != D.size()) nj_error();
     std::vector<char> seen(D.size(), 0);
@@ -405,7 +406,8 @@ void baum::nj_resolve(std::vector<std::vector<double>>& D, unsigned& n) {
             std::vector<neighbor> kept;
             kept.reserve(neighbors.size() - 1);
             for (size_t i = 0; i < neighbors.size(); ++i)
-                if (static_cast<int>(i) != iq && static_cast<int>(i) != ip) kept.push_back(neighbors[i]);
+                if (static_cast<int>(i) != iq && static_cast<int>(i) != ip)
+                    kept.push_back(neighbors[i]);
             neighbor down;
             down.node = M;
             kept.push_back(down);
@@ -430,10 +432,8 @@ void baum::nj_resolve(std::vector<std::vector<double>>& D, unsigned& n) {
         std::vector<double> col(N + 1, 0.0);
         for (size_t i = 0; i < N; ++i) {
             double v;
-            if (static_cast<int>(i) == q)
-                v = g;
-            else if (static_cast<int>(i) == p)
-                v = o;
+            if (static_cast<int>(i) == q) v = g;
+            else if (static_cast<int>(i) == p) v = o;
             else {
                 v = (D[q][i] + D[p][i] - dqp) / 2;
                 if (v < DBL_MIN) v = 0.00001;
@@ -498,7 +498,8 @@ baum* baum::reroot() {
 
 void baum::fusenodes() {
     if (neighbors.size() != 2) return;
-    if (neighbors[0].isparent && neighbors[1].isparent) fatal("Impossible: two neighbours are parents\n");
+    if (neighbors[0].isparent && neighbors[1].isparent)
+        fatal("Impossible: two neighbours are parents\n");
     const int k = neighbors[1].isparent ? 1 : 0;
     const int o = 1 - k;
     baum* Q = neighbors[o].node;
@@ -782,8 +783,8 @@ baum* baum::abuse_fix(const std::vector<std::string>& names, const std::vector<c
     return first;
 }
 
-void baum::findnames(baum*& first, std::vector<bool>& present, const std::vector<std::string>& names,
-                     std::vector<bool>& found) {
+void baum::findnames(baum*& first, std::vector<bool>& present,
+                     const std::vector<std::string>& names, std::vector<bool>& found) {
     for (neighbor& r : neighbors)
         if (!r.isparent && r.node != nullptr) r.node->findnames(first, present, names, found);
     if (!isLeaf()) return;

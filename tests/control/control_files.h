@@ -89,17 +89,16 @@ struct ReadCase {
     std::string err;  // warnings expected on standard error
 };
 
-#define RUN_FATAL_CASES(cases)                          \
-    for (const FatalCase& c : cases) {                  \
-        SCOPED_TRACE(c.name);                           \
-        expect_fatal(c.text, c.err);                    \
+#define RUN_FATAL_CASES(cases)         \
+    for (const FatalCase& c : cases) { \
+        SCOPED_TRACE(c.name);          \
+        expect_fatal(c.text, c.err);   \
     }
 
-#define RUN_READ_CASES(cases)                           \
-    for (const ReadCase& c : cases) {                   \
-        SCOPED_TRACE(c.name);                           \
-        if (expect_read(c.text, c.err))                 \
-            c.check(read(c.text));                      \
+#define RUN_READ_CASES(cases)                                  \
+    for (const ReadCase& c : cases) {                          \
+        SCOPED_TRACE(c.name);                                  \
+        if (expect_read(c.text, c.err)) c.check(read(c.text)); \
     }
 
 #endif

@@ -39,8 +39,7 @@ const std::string indel_choices =
     "Possible choices are:\n"
     "     TKF1\n"
     "     TKF2\n\n";
-const std::string not_positive =
-    "The parameters of the substitution model\nhave to be positive.\n";
+const std::string not_positive = "The parameters of the substitution model\nhave to be positive.\n";
 const std::string no_aa_params =
     "The substitution model that you want to use does not\n"
     "accept user specified rate parameters or amino acid\nfrequencies.\n";
@@ -95,7 +94,7 @@ auto flags_are(B subfix, B indfix) {
     };
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(Options, SubstitutionModelsAndTheirDefaults) {
     const ReadCase cases[] = {
@@ -122,16 +121,15 @@ TEST_F(Options, SubstitutionModelsAndTheirDefaults) {
         {"largest and smallest rates",
          subst("model = GENREV\nparameter = (1e6, 7.1e-46, 1e6, 1, 1e6, 1e6)\n"),
          subst_is(GENREV, {1e6, 7.1e-46, 1e6, 1, 1e6, 1e6}), ""},
-        {"second model holds", subst("model = HKY\nmodel = TAMNEI\n"),
-         subst_is(TAMNEI, {0.5, 1.0}), warn_subst_model},
+        {"second model holds", subst("model = HKY\nmodel = TAMNEI\n"), subst_is(TAMNEI, {0.5, 1.0}),
+         warn_subst_model},
         {"default model line warns too", subst("model = default\nmodel = HKY\nmodel = JTT\n"),
          subst_is(JTT, {}), warn_subst_model + warn_subst_model},
         {"list then default warns", subst("model = HKY\nparameter = (2.0)\nparameter = default\n"),
          subst_is(HKY, {0.5}), warn_subst_params},
         {"default then list", subst("model = HKY\nparameter = default\nparameter = (2.0)\n"),
          subst_is(HKY, {2.0}), ""},
-        {"list replaces list",
-         subst("model = TAMNEI\nparameter = (1,2,3)\nparameter = (4, 5)\n"),
+        {"list replaces list", subst("model = TAMNEI\nparameter = (1,2,3)\nparameter = (4, 5)\n"),
          subst_is(TAMNEI, {4, 5}), warn_subst_params},
         {"GENREV defaults replace leftovers",
          subst("model = GENREV\nparameter = (1, 2)\nparameter = default\n"),
@@ -185,8 +183,7 @@ TEST_F(Options, SubstitutionFaults) {
         {"DAYHOFF freqs", subst("model = DAYHOFF\nfreqs = " + list_of(20, "1") + "\n"),
          no_aa_params},
         {"zero rate", subst("model = GENREV\nparameter = (1, 2, 3, 4, 5, 0)\n"), not_positive},
-        {"rate below single precision", subst("model = HKY\nparameter = (1e-46)\n"),
-         not_positive},
+        {"rate below single precision", subst("model = HKY\nparameter = (1e-46)\n"), not_positive},
         {"rate at the single-precision bound", subst("model = HKY\nparameter = (7.0e-46)\n"),
          not_positive},
         {"negative rate", subst("model = TAMNEI\nparameter = (1, -2)\n"), not_positive},
@@ -197,8 +194,8 @@ TEST_F(Options, SubstitutionFaults) {
          "Invalid value 1000000.5 to option parameter (out of range: at most 1e6)\n"},
         {"largest finite rate", subst("model = TAMNEI\nparameter = (0.5, 1e308)\n"),
          "Invalid value 1e+308 to option parameter (out of range: at most 1e6)\n"},
-        {"last of 190 rates", subst("model = MV2000\nparameter = " +
-                                     list_of(189, "1").replace(378, 1, ",2e6)") + "\n"),
+        {"last of 190 rates",
+         subst("model = MV2000\nparameter = " + list_of(189, "1").replace(378, 1, ",2e6)") + "\n"),
          "Invalid value 2e+06 to option parameter (out of range: at most 1e6)\n"},
         {"model VECTOR", subst("model = (HKY)\n"), "Invalid argument VECTOR to option model\n"},
         {"model ESTIMATE", subst("model = estimate\n"),
@@ -289,8 +286,7 @@ TEST_F(Options, Frequencies) {
         {"JTT", subst("model = JTT\nfreqs = " + list_of(20, "1") + "\n"), no_aa_params},
         {"GENREV five", subst("model = GENREV\nfreqs = (1,2,3,4,5)\n"), four_freqs},
         {"TAMNEI three", subst("model = TAMNEI\nfreqs = (1,2,3)\n"), four_freqs},
-        {"HKY five equal", subst("model = HKY\nfreqs = (0.25,0.25,0.25,0.25,0.25)\n"),
-         four_freqs},
+        {"HKY five equal", subst("model = HKY\nfreqs = (0.25,0.25,0.25,0.25,0.25)\n"), four_freqs},
         {"FEL81 twenty", subst("model = FEL81\nfreqs = " + list_of(20, "1") + "\n"), four_freqs},
         {"MV2000 four", subst("model = MV2000\nfreqs = (1,2,3,4)\n"),
          "Please specify exactly twenty amino acid frequencies.\n"},
@@ -304,8 +300,8 @@ TEST_F(Options, Frequencies) {
         {"one dominant", subst("model = HKY\nfreqs = (1,1,1,1000000.1)\n"),
          "Invalid value 1000000.1 to option freqs "
          "(out of range: at most 1e6 times the smallest frequency)\n"},
-        {"one tiny", subst("model = MV2000\nfreqs = " +
-                           list_of(19, "0.05").replace(0, 1, "(1e-9,") + "\n"),
+        {"one tiny",
+         subst("model = MV2000\nfreqs = " + list_of(19, "0.05").replace(0, 1, "(1e-9,") + "\n"),
          "Invalid value 0.05 to option freqs "
          "(out of range: at most 1e6 times the smallest frequency)\n"},
         {"count before range", subst("model = HKY\nfreqs = (1e308,1,1)\n"), four_freqs},
@@ -400,8 +396,7 @@ TEST_F(Options, KeepMasks) {
          flags_are({}, {true, true, true}), ""},
         {"indel list", "KEEP:\nINDMOD [1]\n", flags_are({}, {false, true}), ""},
         {"JC69 all", "KEEP:\nsubstmod [all]\n", flags_are({}, {false, false}), ""},
-        {"small is ALL", genrev + "substmod [small]\n", flags_are(B(6, true), {false, false}),
-         ""},
+        {"small is ALL", genrev + "substmod [small]\n", flags_are(B(6, true), {false, false}), ""},
         {"no bracket", genrev + "substmod = all\nindmod = x\n",
          flags_are(B(6, false), {false, false}), ""},
         {"MV2000 last", "SUBST:\nmodel = MV2000\nKEEP:\nsubstmod [189]\n",
@@ -444,8 +439,7 @@ TEST_F(Options, KeepMasks) {
          "Invalid value 1e0 to option indmod (an integer is expected)\n"},
         {"blank inside", genrev + "substmod [1 2]\n",
          "Invalid value 1 2 to option substmod (an integer is expected)\n"},
-        {"parenthesis", genrev + "substmod [0] (1)\n",
-         "Invalid string [0] (1) in control file\n"},
+        {"parenthesis", genrev + "substmod [0] (1)\n", "Invalid string [0] (1) in control file\n"},
     };
     RUN_FATAL_CASES(bad);
 }
@@ -458,8 +452,7 @@ TEST_F(Options, ScheduleValues) {
         {"delta", cool("delta = 0.3\n"), cool_is(&cooling::delta, 0.3), ""},
         {"delta smallest", cool("delta = 7.1e-46\n"), cool_is(&cooling::delta, 7.1e-46), ""},
         {"delta largest", cool("delta = 1000\n"), cool_is(&cooling::delta, 1000.0), ""},
-        {"delta default", cool("delta = 2\ndelta = default\n"), cool_is(&cooling::delta, 1.0),
-         ""},
+        {"delta default", cool("delta = 2\ndelta = default\n"), cool_is(&cooling::delta, 1.0), ""},
         {"coolali", cool("coolali = 1.0005\n"), cool_is(&cooling::coolali, 1.0005), ""},
         {"coolali 1.001", cool("coolali = 1.001\n"), cool_is(&cooling::coolali, 1.001), ""},
         {"coolali just above 1", cool("coolali = 1.00000006\n"),
@@ -475,13 +468,12 @@ TEST_F(Options, ScheduleValues) {
         {"ctree", cool("ctree = 2.5\n"), cool_is(&cooling::ctree, 2.5), ""},
         {"cparam below 1", cool("cparam = 0.1\n"), cool_is(&cooling::cparam, 0.1), ""},
         {"alphatree", cool("alphatree = 3\n"), cool_is(&cooling::alphatree, 3.0), ""},
-        {"alphaparam below 1", cool("alphaparam = 0.1\n"), cool_is(&cooling::alphaparam, 0.1),
-         ""},
+        {"alphaparam below 1", cool("alphaparam = 0.1\n"), cool_is(&cooling::alphaparam, 0.1), ""},
         {"maxsteps", cool("maxsteps = 123\n"), cool_is(&cooling::maxsteps, 123u), ""},
         {"maxsteps zero", cool("maxsteps = 0\n"), cool_is(&cooling::maxsteps, 0u), ""},
         {"maxsteps -1", cool("maxsteps = -1\n"), cool_is(&cooling::maxsteps, 4294967295u), ""},
-        {"maxsteps -4294967295", cool("maxsteps = -4294967295\n"),
-         cool_is(&cooling::maxsteps, 1u), ""},
+        {"maxsteps -4294967295", cool("maxsteps = -4294967295\n"), cool_is(&cooling::maxsteps, 1u),
+         ""},
         {"maxsteps saturates", cool("maxsteps = 4294967296\n"),
          cool_is(&cooling::maxsteps, 4294967295u), ""},
         {"maxsteps blanks and comment", cool("maxsteps = \t+12 \t # 1e6\n"),
@@ -495,8 +487,8 @@ TEST_F(Options, ScheduleValues) {
          cool_is(&cooling::resamprange, 2147483647u), ""},
         {"resamprange 2^31", cool("resamprange = 2147483648\n"),
          cool_is(&cooling::resamprange, 2147483647u), ""},
-        {"resamprange -1", cool("resamprange = -1\n"),
-         cool_is(&cooling::resamprange, 2147483647u), ""},
+        {"resamprange -1", cool("resamprange = -1\n"), cool_is(&cooling::resamprange, 2147483647u),
+         ""},
         {"burnin", cool("burnin = 2\n"), cool_is(&cooling::burnin, 2u), ""},
         {"burnin -1", cool("burnin = -1\n"), cool_is(&cooling::burnin, 4294967295u), ""},
         {"repeated", cool("burnin = 5\nburnin = 7\n"), cool_is(&cooling::burnin, 7u), ""},
@@ -571,8 +563,7 @@ TEST_F(Options, ScheduleValues) {
         {"not a number", cool("delta = abc\n"), "Cannot scan from string  abc\n"},
         {"empty item", cool("delta = 1,\n"), "Cannot scan from string  1,\n"},
         {"blank comma", cool("maxsteps = ,5\n"), "Cannot scan from string  ,5\n"},
-        {"leading comma", cool("maxsteps =,5\n"),
-         "Invalid string ,5 in function stringtovector\n"},
+        {"leading comma", cool("maxsteps =,5\n"), "Invalid string ,5 in function stringtovector\n"},
         {"maxsteps VECTOR", cool("maxsteps = (5)\n"),
          "Invalid argument VECTOR to option maxsteps\n"},
         {"coolali INTERVAL", cool("coolali = [1]\n"),
@@ -583,9 +574,15 @@ TEST_F(Options, ScheduleValues) {
 
     // The name of every option in its kind message.
     const char* const names[][2] = {
-        {"delta", "delta"},         {"coolali", "coolali"},         {"ctree", "ctree"},
-        {"cparam", "cparam"},       {"alphatree", "alphatree"},     {"alphaparam", "alphaparam"},
-        {"burnin", "burn_in"},      {"maxsteps", "maxsteps"},       {"reportafter", "reportafter"},
+        {"delta", "delta"},
+        {"coolali", "coolali"},
+        {"ctree", "ctree"},
+        {"cparam", "cparam"},
+        {"alphatree", "alphatree"},
+        {"alphaparam", "alphaparam"},
+        {"burnin", "burn_in"},
+        {"maxsteps", "maxsteps"},
+        {"reportafter", "reportafter"},
         {"resamprange", "resamprange"},
     };
     for (const auto& n : names) {
@@ -601,8 +598,7 @@ TEST_F(Options, RealValuesHoldNothingButTheirNumber) {
     const std::string hky = "SUBST:\nmodel = HKY\n";
     const std::string tkf1 = "INDEL:\nmodel = TKF1\n";
     auto bad = [](const std::string& value, const char* name) {
-        return "Invalid value " + value + " to option " + name +
-               " (a number is expected)\n";
+        return "Invalid value " + value + " to option " + name + " (a number is expected)\n";
     };
     const FatalCase cases[] = {
         {"decimal comma", cool("delta = 0,5\n"), bad("0,5", "delta")},
@@ -612,13 +608,11 @@ TEST_F(Options, RealValuesHoldNothingButTheirNumber) {
         {"bare exponent", cool("coolali = 1e\n"), bad("1e", "coolali")},
         {"signed bare exponent", cool("cparam = 2E+ # 2\n"), bad("2E+", "cparam")},
         {"alphatree", cool("alphatree = 0.5x\n"), bad("0.5x", "alphatree")},
-        {"note after a colon", cool("coolali = 1.0001 : note\n"),
-         bad("1.0001 : note", "coolali")},
+        {"note after a colon", cool("coolali = 1.0001 : note\n"), bad("1.0001 : note", "coolali")},
         {"alphaparam", cool("alphaparam =\t0.5 0.6\t\n"), bad("0.5 0.6", "alphaparam")},
         {"NUL after the number", cool("ctree = 0.5" + std::string(1, '\0') + "\n"),
          bad("0.5" + std::string(1, '\0'), "ctree")},
-        {"subst item", subst("model = HKY\nparameter = (2.0abc)\n"),
-         bad("2.0abc", "parameter")},
+        {"subst item", subst("model = HKY\nparameter = (2.0abc)\n"), bad("2.0abc", "parameter")},
         {"subst last item", subst("model = TAMNEI\nparameter = ( 0.5, 1.0 1 )\n"),
          bad("0.5, 1.0 1", "parameter")},
         {"indel item", tkf1 + "parameter = (0.01, 0.02x)\n", bad("0.01, 0.02x", "parameter")},
@@ -650,9 +644,10 @@ TEST_F(Options, RealValuesHoldNothingButTheirNumber) {
              EXPECT_EQ(p.cool.alphaparam, 3.0);
          },
          ""},
-        {"lists", "SUBST:\nmodel = GENREV\nparameter = ( 1e-3,2 ,\t3.5e+1 , 4, 5.0\r,6 ) x\n"
-                  "freqs = (0.1,0.2, 0.3 ,4E-1)  # (0.4x)\n"
-                  "INDEL:\nmodel = TKF2\nparameter = (1e-2, 0.011, 5e-1)\n",
+        {"lists",
+         "SUBST:\nmodel = GENREV\nparameter = ( 1e-3,2 ,\t3.5e+1 , 4, 5.0\r,6 ) x\n"
+         "freqs = (0.1,0.2, 0.3 ,4E-1)  # (0.4x)\n"
+         "INDEL:\nmodel = TKF2\nparameter = (1e-2, 0.011, 5e-1)\n",
          [](const eingabe_parameter& p) {
              EXPECT_EQ(p.subst.params, (V{1e-3, 2, 35, 4, 5, 6}));
              EXPECT_EQ(p.subst.freqs, (V{0.1, 0.2, 0.3, 0.4}));

@@ -23,7 +23,10 @@ TEST(Findanycase, UpperCasedSubstring) {
 }
 
 TEST(Isnewpart, Headlines) {
-    struct Case { const char* line; int section; } cases[] = {
+    struct Case {
+        const char* line;
+        int section;
+    } cases[] = {
         {"subst:", 1},
         {"== Substitution model ==:", 1},
         {"SUBST: model = HKY", 1},
@@ -47,7 +50,11 @@ TEST(Isnewpart, Headlines) {
 }
 
 TEST(TypOfArg, KindsAndInnerText) {
-    struct Case { const char* value; option_arg kind; const char* text; } cases[] = {
+    struct Case {
+        const char* value;
+        option_arg kind;
+        const char* text;
+    } cases[] = {
         {" (0.5, 1.0 ,2)", option_arg::VECTOR, "0.5, 1.0 ,2"},
         {"x(1)y", option_arg::VECTOR, "1"},
         {"()", option_arg::VECTOR, ""},
@@ -90,7 +97,11 @@ TEST(TypOfArg, BracketFaultsAreFatal) {
 
 // The leading number of each item, and whether the items hold nothing else.
 TEST(Stringtovector, DoublesReplaceTheContents) {
-    struct Case { const char* text; std::vector<double> values; bool whole; } cases[] = {
+    struct Case {
+        const char* text;
+        std::vector<double> values;
+        bool whole;
+    } cases[] = {
         {"0.5, 1.0 ,2", {0.5, 1.0, 2.0}, true},
         {"2.5abc", {2.5}, false},
         {" 1", {1.0}, true},
@@ -117,7 +128,11 @@ TEST(Stringtovector, DoublesReplaceTheContents) {
 
 // The leading number of each item, and whether the items hold nothing else.
 TEST(Stringtovector, UnsignedItemsScanAsThirtyTwoBit) {
-    struct Case { const char* text; unsigned long value; bool whole; } cases[] = {
+    struct Case {
+        const char* text;
+        unsigned long value;
+        bool whole;
+    } cases[] = {
         {"5", 5, true},
         {" +7", 7, true},
         {"-1", 4294967295ul, true},
@@ -159,7 +174,10 @@ TEST(Stringtolist, IntegersSaturateAtTheIntRange) {
 }
 
 TEST(Stringtovector, ScanFaultsAreFatal) {
-    struct Case { const char* text; const char* err; } doubles[] = {
+    struct Case {
+        const char* text;
+        const char* err;
+    } doubles[] = {
         {",1", "Invalid string ,1 in function stringtovector\n"},
         {"1,,2", "Cannot scan from string 1,,2\n"},
         {"1,2,", "Cannot scan from string 1,2,\n"},
@@ -177,7 +195,10 @@ TEST(Stringtovector, ScanFaultsAreFatal) {
             },
             c.err));
     }
-    struct Case2 { const char* text; const char* err; } counts[] = {
+    struct Case2 {
+        const char* text;
+        const char* err;
+    } counts[] = {
         {",5", "Invalid string ,5 in function stringtovector\n"},
         {"-", "Cannot scan from string -\n"},
         {"x1", "Cannot scan from string x1\n"},
@@ -207,13 +228,19 @@ TEST(Stringtovector, ScanFaultsAreFatal) {
 }
 
 TEST(Firstword, PrintableNonBlankRun) {
-    struct Case { const char* text; const char* word; } cases[] = {
+    struct Case {
+        const char* text;
+        const char* word;
+    } cases[] = {
         {" my sequences.fa", "my"},
         {"\t\tseq.fa\r", "seq.fa"},
         {"x\r", "x"},
         {"", ""},
         {"   ", ""},
-        {"\x01\x7f" "a\x7f" "b", "a"},
+        {"\x01\x7f"
+         "a\x7f"
+         "b",
+         "a"},
         {"\xc3\xa9t\xc3\xa9.fa", "t"},
     };
     for (const Case& c : cases) EXPECT_EQ(firstword(c.text), c.word) << c.text;
@@ -231,7 +258,10 @@ TEST(Oatostring, Words) {
 }
 
 TEST(ModelKeywords, TestOrderDecides) {
-    struct Case { const char* value; subarch kind; } subs[] = {
+    struct Case {
+        const char* value;
+        subarch kind;
+    } subs[] = {
         {" hky85", HKY},        {"jtt hky", HKY},       {"Genrev", GENREV},
         {"TAMNEI", TAMNEI},     {"kimura2p", KIMURA2P}, {"KIMURA3P", KIMURA3P},
         {"fel81", FEL81},       {"JC69", JC69},         {"mv2000", MV2000},
@@ -281,7 +311,11 @@ TEST(OptionLines, KeysValuesAndTestOrder) {
     EXPECT_EQ(whichindeloption("PARAMETER=default", v, k), indel_option::PARAMETER);
     EXPECT_EQ(k, option_arg::DEFAULT);
 
-    struct FileCase { const char* line; files_option opt; const char* value; } files[] = {
+    struct FileCase {
+        const char* line;
+        files_option opt;
+        const char* value;
+    } files[] = {
         {"infile = my sequences.fa", files_option::INFILE, "my"},
         {"infile = (seqs).fa", files_option::INFILE, "seqs"},
         {"infile = default", files_option::INFILE, "default"},
@@ -308,7 +342,10 @@ TEST(OptionLines, KeysValuesAndTestOrder) {
     EXPECT_EQ(k, option_arg::ALL);
     EXPECT_EQ(whichkeepoption("substmod = all", v, k), keep_option::NONE);
 
-    struct CoolCase { const char* key; cool_option opt; } cool[] = {
+    struct CoolCase {
+        const char* key;
+        cool_option opt;
+    } cool[] = {
         {"delta", cool_option::DELTA},
         {"coolali", cool_option::COOLALI},
         {"ctree", cool_option::CTREE},

@@ -34,7 +34,7 @@ std::string rate_list(std::vector<double>& rates) {
     return os.str();
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(Reader, FilesWithoutSectionsKeepTheDefaults) {
     const std::string texts[] = {
@@ -212,7 +212,11 @@ TEST_F(Reader, LinesUpTo1999CharactersAreReadWhole) {
 TEST_F(Reader, OverlongLinesAndReadErrorsEndTheRun) {
     const std::string longline = "parameter = (1" + std::string(1985, ' ') + ")";
     ASSERT_EQ(longline.size(), 2000u);
-    struct Case { const char* name; std::string text; int line; } cases[] = {
+    struct Case {
+        const char* name;
+        std::string text;
+        int line;
+    } cases[] = {
         {"2000 characters", "SUBST:\nmodel = HKY\n" + longline + "\n", 3},
         {"2000 characters at the end", "SUBST:\nmodel = HKY\n" + longline, 3},
         {"before any headline", std::string(5000, '#') + "\nSUBST:\n", 1},
@@ -221,12 +225,13 @@ TEST_F(Reader, OverlongLinesAndReadErrorsEndTheRun) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = write(c.text);
-        EXPECT_TRUE(fatal_with(read_path_in_child(path),
-                               "Line " + std::to_string(c.line) + " of control file " + path +
-                                   " is longer than 1999 characters\n"));
+        EXPECT_TRUE(fatal_with(read_path_in_child(path), "Line " + std::to_string(c.line) +
+                                                             " of control file " + path +
+                                                             " is longer than 1999 characters\n"));
     }
 
-    EXPECT_TRUE(fatal_with(read_path_in_child(dir), "Cannot read line 1 of control file " + dir + "\n"));
+    EXPECT_TRUE(
+        fatal_with(read_path_in_child(dir), "Cannot read line 1 of control file " + dir + "\n"));
 
     const std::string missing = dir + "/missing";
     EXPECT_TRUE(fatal_with(read_path_in_child(missing), "cannot open file " + missing + "\n"));

@@ -85,19 +85,22 @@ TEST(Records, CopiesAreIndependent) {
 }
 
 TEST(Records, KeepfixedSizedByModel) {
-    struct Case { subarch s; idarch i; std::size_t nsub, nind; } cases[] = {
-        {GENREV, TKF2, 6, 3}, {JC69, TKF1, 0, 2},     {TAMNEI, TKF1, 2, 2},
-        {KIMURA3P, TKF1, 2, 2}, {HKY, TKF1, 1, 2},    {KIMURA2P, TKF1, 1, 2},
-        {MV2000, TKF1, 190, 2}, {FEL81, TKF1, 0, 2},  {JTT, TKF1, 0, 2},
-        {DAYHOFF, TKF1, 0, 2}, {MTREV24, TKF1, 0, 2}, {BLOSUM62, TKF1, 0, 2},
+    struct Case {
+        subarch s;
+        idarch i;
+        std::size_t nsub, nind;
+    } cases[] = {
+        {GENREV, TKF2, 6, 3},   {JC69, TKF1, 0, 2},    {TAMNEI, TKF1, 2, 2},
+        {KIMURA3P, TKF1, 2, 2}, {HKY, TKF1, 1, 2},     {KIMURA2P, TKF1, 1, 2},
+        {MV2000, TKF1, 190, 2}, {FEL81, TKF1, 0, 2},   {JTT, TKF1, 0, 2},
+        {DAYHOFF, TKF1, 0, 2},  {MTREV24, TKF1, 0, 2}, {BLOSUM62, TKF1, 0, 2},
     };
     for (const Case& c : cases) {
         keepfixed k(c.s, c.i);
         EXPECT_EQ(k.subfix, std::vector<bool>(c.nsub, false)) << c.s;
         EXPECT_EQ(k.indfix, std::vector<bool>(c.nind, false)) << c.s;
     }
-    EXPECT_FATAL(keepfixed k(SH94, TKF1),
-                 "Unknown substitution model in function keepfixed.\n");
+    EXPECT_FATAL(keepfixed k(SH94, TKF1), "Unknown substitution model in function keepfixed.\n");
     EXPECT_FATAL(keepfixed k(JC69, FID), "Unknown indel model in function keepfixed.\n");
     EXPECT_FATAL(keepfixed k(SH94, FID, keep_intermediate()),
                  "Unknown substitution model in function keepfixed.\n");

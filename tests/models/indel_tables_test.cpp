@@ -37,22 +37,23 @@ bool possible(double v) { return v > -DBL_MAX; }
 
 // Holder sets of the states, one letter per role, from the alphabet tables.
 struct tree {
-    std::string roles;                                 // root first
-    std::vector<std::string> holders;                  // states 0 .. end-2
-    std::vector<std::pair<char, char>> branches;       // parent, child
+    std::string roles;                            // root first
+    std::vector<std::string> holders;             // states 0 .. end-2
+    std::vector<std::pair<char, char>> branches;  // parent, child
 };
 
 const tree pair_tree{"AB", {"AB", "B", "A"}, {{'A', 'B'}}};
 const tree triplet_tree{"NBC", {"NBC", "NB", "NC", "C", "B", "B", "N"}, {{'N', 'B'}, {'N', 'C'}}};
-const tree quartet_tree{"UNBC",
-                        {"UNBC", "UNB", "UNC", "NBC", "UN", "NB", "NC", "U", "N", "B", "B", "B",
-                         "B", "C", "C"},
-                        {{'U', 'N'}, {'N', 'B'}, {'N', 'C'}}};
-const tree hextet_tree{"UNBMDE",
-                       {"UNMBDE", "UNMDE", "UNMBE", "UNME", "UNMBD", "UNMD", "UNMB", "UNM", "UNB",
-                        "UN", "U", "NMBDE", "NMDE", "NMBE", "NME", "NMBD", "NMD", "NMB", "NM",
-                        "NB", "N", "B", "B", "B", "B", "B", "MDE", "ME", "MD", "M", "D", "D", "E"},
-                       {{'U', 'N'}, {'N', 'B'}, {'N', 'M'}, {'M', 'D'}, {'M', 'E'}}};
+const tree quartet_tree{
+    "UNBC",
+    {"UNBC", "UNB", "UNC", "NBC", "UN", "NB", "NC", "U", "N", "B", "B", "B", "B", "C", "C"},
+    {{'U', 'N'}, {'N', 'B'}, {'N', 'C'}}};
+const tree hextet_tree{
+    "UNBMDE",
+    {"UNMBDE", "UNMDE", "UNMBE", "UNME", "UNMBD", "UNMD", "UNMB", "UNM", "UNB", "UN", "U",
+     "NMBDE",  "NMDE",  "NMBE",  "NME",  "NMBD",  "NMD",  "NMB",  "NM",  "NB",  "N",  "B",
+     "B",      "B",     "B",     "B",    "MDE",   "ME",   "MD",   "M",   "D",   "D",  "E"},
+    {{'U', 'N'}, {'N', 'B'}, {'N', 'M'}, {'M', 'D'}, {'M', 'E'}}};
 
 bool holds(const tree& t, int state, char role) {
     return t.holders[state].find(role) != std::string::npos;
@@ -167,11 +168,8 @@ std::vector<int> identity(int n) {
 }
 
 const double times_sets[][5] = {
-    {1e-6, 3e-6, 2e-6, 5e-7, 4e-6},
-    {1.0, 1.0, 1.0, 1.0, 1.0},
-    {0.7, 1.3, 0.4, 2.1, 0.9},
-    {1000, 1200, 900, 700, 1500},
-    {0.01, 40.0, 3.0, 0.2, 300.0},
+    {1e-6, 3e-6, 2e-6, 5e-7, 4e-6}, {1.0, 1.0, 1.0, 1.0, 1.0},     {0.7, 1.3, 0.4, 2.1, 0.9},
+    {1000, 1200, 900, 700, 1500},   {0.01, 40.0, 3.0, 0.2, 300.0},
 };
 
 }  // namespace
@@ -184,10 +182,9 @@ TEST(IndelTables, HolderTablesFollowTheAlphabets) {
         const std::vector<unsigned>* holders;
         int start, end;
     };
-    const alphabet cases[] = {
-        {&triplet_tree, &triplet_holder_table(), TRIPLET_START, TRIPLET_END},
-        {&quartet_tree, &quart_holder_table(), QUART_START, QUART_END},
-        {&hextet_tree, &hex_holder_table(), HEX_START, HEX_END}};
+    const alphabet cases[] = {{&triplet_tree, &triplet_holder_table(), TRIPLET_START, TRIPLET_END},
+                              {&quartet_tree, &quart_holder_table(), QUART_START, QUART_END},
+                              {&hextet_tree, &hex_holder_table(), HEX_START, HEX_END}};
     for (const alphabet& c : cases) {
         const tree& t = *c.t;
         const std::vector<unsigned>& got = *c.holders;
@@ -330,7 +327,8 @@ TEST(IndelTables, ZeroTimesGiveNoNaNOrInfinity) {
                                {1e-320, 1.0, 2e-319, 0, 3.0}};
     for (const auto& ts : zeros) {
         SCOPED_TRACE(testing::Message() << "times " << ts[0] << " " << ts[1] << " " << ts[2]);
-        for (const indel& m : {filled({0.01, 0.011}, TKF1, ts), filled({0.01, 0.011, 0.3}, TKF2, ts)})
+        for (const indel& m :
+             {filled({0.01, 0.011}, TKF1, ts), filled({0.01, 0.011, 0.3}, TKF2, ts)})
             for (const Mat& t : all_tables(m)) expect_rows_are_distributions(t, 1e-12);
     }
     // At time 0 a residue cannot be lost; insertions stay barely possible.
@@ -405,8 +403,18 @@ TEST(IndelTables, EqualRowGroups) {
         {{0, 1, 3}},
         {{0, 4, 7}, {1, 5}},
         {{0, 11}, {1, 12}, {3, 9, 15}, {5, 10}},
-        {{0, 11, 21, 33}, {1, 12}, {2, 13, 22}, {3, 14}, {4, 15, 23}, {5, 16}, {6, 17, 24},
-         {7, 18}, {8, 19, 25}, {9, 20}, {26, 30}, {28, 31}},
+        {{0, 11, 21, 33},
+         {1, 12},
+         {2, 13, 22},
+         {3, 14},
+         {4, 15, 23},
+         {5, 16},
+         {6, 17, 24},
+         {7, 18},
+         {8, 19, 25},
+         {9, 20},
+         {26, 30},
+         {28, 31}},
     };
     const auto tabs = all_tables(filled({0.01, 0.011}, TKF1, times_sets[2]));
     for (int k = 0; k < 4; ++k) {
@@ -414,7 +422,9 @@ TEST(IndelTables, EqualRowGroups) {
         for (size_t a = 0; a < t.size(); ++a)
             for (size_t b = a + 1; b < t.size(); ++b) {
                 bool grouped = false;
-                for (const auto& g : groups[k]) grouped = grouped || (g.count(static_cast<int>(a)) && g.count(static_cast<int>(b)));
+                for (const auto& g : groups[k])
+                    grouped =
+                        grouped || (g.count(static_cast<int>(a)) && g.count(static_cast<int>(b)));
                 EXPECT_EQ(t[a] == t[b], grouped) << "table " << k << " rows " << a << ", " << b;
             }
     }
@@ -464,12 +474,14 @@ TEST(IndelTables, ComposedTablesMarginaliseOntoSmallerTrees) {
     const std::vector<int> t_to_nc = {0, 2, 0, 1, -1, -1, 2, 3, 4};
     const std::vector<int> q_to_t = {0, 1, 2, 0, 6, 1, 2, -1, 6, 4, 5, 4, 5, 3, 3, 7, 8};
     const std::vector<int> q_to_un = {0, 0, 0, 1, 0, 1, 1, 2, 1, -1, -1, -1, -1, -1, -1, 3, 4};
-    const std::vector<int> h_to_q = {0, 2, 0, 2, 0, 2, 0, 2, 1, 4, 7, 3, 6, 3, 6, 3, 6, 3,
+    const std::vector<int> h_to_q = {0, 2, 0, 2, 0, 2, 0, 2,  1,  4,  7,  3,  6,  3,  6,  3,  6, 3,
                                      6, 5, 8, 9, 9, 9, 9, 10, 13, 13, 13, 13, -1, -1, -1, 15, 16};
-    const std::vector<int> h_to_q_at_m = {0, 0, 2, 2, 1, 1, 4, 4, 7, 7, -1, 0, 0, 2, 2, 1, 1, 4,
-                                          4, 7, 7, -1, -1, -1, -1, -1, 3, 6, 5, 8, 9, 10, 13, 15, 16};
-    const std::vector<int> h_to_t_at_m = {0, 0, 2, 2, 1, 1, 6, 6, -1, -1, -1, 0, 0, 2, 2, 1, 1, 6,
-                                          6, -1, -1, -1, -1, -1, -1, -1, 0, 2, 1, 6, 4, 5, 3, 7, 8};
+    const std::vector<int> h_to_q_at_m = {0,  0,  2, 2, 1, 1, 4, 4,  7,  7,  -1, 0,
+                                          0,  2,  2, 1, 1, 4, 4, 7,  7,  -1, -1, -1,
+                                          -1, -1, 3, 6, 5, 8, 9, 10, 13, 15, 16};
+    const std::vector<int> h_to_t_at_m = {0,  0,  2, 2, 1, 1, 6, 6,  -1, -1, -1, 0,
+                                          0,  2,  2, 1, 1, 6, 6, -1, -1, -1, -1, -1,
+                                          -1, -1, 0, 2, 1, 6, 4, 5,  3,  7,  8};
     const double tol = 1e-13;
     for (const auto& ts : times_sets) {
         const double ta = ts[0], tb = ts[1], tc = ts[2], td = ts[3], te = ts[4];
@@ -564,7 +576,8 @@ double factorised(const tree& t, const std::vector<double>& times, const std::ve
         std::vector<int> pp{START};
         for (int st : path) {
             if (st >= end - 1) continue;
-            const bool p = holds(t, st, t.branches[b].first), c = holds(t, st, t.branches[b].second);
+            const bool p = holds(t, st, t.branches[b].first),
+                       c = holds(t, st, t.branches[b].second);
             if (p && c) pp.push_back(MATCH);
             else if (p) pp.push_back(DELETION);
             else if (c) pp.push_back(INSERTION);
@@ -624,25 +637,37 @@ struct sampler {
 };
 
 const sampler triplet_s{
-    &triplet_tree, "BC", {{MATCH, "BC"}, {INSERTION, "B"}, {DELETION, "C"}, {END, "$"}}, 7, 8,
+    &triplet_tree,
+    "BC",
+    {{MATCH, "BC"}, {INSERTION, "B"}, {DELETION, "C"}, {END, "$"}},
+    7,
+    8,
     [](const indel& m, int c, int o) { return int(m.nexttriplet(triplet_zus(c), zustand(o))); },
-    [](const indel& m, int c, int o) { return int(m.nexttriplet_wint(triplet_zus(c), zustand(o))); },
+    [](const indel& m, int c, int o) {
+        return int(m.nexttriplet_wint(triplet_zus(c), zustand(o)));
+    },
     [](const indel& m) { return to_mat(m.T); },
     [](indel& m, int r, double v) { m.T[r].fill(v); }};
 const sampler quartet_s{
-    &quartet_tree, "UBC",
+    &quartet_tree,
+    "UBC",
     {{0, "UBC"}, {1, "UB"}, {2, "UC"}, {3, "C"}, {4, "B"}, {5, "B"}, {6, "U"}, {8, "$"}, {9, "BC"}},
-    15, 16,
+    15,
+    16,
     [](const indel& m, int c, int o) { return int(m.nextquartet(quart_zus(c), triplet_zus(o))); },
-    [](const indel& m, int c, int o) { return int(m.nextquartet_wint(quart_zus(c), triplet_zus(o))); },
+    [](const indel& m, int c, int o) {
+        return int(m.nextquartet_wint(quart_zus(c), triplet_zus(o)));
+    },
     [](const indel& m) { return to_mat(m.Q); },
     [](indel& m, int r, double v) { m.Q[r].fill(v); }};
 const sampler hextet_s{
-    &hextet_tree, "UBDE",
-    {{0, "UBDE"}, {1, "UBD"}, {2, "UBE"}, {3, "BDE"}, {4, "UB"}, {5, "BD"}, {6, "BE"}, {7, "U"},
-     {8, "B"}, {9, "D"}, {10, "D"}, {11, "D"}, {12, "D"}, {13, "E"}, {14, "E"}, {16, "$"},
-     {18, "UDE"}, {19, "UD"}, {20, "UE"}, {21, "DE"}},
-    33, 34,
+    &hextet_tree,
+    "UBDE",
+    {{0, "UBDE"}, {1, "UBD"}, {2, "UBE"},  {3, "BDE"}, {4, "UB"},  {5, "BD"}, {6, "BE"},
+     {7, "U"},    {8, "B"},   {9, "D"},    {10, "D"},  {11, "D"},  {12, "D"}, {13, "E"},
+     {14, "E"},   {16, "$"},  {18, "UDE"}, {19, "UD"}, {20, "UE"}, {21, "DE"}},
+    33,
+    34,
     [](const indel& m, int c, int o) { return int(m.nexthextet(hex_zus(c), quart_zus(o))); },
     [](const indel& m, int c, int o) { return int(m.nexthextet_wint(hex_zus(c), quart_zus(o))); },
     [](const indel& m) { return to_mat(m.H); },
@@ -717,20 +742,13 @@ TEST(IndelSampler, CandidatesAreOrderedAsListed) {
         std::vector<int> list;
     };
     const std::vector<order_case> cases = {
-        {&triplet_s, 7, INSERTION, {1, 4}},
-        {&triplet_s, 6, INSERTION, {1, 5}},
-        {&triplet_s, 0, DELETION, {2, 3}},
-        {&quartet_s, 0, 3, {14, 6}},
-        {&quartet_s, 9, 3, {13, 6}},
-        {&quartet_s, 0, 4, {11, 5}},
-        {&quartet_s, 3, 5, {9, 5}},
-        {&quartet_s, 7, 6, {4, 7}},
-        {&hextet_s, 0, 4, {8, 6}},
-        {&hextet_s, 0, 7, {10, 9, 7}},
-        {&hextet_s, 33, 8, {19, 17, 21}},
-        {&hextet_s, 4, 9, {16, 28, 31}},
-        {&hextet_s, 0, 12, {16, 28, 30}},
-        {&hextet_s, 0, 13, {14, 27, 32}},
+        {&triplet_s, 7, INSERTION, {1, 4}}, {&triplet_s, 6, INSERTION, {1, 5}},
+        {&triplet_s, 0, DELETION, {2, 3}},  {&quartet_s, 0, 3, {14, 6}},
+        {&quartet_s, 9, 3, {13, 6}},        {&quartet_s, 0, 4, {11, 5}},
+        {&quartet_s, 3, 5, {9, 5}},         {&quartet_s, 7, 6, {4, 7}},
+        {&hextet_s, 0, 4, {8, 6}},          {&hextet_s, 0, 7, {10, 9, 7}},
+        {&hextet_s, 33, 8, {19, 17, 21}},   {&hextet_s, 4, 9, {16, 28, 31}},
+        {&hextet_s, 0, 12, {16, 28, 30}},   {&hextet_s, 0, 13, {14, 27, 32}},
         {&hextet_s, 0, 21, {12, 26}},
     };
     const indel m = sampler_model({0.01, 0.011}, TKF1, times_sets[2]);
@@ -844,8 +862,8 @@ TEST(IndelSampler, ZeroTimesNeverYieldAnImpossibleState) {
     idum = -5;
     const double zeros[][5] = {{0, 0, 0, 0, 0}, {0, 2.0, 0, 1.0, 0}, {1.0, 0, 2.0, 0, 3.0}};
     for (const auto& ts : zeros)
-        for (const indel& m : {sampler_model({0.01, 0.011}, TKF1, ts),
-                               sampler_model({0.01, 0.011, 0.4}, TKF2, ts)})
+        for (const indel& m :
+             {sampler_model({0.01, 0.011}, TKF1, ts), sampler_model({0.01, 0.011, 0.4}, TKF2, ts)})
             for (const sampler* s : samplers) {
                 const Mat tab = s->table(m);
                 for (int cur = 0; cur <= s->start; ++cur)
@@ -930,7 +948,9 @@ TEST(IndelSampler, FirstStageOrderAndMarkerWeight) {
 
 namespace {
 
-bool one_of(int v, std::initializer_list<int> s) { return std::find(s.begin(), s.end(), v) != s.end(); }
+bool one_of(int v, std::initializer_list<int> s) {
+    return std::find(s.begin(), s.end(), v) != s.end();
+}
 
 // The candidate lists of the second stage, in their listed order.
 std::vector<int> listed_triplet(int cur, int outer) {
@@ -1102,13 +1122,19 @@ TEST(IndelTables, WeightedSumsOfEveryEntryMatchExtendedPrecision) {
         long pattern[4];
     };
     const set_case cases[] = {
-        {{0.05, 0.1}, TKF1, {0.7, 1.3, 0.4, 2.1, 0.9},
+        {{0.05, 0.1},
+         TKF1,
+         {0.7, 1.3, 0.4, 2.1, 0.9},
          {-266.57486608695258, -1231.5909692939674, -5642.8789151640063, -36811.186227844994},
          {654, 31311, 2223494, 112629227}},
-        {{0.05, 0.1, 0.6}, TKF2, {0.7, 1.3, 0.4, 2.1, 0.9},
+        {{0.05, 0.1, 0.6},
+         TKF2,
+         {0.7, 1.3, 0.4, 2.1, 0.9},
          {-285.36258760129958, -1385.3847555437376, -6282.0320780706344, -41632.045870552578},
          {654, 31311, 2223494, 112629227}},
-        {{0.05, 0.1, 0.3}, TKF2, {1e4, 300, 2000, 50, 800},
+        {{0.05, 0.1, 0.3},
+         TKF2,
+         {1e4, 300, 2000, 50, 800},
          {-25402.118377727388, -29079.721346338554, -419866.00568292907, -2743514.8346505812},
          {654, 31311, 2223494, 112629227}},
     };
@@ -1127,10 +1153,12 @@ TEST(IndelTables, WeightedSumsOfEveryEntryMatchExtendedPrecision) {
                 for (size_t j = 0; j < tabs[k][r].size(); ++j) {
                     const double v = tabs[k][r][j];
                     if (possible(v)) s += v * static_cast<double>(1 + (37 * r + 11 * j) % 13);
-                    else pat += (static_cast<long>(r) * cols + static_cast<long>(j) + 1) *
-                                (static_cast<long>(r) * cols + static_cast<long>(j) + 1);
+                    else
+                        pat += (static_cast<long>(r) * cols + static_cast<long>(j) + 1) *
+                               (static_cast<long>(r) * cols + static_cast<long>(j) + 1);
                 }
-            EXPECT_NEAR(s, c.sum[k], 1e-12 * std::fabs(c.sum[k])) << "table " << k << " time " << c.ts[0];
+            EXPECT_NEAR(s, c.sum[k], 1e-12 * std::fabs(c.sum[k]))
+                << "table " << k << " time " << c.ts[0];
             EXPECT_EQ(pat, c.pattern[k]) << "table " << k;
         }
     }

@@ -54,7 +54,7 @@ TEST(IndelModel, ConstructorChecksInOrder) {
         {{0.01, 0.02}, FID, "Unknown indel model\n"},
         {{0.01, 0.02, 0.5, 1.0}, FID, "Unknown indel model\n"},
         {{0.01, 0.02, 0.5}, TKF1, count_msg},
-        {{0.03, 0.02, 0.5}, TKF1, count_msg},        // count before rates
+        {{0.03, 0.02, 0.5}, TKF1, count_msg},  // count before rates
         {{0.03, 0.02}, TKF2, count_msg},
         {{0.02, 0.02}, TKF1, tkf1_rate_msg},
         {{0.03, 0.02}, TKF1, tkf1_rate_msg},
@@ -68,7 +68,7 @@ TEST(IndelModel, ConstructorChecksInOrder) {
         {{nan_, 0.02}, TKF1, tkf1_rate_msg},
         {{0.02, 0.02, 0.5}, TKF2, tkf2_rate_msg},
         {{0.01, nan_, 0.5}, TKF2, tkf2_rate_msg},
-        {{0.03, 0.02, 1.5}, TKF2, tkf2_rate_msg},    // rates before r
+        {{0.03, 0.02, 1.5}, TKF2, tkf2_rate_msg},  // rates before r
         {{0.01, 0.02, 1.0}, TKF2, frag_msg},
         {{0.01, 0.02, 1.0 - 1e-9}, TKF2, frag_msg},
         {{0.01, 0.02, 1.0 - std::ldexp(1.0, -25)}, TKF2, frag_msg},
@@ -81,8 +81,8 @@ TEST(IndelModel, ConstructorChecksInOrder) {
         {{0.01, 0.02, 0.5}, TKF2, ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "params " << c.p.size() << " first " << c.p[0]
-                                        << " model " << c.model);
+        SCOPED_TRACE(testing::Message()
+                     << "params " << c.p.size() << " first " << c.p[0] << " model " << c.model);
         auto fn = [&] { indel m(c.p, c.model); };
         if (c.msg.empty()) expect_ok(fn);
         else EXPECT_TRUE(ends_fatally(fn, c.msg));
@@ -100,7 +100,8 @@ TEST(IndelModel, DefaultModelAndLengthLaw) {
     for (double t : m.tH) EXPECT_EQ(t, 1.0);
     EXPECT_NEAR(m.logprob_of_seqlen(0), std::log(1.0 / 11), 1e-14);
     for (unsigned n : {1u, 2u, 50u})
-        EXPECT_NEAR(m.logprob_of_seqlen(n) - m.logprob_of_seqlen(n - 1), std::log(10.0 / 11), 1e-13);
+        EXPECT_NEAR(m.logprob_of_seqlen(n) - m.logprob_of_seqlen(n - 1), std::log(10.0 / 11),
+                    1e-13);
 
     indel two({0.01, 0.011, 0.5}, TKF2);
     EXPECT_EQ(two.returnparams(v), 1);
@@ -202,11 +203,13 @@ TEST(IndelModel, SetparamsRefillsAtStoredTimes) {
     EXPECT_EQ(m.params, ref.params);
     EXPECT_EQ(m.tT, ref.tT);
 
-    EXPECT_TRUE(ends_fatally([] {
-        indel k;
-        std::vector<double> w{0.01, 0.02, 0.5};
-        k.setparams(w);
-    }, count_msg));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            indel k;
+            std::vector<double> w{0.01, 0.02, 0.5};
+            k.setparams(w);
+        },
+        count_msg));
 }
 
 TEST(IndelModel, SetparamsOutOfRangeGivesNonFiniteResults) {
@@ -238,7 +241,8 @@ TEST(IndelModel, RescaleLeavesTablesUntilTheNextFill) {
     indel slow = before;
     slow.fillP(1.6);
     for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 5; ++c) EXPECT_NEAR(m.P[r][c], slow.P[r][c], 1e-12 * (1 + std::fabs(m.P[r][c])));
+        for (int c = 0; c < 5; ++c)
+            EXPECT_NEAR(m.P[r][c], slow.P[r][c], 1e-12 * (1 + std::fabs(m.P[r][c])));
 }
 
 TEST(IndelModel, CopyAndAssignmentAreIndependent) {
@@ -274,21 +278,27 @@ TEST(IndelModel, PairAccessorsRejectEveryOutOfRangeState) {
 }
 
 TEST(IndelModel, UnknownModelKindIsFatalInEveryUse) {
-    EXPECT_TRUE(ends_fatally([] {
-        indel m;
-        m.model = FID;
-        m.rescale(2.0);
-    }, "Unknown indel model in function rescale\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        indel m;
-        m.model = FID;
-        m.logprob_of_seqlen(2);
-    }, "Unknown indel model\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        indel m;
-        m.model = FID;
-        m.fillQ(2.0, 3.0, 4.0);
-    }, "Unknown indel model\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            indel m;
+            m.model = FID;
+            m.rescale(2.0);
+        },
+        "Unknown indel model in function rescale\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            indel m;
+            m.model = FID;
+            m.logprob_of_seqlen(2);
+        },
+        "Unknown indel model\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            indel m;
+            m.model = FID;
+            m.fillQ(2.0, 3.0, 4.0);
+        },
+        "Unknown indel model\n"));
 }
 
 TEST(IndelModel, UntidyAddlog) {

@@ -55,9 +55,11 @@ TEST(SubstLogProb, AmbiguityCodesNucleotides) {
     const auto& P = m.probmat;
     const auto& f = m.freqs;
     EXPECT_NEAR(m.logProb_ij(R, Y),
-                std::log((f[0] * (P[0][1] + P[0][3]) + f[2] * (P[2][1] + P[2][3])) / (f[0] + f[2])), 1e-14);
+                std::log((f[0] * (P[0][1] + P[0][3]) + f[2] * (P[2][1] + P[2][3])) / (f[0] + f[2])),
+                1e-14);
     EXPECT_NEAR(m.logProb_ij(R, R),
-                std::log((f[0] * (P[0][0] + P[0][2]) + f[2] * (P[2][0] + P[2][2])) / (f[0] + f[2])), 1e-14);
+                std::log((f[0] * (P[0][0] + P[0][2]) + f[2] * (P[2][0] + P[2][2])) / (f[0] + f[2])),
+                1e-14);
     EXPECT_NEAR(m.logfreqofstate(R), std::log(0.6), 1e-15);
     EXPECT_NEAR(m.logfreqofstate(N), 0.0, 1e-15);
     EXPECT_EQ(m.logfreqofstate(1), std::log(0.2));
@@ -125,11 +127,13 @@ TEST(SubstLogProb, BadCodesAreFatal) {
         {15, 0, true, "Indexing error in logfreqofstate: idx=15\n"},
     };
     for (const Case& c : cases) {
-        EXPECT_TRUE(ends_fatally([c] {
-            substmodel m;
-            if (c.freq) m.logfreqofstate(c.i);
-            else m.logProb_ij(c.i, c.j);
-        }, c.err));
+        EXPECT_TRUE(ends_fatally(
+            [c] {
+                substmodel m;
+                if (c.freq) m.logfreqofstate(c.i);
+                else m.logProb_ij(c.i, c.j);
+            },
+            c.err));
     }
 }
 
@@ -244,7 +248,8 @@ TEST(SubstSample, ChoosepairJointDistribution) {
         std::vector<double> params;
         double t;
     };
-    const std::vector<Case> cases = {{NUC, HKY, {3.0}, 20.0}, {AA, JTT, {}, 50.0}, {AA, MTREV24, {}, 30.0}};
+    const std::vector<Case> cases = {
+        {NUC, HKY, {3.0}, 20.0}, {AA, JTT, {}, 50.0}, {AA, MTREV24, {}, 30.0}};
     for (const Case& c : cases) {
         std::vector<double> f(c.a, 1.0);
         for (int k = 0; k < c.a; ++k) f[k] += k % 4;
@@ -265,7 +270,8 @@ TEST(SubstSample, ChoosepairJointDistribution) {
             for (int j = 0; j < n; ++j) total += m.freqs[i] * m.probmat[i][j];
         std::vector<double> expect(n * n);
         for (int i = 0; i < n; ++i)
-            for (int j = 0; j < n; ++j) expect[i * n + j] = draws * m.freqs[i] * m.probmat[i][j] / total;
+            for (int j = 0; j < n; ++j)
+                expect[i * n + j] = draws * m.freqs[i] * m.probmat[i][j] / total;
         int dof = 0;
         const double stat = chi_square(expect, count, dof);
         EXPECT_LT(stat, chi_square_limit(dof)) << c.m;
@@ -327,17 +333,21 @@ TEST(SubstSample, UniformAboveTheWeightsTotal) {
 }
 
 TEST(SubstSample, AllWeightsZeroIsFatal) {
-    EXPECT_TRUE(ends_fatally([] {
-        substmodel m;
-        for (double& x : m.freqs) x = 0.0;
-        m.choosebase();
-    }, "Reached the end of function choosebase\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        substmodel m;
-        for (double& x : m.freqs) x = 0.0;
-        int i, j;
-        m.choosepair(i, j);
-    }, "Reached the end of function choosepair\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            substmodel m;
+            for (double& x : m.freqs) x = 0.0;
+            m.choosebase();
+        },
+        "Reached the end of function choosebase\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            substmodel m;
+            for (double& x : m.freqs) x = 0.0;
+            int i, j;
+            m.choosepair(i, j);
+        },
+        "Reached the end of function choosepair\n"));
 }
 
 }  // namespace

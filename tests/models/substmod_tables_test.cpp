@@ -29,29 +29,59 @@ struct TableCase {
 
 std::vector<TableCase> table_cases() {
     return {
-        {"JTT", JTT,
+        {"JTT",
+         JTT,
          {0.077, 0.051, 0.043, 0.052, 0.020, 0.041, 0.062, 0.074, 0.023, 0.052,
           0.091, 0.059, 0.024, 0.040, 0.051, 0.069, 0.059, 0.014, 0.032, 0.066},
-         {{'A', 'R', 3.163}, {'A', 'N', 3.280}, {'A', 'D', 4.848}, {'I', 'V', 57.70},
-          {'D', 'E', 45.45}, {'R', 'K', 39.24}, {'H', 'Y', 35.12}, {'K', 'F', 0.1492},
-          {'N', 'W', 0.1671}, {'D', 'F', 0.1934}}},
-        {"DAYHOFF", DAYHOFF,
+         {{'A', 'R', 3.163},
+          {'A', 'N', 3.280},
+          {'A', 'D', 4.848},
+          {'I', 'V', 57.70},
+          {'D', 'E', 45.45},
+          {'R', 'K', 39.24},
+          {'H', 'Y', 35.12},
+          {'K', 'F', 0.1492},
+          {'N', 'W', 0.1671},
+          {'D', 'F', 0.1934}}},
+        {"DAYHOFF",
+         DAYHOFF,
          {0.087, 0.041, 0.040, 0.047, 0.033, 0.038, 0.050, 0.089, 0.034, 0.037,
           0.085, 0.080, 0.015, 0.040, 0.051, 0.070, 0.058, 0.010, 0.030, 0.065},
-         {{'A', 'R', 0.9647}, {'A', 'N', 3.593}, {'A', 'D', 4.320}, {'D', 'E', 40.56},
-          {'N', 'D', 32.46}, {'I', 'V', 31.53}, {'Q', 'E', 25.48}, {'K', 'F', 0.006664},
-          {'C', 'K', 0.008078}, {'D', 'F', 0.01296}}},
-        {"MTREV24", MTREV24,
+         {{'A', 'R', 0.9647},
+          {'A', 'N', 3.593},
+          {'A', 'D', 4.320},
+          {'D', 'E', 40.56},
+          {'N', 'D', 32.46},
+          {'I', 'V', 31.53},
+          {'Q', 'E', 25.48},
+          {'K', 'F', 0.006664},
+          {'C', 'K', 0.008078},
+          {'D', 'F', 0.01296}}},
+        {"MTREV24",
+         MTREV24,
          {0.072, 0.019, 0.039, 0.019, 0.006, 0.025, 0.024, 0.056, 0.028, 0.088,
           0.168, 0.023, 0.054, 0.061, 0.054, 0.072, 0.086, 0.029, 0.033, 0.043},
-         {{'A', 'R', 12.20}, {'A', 'N', 14.18}, {'A', 'D', 9.299}, {'I', 'V', 643.7},
-          {'N', 'D', 418.1}, {'H', 'Y', 352.7}, {'N', 'K', 320.4}}},
-        {"BLOSUM62", BLOSUM62,
+         {{'A', 'R', 12.20},
+          {'A', 'N', 14.18},
+          {'A', 'D', 9.299},
+          {'I', 'V', 643.7},
+          {'N', 'D', 418.1},
+          {'H', 'Y', 352.7},
+          {'N', 'K', 320.4}}},
+        {"BLOSUM62",
+         BLOSUM62,
          {0.074, 0.052, 0.045, 0.054, 0.025, 0.034, 0.054, 0.074, 0.026, 0.068,
           0.099, 0.058, 0.025, 0.047, 0.039, 0.057, 0.051, 0.013, 0.032, 0.073},
-         {{'A', 'R', 0.7358}, {'A', 'N', 0.4854}, {'A', 'D', 0.5432}, {'I', 'V', 8.312},
-          {'F', 'Y', 6.747}, {'L', 'M', 6.031}, {'Q', 'E', 5.529}, {'C', 'E', 0.1407},
-          {'Q', 'F', 0.1444}, {'D', 'W', 0.1453}}},
+         {{'A', 'R', 0.7358},
+          {'A', 'N', 0.4854},
+          {'A', 'D', 0.5432},
+          {'I', 'V', 8.312},
+          {'F', 'Y', 6.747},
+          {'L', 'M', 6.031},
+          {'Q', 'E', 5.529},
+          {'C', 'E', 0.1407},
+          {'Q', 'F', 0.1444},
+          {'D', 'W', 0.1453}}},
     };
 }
 
@@ -74,7 +104,8 @@ TEST(SubstTables, ExchangeabilitiesAndFrequencies) {
     for (const TableCase& c : table_cases()) {
         std::vector<double> f = uneven(), none;
         substmodel m(AA, c.m, f, none);
-        for (int i = 0; i < 20; ++i) EXPECT_EQ(m.freqs[i], c.freqs[i]) << c.name << " " << kAmino[i];
+        for (int i = 0; i < 20; ++i)
+            EXPECT_EQ(m.freqs[i], c.freqs[i]) << c.name << " " << kAmino[i];
         write_table(m);
         double lo = HUGE_VAL, hi = 0.0;
         for (int i = 0; i < 20; ++i) {
@@ -89,22 +120,27 @@ TEST(SubstTables, ExchangeabilitiesAndFrequencies) {
         EXPECT_EQ(m.ratemat[aa('Y')][aa('V')], 1.0) << c.name;
         for (const Telling& t : c.telling) {
             const double tol = 0.5 * std::pow(10.0, std::floor(std::log10(t.value)) - 3);
-            EXPECT_NEAR(m.ratemat[aa(t.a)][aa(t.b)], t.value, tol) << c.name << " " << t.a << "-" << t.b;
+            EXPECT_NEAR(m.ratemat[aa(t.a)][aa(t.b)], t.value, tol)
+                << c.name << " " << t.a << "-" << t.b;
         }
         // Telling value 3 is the table's largest, value 7 its smallest
         // (MTREV24: the smallest is 1).
-        EXPECT_NEAR(hi, c.telling[3].value, 0.5 * std::pow(10.0, std::floor(std::log10(hi)) - 3)) << c.name;
+        EXPECT_NEAR(hi, c.telling[3].value, 0.5 * std::pow(10.0, std::floor(std::log10(hi)) - 3))
+            << c.name;
         if (c.m == MTREV24) {
             EXPECT_EQ(lo, 1.0);
         } else {
-            EXPECT_NEAR(lo, c.telling[7].value, 0.5 * std::pow(10.0, std::floor(std::log10(lo)) - 3)) << c.name;
+            EXPECT_NEAR(lo, c.telling[7].value,
+                        0.5 * std::pow(10.0, std::floor(std::log10(lo)) - 3))
+                << c.name;
         }
     }
 }
 
 TEST(SubstTables, Mtrev24UnitPairs) {
-    const char* pairs[27] = {"AW", "RD", "RE", "RI", "RM", "RY", "NV", "DC", "DL", "DM", "DV", "CE", "CK", "CV",
-                             "QW", "EL", "EM", "EW", "GH", "GM", "GF", "GP", "HV", "IW", "KV", "SV", "YV"};
+    const char* pairs[27] = {"AW", "RD", "RE", "RI", "RM", "RY", "NV", "DC", "DL",
+                             "DM", "DV", "CE", "CK", "CV", "QW", "EL", "EM", "EW",
+                             "GH", "GM", "GF", "GP", "HV", "IW", "KV", "SV", "YV"};
     std::vector<double> f = uneven(), none;
     substmodel m(AA, MTREV24, f, none);
     m.mtrevdata();
@@ -143,16 +179,20 @@ TEST(SubstTables, GuessmodelPicksNearestTable) {
 
 TEST(SubstTables, GuessmodelNeedsAminoAcids) {
     const std::string err = "guessmodel needs an amino acid model and 20 frequencies\n";
-    EXPECT_TRUE(ends_fatally([] {
-        substmodel m;
-        std::vector<double> f(20, 0.05);
-        m.guessmodel(f);
-    }, err));
-    EXPECT_TRUE(ends_fatally([] {
-        substmodel m(AA);
-        std::vector<double> f(4, 0.25);
-        m.guessmodel(f);
-    }, err));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            substmodel m;
+            std::vector<double> f(20, 0.05);
+            m.guessmodel(f);
+        },
+        err));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            substmodel m(AA);
+            std::vector<double> f(4, 0.25);
+            m.guessmodel(f);
+        },
+        err));
 }
 
 }  // namespace

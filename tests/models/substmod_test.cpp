@@ -115,7 +115,8 @@ TEST_P(SubstKinds, TransitionMatrixInvariants) {
     }
 
     // Chapman-Kolmogorov.
-    for (auto st : std::vector<std::pair<double, double>>{{0.5, 2.0}, {7.0, 30.0}, {100.0, 250.0}}) {
+    for (auto st :
+         std::vector<std::pair<double, double>>{{0.5, 2.0}, {7.0, 30.0}, {100.0, 250.0}}) {
         substmodel a = m, b = m, c = m;
         a.settime(st.first);
         b.settime(st.second);
@@ -148,7 +149,9 @@ TEST_P(SubstKinds, BuildsWithoutWarnings) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SubstAll, SubstKinds, ::testing::ValuesIn(all_kinds()),
-                         [](const ::testing::TestParamInfo<Kind>& i) { return std::string(i.param.name); });
+                         [](const ::testing::TestParamInfo<Kind>& i) {
+                             return std::string(i.param.name);
+                         });
 
 // Closed forms.
 struct ClosedCase {
@@ -203,7 +206,8 @@ TEST(SubstClosedForms, MatchWithinTolerance) {
         substmodel m(NUC, c.m, f, p);
         m.settime(c.t);
         for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j) EXPECT_NEAR(m.probmat[i][j], c.p(i, j, c.t), 1e-12) << c.name;
+            for (int j = 0; j < 4; ++j)
+                EXPECT_NEAR(m.probmat[i][j], c.p(i, j, c.t), 1e-12) << c.name;
     }
 }
 
@@ -232,7 +236,10 @@ TEST(SubstClosedForms, ValuesComputedIndependently) {
 // transversions. Reference values from tests/models/kimura3p_reference.py
 // (the rate matrix in exact rationals, exp(Qt) by its Taylor series).
 TEST(SubstClosedForms, Kimura3pKeepsItsTwoTransitionsApart) {
-    struct Case { double t; double p[4][4]; } cases[] = {
+    struct Case {
+        double t;
+        double p[4][4];
+    } cases[] = {
         {7.0,
          {{0.940307453453504, 0.022277545063597, 0.015137456419302, 0.022277545063597},
           {0.022277545063597, 0.926137484809837, 0.022277545063597, 0.029307425062969},
@@ -257,7 +264,8 @@ TEST(SubstClosedForms, Kimura3pKeepsItsTwoTransitionsApart) {
 TEST(SubstRateMatrix, JukesCantorEntries) {
     substmodel m;
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) EXPECT_NEAR(m.ratemat[i][j], i == j ? -0.01 : 1.0 / 300.0, 1e-18);
+        for (int j = 0; j < 4; ++j)
+            EXPECT_NEAR(m.ratemat[i][j], i == j ? -0.01 : 1.0 / 300.0, 1e-18);
 }
 
 TEST(SubstRateMatrix, ScaleOfExchangeabilitiesCancels) {
@@ -397,14 +405,33 @@ TEST(SubstConstruct, KindWithoutFrequenciesIsReplacedWithNoteOnStdout) {
         std::string out;
     };
     const std::vector<Case> cases = {
-        {NUC, GENREV, KIMURA3P, {0.5, 1.0},
-         "The Tamura Nei model and the general reversible model\nneed base frequencies. Kimura3P will be used instead.\n"},
-        {NUC, TAMNEI, KIMURA3P, {0.5, 1.0},
-         "The Tamura Nei model and the general reversible model\nneed base frequencies. Kimura3P will be used instead.\n"},
-        {NUC, HKY, KIMURA2P, {0.5}, "The HKY model needs base frequencies.\nKimura2P will be used instead.\n"},
-        {NUC, FEL81, JC69, {},
-         "The Felsenstein model needs base frequencies.\nThe Jukes Cantor model will be used instead.\n"},
-        {AA, MV2000, DAYHOFF, {},
+        {NUC,
+         GENREV,
+         KIMURA3P,
+         {0.5, 1.0},
+         "The Tamura Nei model and the general reversible model\nneed base frequencies. Kimura3P "
+         "will be used instead.\n"},
+        {NUC,
+         TAMNEI,
+         KIMURA3P,
+         {0.5, 1.0},
+         "The Tamura Nei model and the general reversible model\nneed base frequencies. Kimura3P "
+         "will be used instead.\n"},
+        {NUC,
+         HKY,
+         KIMURA2P,
+         {0.5},
+         "The HKY model needs base frequencies.\nKimura2P will be used instead.\n"},
+        {NUC,
+         FEL81,
+         JC69,
+         {},
+         "The Felsenstein model needs base frequencies.\nThe Jukes Cantor model will be used "
+         "instead.\n"},
+        {AA,
+         MV2000,
+         DAYHOFF,
+         {},
          "The general reversible model for proteins needs amino acid frequencies.\n"
          "The Dayhoff model will be used instead.\n"},
         {NUC, KIMURA3P, KIMURA3P, {0.5, 1.0}, ""},
@@ -433,22 +460,54 @@ TEST(SubstConstruct, ParameterNotesOnStderr) {
         std::string err;
     };
     const std::vector<Case> cases = {
-        {NUC, GENREV, {1, 2, 3, 4, 5}, std::vector<double>(6, 1.0),
-         "The general reversible model uses six rate parameters.\nBy default each rate is set to 1.0.\n"},
-        {NUC, TAMNEI, {1.0}, {0.5, 1.0},
-         "The Tamura Nei and the K3P model use two rate parameters.\nBy default they are set to 0.5 and 1.0.\n"},
-        {NUC, KIMURA3P, {}, {0.5, 1.0},
-         "The Tamura Nei and the K3P model use two rate parameters.\nBy default they are set to 0.5 and 1.0.\n"},
-        {NUC, HKY, {1.0, 2.0}, {0.5},
-         "The HKY and the K2P model use only one rate parameter.\nThe program will use the default value 0.5.\n"},
-        {NUC, KIMURA2P, {}, {0.5},
-         "The HKY and the K2P model use only one rate parameter.\nThe program will use the default value 0.5.\n"},
-        {NUC, JC69, {1.0}, {},
-         "The Felsenstein model and the Jukes Cantor do not use\nany rate parameters. They will be ignored!\n"},
-        {NUC, FEL81, {1.0, 2.0}, {},
-         "The Felsenstein model and the Jukes Cantor do not use\nany rate parameters. They will be ignored!\n"},
-        {AA, MV2000, {1.0}, std::vector<double>(190, 1.0),
-         "The general reversible model for amino acids uses 190 rate parameters.\nBy default each rate is set to 1.0.\n"},
+        {NUC,
+         GENREV,
+         {1, 2, 3, 4, 5},
+         std::vector<double>(6, 1.0),
+         "The general reversible model uses six rate parameters.\nBy default each rate is set to "
+         "1.0.\n"},
+        {NUC,
+         TAMNEI,
+         {1.0},
+         {0.5, 1.0},
+         "The Tamura Nei and the K3P model use two rate parameters.\nBy default they are set to "
+         "0.5 and 1.0.\n"},
+        {NUC,
+         KIMURA3P,
+         {},
+         {0.5, 1.0},
+         "The Tamura Nei and the K3P model use two rate parameters.\nBy default they are set to "
+         "0.5 and 1.0.\n"},
+        {NUC,
+         HKY,
+         {1.0, 2.0},
+         {0.5},
+         "The HKY and the K2P model use only one rate parameter.\nThe program will use the default "
+         "value 0.5.\n"},
+        {NUC,
+         KIMURA2P,
+         {},
+         {0.5},
+         "The HKY and the K2P model use only one rate parameter.\nThe program will use the default "
+         "value 0.5.\n"},
+        {NUC,
+         JC69,
+         {1.0},
+         {},
+         "The Felsenstein model and the Jukes Cantor do not use\nany rate parameters. They will be "
+         "ignored!\n"},
+        {NUC,
+         FEL81,
+         {1.0, 2.0},
+         {},
+         "The Felsenstein model and the Jukes Cantor do not use\nany rate parameters. They will be "
+         "ignored!\n"},
+        {AA,
+         MV2000,
+         {1.0},
+         std::vector<double>(190, 1.0),
+         "The general reversible model for amino acids uses 190 rate parameters.\nBy default each "
+         "rate is set to 1.0.\n"},
         {AA, JTT, {1.0, 2.0}, {}, ""},
         {NUC, GENREV, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}, ""},
         {NUC, HKY, {2.0}, {2.0}, ""},
@@ -593,31 +652,31 @@ TEST(SubstFatal, ConstructorChecks) {
              substmodel m(AA, SH94, f, p);
          },
          "Unknown substitution model\n"},
-        {"SH94 two-argument",
-         [] { substmodel m(AA, SH94); },
-         "Unknown substitution model\n"},
+        {"SH94 two-argument", [] { substmodel m(AA, SH94); }, "Unknown substitution model\n"},
         {"HKY on 20 states, no note",
          [] {
              std::vector<double> f = aa_freqs(), p = {0.5};
              substmodel m(AA, HKY, f, p);
          },
-         "You were trying to analyse amino acid sequences\nwith an inadequate substitution model.\n"},
+         "You were trying to analyse amino acid sequences\nwith an inadequate substitution "
+         "model.\n"},
         {"GENREV on 20 states, note first",
          [] {
              std::vector<double> f = aa_freqs(), p;
              substmodel m(AA, GENREV, f, p);
          },
-         "The general reversible model uses six rate parameters.\nBy default each rate is set to 1.0.\n"
-         "You were trying to analyse amino acid sequences\nwith an inadequate substitution model.\n"},
+         "The general reversible model uses six rate parameters.\nBy default each rate is set to "
+         "1.0.\n"
+         "You were trying to analyse amino acid sequences\nwith an inadequate substitution "
+         "model.\n"},
         {"JTT on 4 states",
          [] {
              std::vector<double> f = nuc_freqs(), p;
              substmodel m(NUC, JTT, f, p);
          },
-         "You were trying to analyse nucleotide sequences\nwith an inadequate substitution model.\n"},
-        {"alphabet size 5",
-         [] { substmodel m(static_cast<alphsize>(5)); },
-         "Unknown alphabet 5\n"},
+         "You were trying to analyse nucleotide sequences\nwith an inadequate substitution "
+         "model.\n"},
+        {"alphabet size 5", [] { substmodel m(static_cast<alphsize>(5)); }, "Unknown alphabet 5\n"},
         {"NaN exchangeability never converges",
          [nan] {
              std::vector<double> f = nuc_freqs(), p = {1, nan, 1, 1, 1, 1};
@@ -733,11 +792,11 @@ TEST(SubstWarnings, ResidualAndInverseChecks) {
 // Inversion on matrices that need row exchanges.
 TEST(SubstInverse, LuInverseWithPivoting) {
     const std::vector<std::vector<double>> mats = {
-        {0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0, 0},   // cyclic permutation
-        {0, 2, 1, 3, 4, 1, 0, 2, 1, 3, 5, 0, 2, 0, 1, 1},   // dense, zero first pivot
-        {1, 2, 3, 4, 2, 1, 1, 0, 3, 1, 4, 1, 0, 2, 1, 5},   // first non-zero in row 0
+        {0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0, 0},  // cyclic permutation
+        {0, 2, 1, 3, 4, 1, 0, 2, 1, 3, 5, 0, 2, 0, 1, 1},  // dense, zero first pivot
+        {1, 2, 3, 4, 2, 1, 1, 0, 3, 1, 4, 1, 0, 2, 1, 5},  // first non-zero in row 0
         {1e-3, 5, 0, 0, 7, 1e-4, 2, 0, 0, 3, 1e-5, 9, 4, 0, 6, 1e-6},
-        {1, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0},   // identity with a swap
+        {1, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0},  // identity with a swap
     };
     for (const auto& v : mats) {
         substmodel m;
@@ -956,18 +1015,18 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
 // published EISPACK routines and of Crout's inversion, run in IEEE double
 // arithmetic without fused operations.
 TEST(SubstBits, GenrevDecompositionAndProbabilities) {
-    const double evals[4] = {
-        0x0.0p+0, -0x1.cd863942ef825p-8, -0x1.1ae078d913b4ep-6, -0x1.bac96683ae488p-7};
+    const double evals[4] = {0x0.0p+0, -0x1.cd863942ef825p-8, -0x1.1ae078d913b4ep-6,
+                             -0x1.bac96683ae488p-7};
     const double evecs[16] = {
-        0x1.46cefa8d9df4ep-1, 0x1.26178c6465ec2p+0, 0x1.65a9ec2803006p-4, 0x1.9748a66140a59p-4,
-        0x1.46cefa8d9df4fp-1, -0x1.9aa269872a8c2p-3, 0x1.a3638eda6666ap-3, 0x1.75245f56b8458p-1,
-        0x1.46cefa8d9df4cp-1, -0x1.02b48b808a6c6p-3, 0x1.40389bc173507p-1, -0x1.58c0e98073ef8p-2,
+        0x1.46cefa8d9df4ep-1, 0x1.26178c6465ec2p+0,  0x1.65a9ec2803006p-4,  0x1.9748a66140a59p-4,
+        0x1.46cefa8d9df4fp-1, -0x1.9aa269872a8c2p-3, 0x1.a3638eda6666ap-3,  0x1.75245f56b8458p-1,
+        0x1.46cefa8d9df4cp-1, -0x1.02b48b808a6c6p-3, 0x1.40389bc173507p-1,  -0x1.58c0e98073ef8p-2,
         0x1.46cefa8d9df4ep-1, -0x1.79acf6c99d838p-4, -0x1.2fc4360da361ep-1, -0x1.18107538eaba0p-3};
     const double ievecs[16] = {
-        0x1.40da740da741ap-3, 0x1.40da740da741ap-2, 0x1.e147ae147ae1bp-2, 0x1.40da740da740bp-1,
+        0x1.40da740da741ap-3, 0x1.40da740da741ap-2,  0x1.e147ae147ae1bp-2,  0x1.40da740da740bp-1,
         0x1.8ce16faa60e03p-1, -0x1.1513f7fe2dec2p-2, -0x1.05d82728efe58p-2, -0x1.fdad805b47dd9p-3,
-        0x1.0b9d40532f300p-5, 0x1.39cc7cbe7eb21p-3, 0x1.6765de0c3ce9fp-1, -0x1.c692d1410f895p-1,
-        0x1.11e4b995ecebep-4, 0x1.f5ddfc8fe5b8dp-1, -0x1.5bc391fccadadp-1, -0x1.78ae038bb0f79p-2};
+        0x1.0b9d40532f300p-5, 0x1.39cc7cbe7eb21p-3,  0x1.6765de0c3ce9fp-1,  -0x1.c692d1410f895p-1,
+        0x1.11e4b995ecebep-4, 0x1.f5ddfc8fe5b8dp-1,  -0x1.5bc391fccadadp-1, -0x1.78ae038bb0f79p-2};
     const double p7[16] = {
         0x1.e9987c29d4dc4p-1, 0x1.2f91d56b8ef20p-8, 0x1.b219ede38d330p-7, 0x1.a7ff0e78ba232p-6,
         0x1.2f91d56b8ef30p-9, 0x1.dbd2f87291c5ep-1, 0x1.a77984c4a89b0p-6, 0x1.5c1a991dd6658p-5,
@@ -1030,27 +1089,42 @@ TEST(SubstBits, GeneralEigenproblemsHashed) {
         std::uint64_t hash;
     };
     const std::vector<Case> cases = {
-        {"two exceptional shifts", 4, {0, 1, 1, 1, 2, 0, -1, 0, 0, 0, 1, 1, -1, 0, 0, -1}, 0x2675931d99396d12ull},
+        {"two exceptional shifts",
+         4,
+         {0, 1, 1, 1, 2, 0, -1, 0, 0, 0, 1, 1, -1, 0, 0, -1},
+         0x2675931d99396d12ull},
         {"pivot ties", 4, {2, 1, 3, 1, 1, 4, 1, 2, -1, 2, 5, 1, 1, 1, 2, 3}, 0x59678ac2a2fa803dull},
         {"cyclic", 4, {0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0, 0}, 0xa9491a39c17b2afdull},
         {"dense", 20, lcg_values(400, 8, -1.0, 1.0), 0x37a1a97b78cdc180ull},
         // Zero denominators in the back-substitution, with overflow control:
         // a triangular matrix with a repeated real eigenvalue and a
         // non-diagonalisable pair of repeated complex eigenvalues.
-        {"repeated real", 4, {1, 2, 3, 4, 0, 1, 5, 1, 0, 0, 1, 3, 0, 0, 0, 1}, 0xd15756d549ebcb19ull},
-        {"repeated complex", 4, {0, -1, 1, 0, 1, 0, 0, 1, 0, 0, 0, -1, 0, 0, 1, 0}, 0x0ee868665a4e23c5ull},
+        {"repeated real",
+         4,
+         {1, 2, 3, 4, 0, 1, 5, 1, 0, 0, 1, 3, 0, 0, 0, 1},
+         0xd15756d549ebcb19ull},
+        {"repeated complex",
+         4,
+         {0, -1, 1, 0, 1, 0, 0, 1, 0, 0, 0, -1, 0, 0, 1, 0},
+         0x0ee868665a4e23c5ull},
         // Entries far below the single-precision range count as zero and
         // as non-negative.
-        {"tiny entries, zero tests", 4,
+        {"tiny entries, zero tests",
+         4,
          {1e-47, 1e-47, 1e-47, -1, 1, 1e-47, 1, 0, 1e-47, 2, 1, 0, 0, -1e-50, 1e-47, 1},
          0x662e662d7b784209ull},
-        {"tiny entries, sign tests", 4,
+        {"tiny entries, sign tests",
+         4,
          {1e-50, 1, 1e-47, 1e-50, 1, 0, 0, 1e-47, 1e-50, 2, 0, 0, 0, 1e-47, 0, 2},
          0x3f166dd1de179224ull},
-        {"tiny diagonal sum", 4,
+        {"tiny diagonal sum",
+         4,
          {-1, 1e-47, 2, 0, 1e-50, 0, 2, -1e-50, 0, -1e-50, -1e-47, 1, 1e-50, 0, -1e-47, 0},
          0x7fbaadf1a13acc70ull},
-        {"tiny 3 x 3", 3, {1e-50, -1e-50, 0, 1e-50, 0, 1e-47, 0, -1e-47, 1e-47}, 0x9f0f04c07116b0faull},
+        {"tiny 3 x 3",
+         3,
+         {1e-50, -1e-50, 0, 1e-50, 0, 1e-47, 0, -1e-47, 1e-47},
+         0x9f0f04c07116b0faull},
     };
     for (const Case& c : cases) {
         const int n = c.n;
@@ -1077,11 +1151,22 @@ TEST(SubstBits, GeneralEigenproblemsHashed) {
 // Equal scaled pivot candidates: the later row is taken.
 TEST(SubstBits, LuInversePivotTieGoesToTheLaterRow) {
     const double v[16] = {-3, -2, -2, 2, -1, 1, 1, 0, -3, -1, 3, 3, 2, 5, 1, -3};
-    const double inv[16] = {
-        -0x0.0p+0, -0x1.5555555555558p+0, 0x1.5555555555555p-2, 0x1.5555555555558p-2,
-        0x1.8000000000003p-2, -0x1.0000000000002p+0, 0x1.8000000000003p-2, 0x1.4000000000001p-1,
-        -0x1.8000000000002p-2, 0x1.5555555555556p-1, -0x1.555555555555ap-5, -0x1.2aaaaaaaaaaabp-2,
-        0x1.0000000000002p-1, -0x1.2aaaaaaaaaaacp+1, 0x1.aaaaaaaaaaaacp-1, 0x1.aaaaaaaaaaaacp-1};
+    const double inv[16] = {-0x0.0p+0,
+                            -0x1.5555555555558p+0,
+                            0x1.5555555555555p-2,
+                            0x1.5555555555558p-2,
+                            0x1.8000000000003p-2,
+                            -0x1.0000000000002p+0,
+                            0x1.8000000000003p-2,
+                            0x1.4000000000001p-1,
+                            -0x1.8000000000002p-2,
+                            0x1.5555555555556p-1,
+                            -0x1.555555555555ap-5,
+                            -0x1.2aaaaaaaaaaabp-2,
+                            0x1.0000000000002p-1,
+                            -0x1.2aaaaaaaaaaacp+1,
+                            0x1.aaaaaaaaaaaacp-1,
+                            0x1.aaaaaaaaaaaacp-1};
     substmodel m;
     for (int k = 0; k < 16; ++k) m.evecs.data()[k] = v[k];
     m.luinverse();

@@ -30,8 +30,13 @@ void gapless_pair(int k, int d, std::string& a, std::string& b) {
 }
 
 TEST(OptForGiv, MatchesTheJukesCantorDistance) {
-    struct Case { int k, d; double t; double tol; };
-    const Case cases[] = {{100, 10, 10.73256, 1e-4}, {100, 1, 1.006727, 1e-5}, {50, 20, 57.16050, 1e-3}};
+    struct Case {
+        int k, d;
+        double t;
+        double tol;
+    };
+    const Case cases[] = {
+        {100, 10, 10.73256, 1e-4}, {100, 1, 1.006727, 1e-5}, {50, 20, 57.16050, 1e-3}};
     for (const Case& c : cases) {
         std::string sa, sb;
         gapless_pair(c.k, c.d, sa, sb);
@@ -87,9 +92,10 @@ TEST(CountPath, TransitionsAndResiduePairs) {
     alignment amb(c, d, 1.0, jc69(), quiet_indel());
     path_to_maps({MATCH, MATCH, DELETION, INSERTION}, amb.map1, amb.map2);
     amb.count_path();
-    const std::vector<std::vector<double>> expect_sub = {
-        {0.0625, 0.0625, 0.0625, 0.0625}, {0.0625, 0.0625, 0.0625, 0.0625},
-        {0.3125, 0.3125, 0.3125, 0.3125}, {0.0625, 0.0625, 0.0625, 0.0625}};
+    const std::vector<std::vector<double>> expect_sub = {{0.0625, 0.0625, 0.0625, 0.0625},
+                                                         {0.0625, 0.0625, 0.0625, 0.0625},
+                                                         {0.3125, 0.3125, 0.3125, 0.3125},
+                                                         {0.0625, 0.0625, 0.0625, 0.0625}};
     // G with N adds 0.25 across row G; N with A adds 0.25 down column A.
     std::vector<std::vector<double>> sub = expect_sub;
     for (auto& row : sub) std::fill(row.begin(), row.end(), 0.0);
@@ -139,7 +145,9 @@ TEST(EMloglikl, ZeroCountOfAnImpossiblePairContributesNothing) {
 }
 
 TEST(SamplePaths, EmptySequencesCountTheForcedPathWithoutDrawing) {
-    struct Case { std::string a, b; };
+    struct Case {
+        std::string a, b;
+    };
     for (const Case& c : {Case{"", "ACG"}, Case{"ACGT", ""}, Case{"", ""}}) {
         bioseq a = dna(c.a), b = dna(c.b);
         alignment al(a, b, 1.0, jc69(), indel());
@@ -197,9 +205,11 @@ TEST(SamplePaths, MeansAreConsistentAndFollowTheModel) {
         al.sample_paths();
         sumM += al.transcounts[START][MATCH];
         EXPECT_DOUBLE_EQ(al.transcounts[START][MATCH] + al.transcounts[START][INSERTION] +
-                             al.transcounts[START][DELETION], 1.0);
+                             al.transcounts[START][DELETION],
+                         1.0);
         EXPECT_DOUBLE_EQ(al.transcounts[MATCH][END] + al.transcounts[INSERTION][END] +
-                             al.transcounts[DELETION][END], 1.0);
+                             al.transcounts[DELETION][END],
+                         1.0);
         EXPECT_EQ(al.transcounts[START][MATCH], al.substcounts[0][1]);
     }
     const double N = 200.0 * calls;

@@ -13,9 +13,7 @@
 #include "sequence/data.h"
 #include "support/path_maps.h"
 
-inline bioseq dna(const std::string& s) {
-    return bioseq(std::vector<char>(s.begin(), s.end()), 4);
-}
+inline bioseq dna(const std::string& s) { return bioseq(std::vector<char>(s.begin(), s.end()), 4); }
 
 inline substmodel jc69() { return substmodel(NUC, JC69); }
 
@@ -40,7 +38,8 @@ inline std::vector<int> columns(const alignment& al) {
 // log of the summed probability of every path between two corners, by
 // enumeration: transitions from s0 to the first column up to the end state,
 // emissions of the columns strictly between.
-inline double brute_force(const alignment& al, int i0, int j0, zustand s0, int r, int s, zustand s1) {
+inline double brute_force(const alignment& al, int i0, int j0, zustand s0, int r, int s,
+                          zustand s1) {
     const bioseq& A = *al.seq1;
     const bioseq& B = *al.seq2;
     double total = 0.0;

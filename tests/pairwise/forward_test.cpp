@@ -28,8 +28,10 @@ TEST(AlignGraph, OneByOneCellsByHand) {
     EXPECT_NEAR(g.del(0, 0), -16.590698, 1e-6);
     EXPECT_NEAR(g.ins(0, 0), -17.284045, 1e-6);
     const indel& im = *al.imodel;
-    EXPECT_EQ(g.del(0, 0), al.smodel->logfreqofstate(0) + g.ins(-1, 0) + im.retlnprob(INSERTION, DELETION));
-    EXPECT_EQ(g.ins(0, 0), al.smodel->logfreqofstate(0) + g.del(0, -1) + im.retlnprob(DELETION, INSERTION));
+    EXPECT_EQ(g.del(0, 0),
+              al.smodel->logfreqofstate(0) + g.ins(-1, 0) + im.retlnprob(INSERTION, DELETION));
+    EXPECT_EQ(g.ins(0, 0),
+              al.smodel->logfreqofstate(0) + g.del(0, -1) + im.retlnprob(DELETION, INSERTION));
     alignment al2(a, c, 1.0, jc69(), indel());
     align_graph g2(al2, -1, -1, 1, 1);
     EXPECT_NEAR(g2.mat(0, 0), -7.194146, 1e-6);
@@ -56,9 +58,14 @@ TEST(AlignGraph, WindowWithGivenCornerStates) {
     bioseq a = dna("ACGTA"), b = dna("AGTC");
     indel im(std::vector<double>{0.03, 0.05}, TKF1);
     alignment al(a, b, 10.0, jc69(), im);
-    struct W { zustand s0, s1; int i1, j1, r, s; };
-    const W ws[] = {{MATCH, MATCH, 4, 3, 3, 2}, {DELETION, INSERTION, 3, 3, 3, 2},
-                    {INSERTION, DELETION, 4, 2, 3, 2}, {START, END, 5, 4, 4, 3}};
+    struct W {
+        zustand s0, s1;
+        int i1, j1, r, s;
+    };
+    const W ws[] = {{MATCH, MATCH, 4, 3, 3, 2},
+                    {DELETION, INSERTION, 3, 3, 3, 2},
+                    {INSERTION, DELETION, 4, 2, 3, 2},
+                    {START, END, 5, 4, 4, 3}};
     for (const W& w : ws) {
         const int i0 = w.s0 == START ? -1 : 0, j0 = w.s0 == START ? -1 : 0;
         align_graph g(al, i0, j0, w.i1, w.j1, w.s0, w.s1);
@@ -96,8 +103,10 @@ void expect_cells_from_neighbours(const align_graph& g, const std::string& label
             }
             if (j >= q && (i >= p || i == g.i0)) {
                 if (i == g.i0 && j == q) want[INSERTION] = f(B[j]) + T(g.s0, INSERTION);
-                else if (i == g.i0) want[INSERTION] = f(B[j]) + g.ins(i, j - 1) + T(INSERTION, INSERTION);
-                else if (j == q) want[INSERTION] = f(B[j]) + g.del(i, j - 1) + T(DELETION, INSERTION);
+                else if (i == g.i0)
+                    want[INSERTION] = f(B[j]) + g.ins(i, j - 1) + T(INSERTION, INSERTION);
+                else if (j == q)
+                    want[INSERTION] = f(B[j]) + g.del(i, j - 1) + T(DELETION, INSERTION);
                 else
                     want[INSERTION] = f(B[j]) + addlog(g.del(i, j - 1) + T(DELETION, INSERTION),
                                                        g.mat(i, j - 1) + T(MATCH, INSERTION),
@@ -105,8 +114,10 @@ void expect_cells_from_neighbours(const align_graph& g, const std::string& label
             }
             if (i >= p) {
                 if (i == p && j == g.j0) want[DELETION] = f(A[i]) + T(g.s0, DELETION);
-                else if (j == g.j0) want[DELETION] = f(A[i]) + g.del(i - 1, j) + T(DELETION, DELETION);
-                else if (i == p) want[DELETION] = f(A[i]) + g.ins(i - 1, j) + T(INSERTION, DELETION);
+                else if (j == g.j0)
+                    want[DELETION] = f(A[i]) + g.del(i - 1, j) + T(DELETION, DELETION);
+                else if (i == p)
+                    want[DELETION] = f(A[i]) + g.ins(i - 1, j) + T(INSERTION, DELETION);
                 else
                     want[DELETION] = f(A[i]) + addlog(g.del(i - 1, j) + T(DELETION, DELETION),
                                                       g.mat(i - 1, j) + T(MATCH, DELETION),
@@ -131,9 +142,9 @@ TEST(AlignGraph, EveryCellFromItsNeighboursInSumOrder) {
     const struct {
         int i0, j0, i1, j1;
         zustand s0, s1;
-    } windows[] = {{-1, -1, m, n, START, END},      {3, 2, m, n, MATCH, END},
-                   {2, 2, 9, 8, DELETION, MATCH},   {1, 0, 5, 9, INSERTION, INSERTION},
-                   {4, 5, 6, 10, MATCH, DELETION},  {0, 0, 2, 2, MATCH, MATCH},
+    } windows[] = {{-1, -1, m, n, START, END},     {3, 2, m, n, MATCH, END},
+                   {2, 2, 9, 8, DELETION, MATCH},  {1, 0, 5, 9, INSERTION, INSERTION},
+                   {4, 5, 6, 10, MATCH, DELETION}, {0, 0, 2, 2, MATCH, MATCH},
                    {-1, -1, 1, 6, START, MATCH}};
     for (const auto& w : windows) {
         { align_graph big(al, -1, -1, m, n, START, END); }
@@ -202,10 +213,14 @@ struct StepFixture {
 };
 
 TEST(AlignGraph, GreedyStepTies) {
-    struct Case { double cM, cI, cD; zustand expect; };
+    struct Case {
+        double cM, cI, cD;
+        zustand expect;
+    };
     const Case cases[] = {
-        {-5, -5, -5, MATCH},     {-6, -5, -5, DELETION}, {-5, -5, -6, MATCH},
-        {-5, -6, -5, MATCH},     {-6, -4, -5, INSERTION}, {-6, -5, -4, DELETION},
+        {-5, -5, -5, MATCH},     {-6, -5, -5, DELETION},
+        {-5, -5, -6, MATCH},     {-5, -6, -5, MATCH},
+        {-6, -4, -5, INSERTION}, {-6, -5, -4, DELETION},
         {-4, -5, -5, MATCH},     {-DBL_MAX, -DBL_MAX, -DBL_MAX, MATCH},
     };
     for (const Case& c : cases) {
@@ -331,23 +346,30 @@ TEST(DistribPow, NormalisesAndTempers) {
     distrib_pow(w, 1.0, 0);
     EXPECT_EQ(w, (std::vector<double>{0.25, 0.75}));
     w = {0.5, 0.5, 0.2};
-    distrib_pow(w, 5.0, 2);   // one-hot at the first largest
+    distrib_pow(w, 5.0, 2);  // one-hot at the first largest
     EXPECT_EQ(w, (std::vector<double>{1, 0, 0}));
 }
 
 TEST(DistribPow, FatalVectors) {
-    EXPECT_TRUE(ends_fatally([] {
-        std::vector<double> w{0, 0, 0};
-        distrib_pow(w, 1.0, 0);
-    }, "The probability vector that was passed to distrib_pow is empty!\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        std::vector<double> w{0.5, -0.1, 0.6};
-        distrib_pow(w, 1.0, 0);
-    }, "One of the frequencies in distrib_pow is negative!\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            std::vector<double> w{0, 0, 0};
+            distrib_pow(w, 1.0, 0);
+        },
+        "The probability vector that was passed to distrib_pow is empty!\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            std::vector<double> w{0.5, -0.1, 0.6};
+            distrib_pow(w, 1.0, 0);
+        },
+        "One of the frequencies in distrib_pow is negative!\n"));
 }
 
 TEST(AlignGraph, ImpossibleCornersAndStepsAreFatal) {
-    struct Case { std::function<void()> fn; std::string err; };
+    struct Case {
+        std::function<void()> fn;
+        std::string err;
+    };
     const std::vector<Case> cases = {
         {[] {
              bioseq a = dna("ACG"), b = dna("ACG");

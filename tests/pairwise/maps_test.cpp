@@ -114,25 +114,31 @@ TEST(PositionMap, SpecExampleMatchThenDeletion) {
 }
 
 TEST(PositionMap, OffPathWalkIsFatal) {
-    EXPECT_TRUE(ends_fatally([] {
-        bioseq a = dna("AC"), b = dna("A");
-        alignment al(a, b, 1.0, jc69(), indel());
-        al.map1 = {0, 0};
-        al.map2 = {0};
-        int i = 1, j = 1;
-        al.iter_zust(&i, &j);
-    }, "1 und 1 ergeben keinen Zustand in alignment::iter_zust\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            bioseq a = dna("AC"), b = dna("A");
+            alignment al(a, b, 1.0, jc69(), indel());
+            al.map1 = {0, 0};
+            al.map2 = {0};
+            int i = 1, j = 1;
+            al.iter_zust(&i, &j);
+        },
+        "1 und 1 ergeben keinen Zustand in alignment::iter_zust\n"));
 
-    EXPECT_TRUE(ends_fatally([] {
-        std::vector<int> mA{0, 0}, mB{0}, pos{0, -1};
-        iter_zust(mA, mB, pos);
-    }, "0 und -1 ergeben keinen Zustand in iter_zust\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            std::vector<int> mA{0, 0}, mB{0}, pos{0, -1};
+            iter_zust(mA, mB, pos);
+        },
+        "0 und -1 ergeben keinen Zustand in iter_zust\n"));
 
     // A pair outside the sequences is refused instead of read.
-    EXPECT_TRUE(ends_fatally([] {
-        std::vector<int> mA{0}, mB{0};
-        get_zust(mA, mB, 0, 5);
-    }, "0 und 5 liegen ausserhalb des Alignments in get_zust\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            std::vector<int> mA{0}, mB{0};
+            get_zust(mA, mB, 0, 5);
+        },
+        "0 und 5 liegen ausserhalb des Alignments in get_zust\n"));
 }
 
 TEST(Alignment, DefaultConstructorIsFatal) {
@@ -166,8 +172,9 @@ TEST(Alignment, ModelsAreOwnedCopiesAtTheBranchTime) {
     EXPECT_EQ(cp.map1, al.map1);
     EXPECT_TRUE(cp.transcounts.empty());
     static_assert(!std::is_copy_assignable<alignment>::value, "no assignment");
-    static_assert(!std::is_constructible<alignment, bioseq, bioseq, double, substmodel, indel>::value,
-                  "no temporaries");
+    static_assert(
+        !std::is_constructible<alignment, bioseq, bioseq, double, substmodel, indel>::value,
+        "no temporaries");
 }
 
 // Two nodes joined by one branch with the given maps.
@@ -215,20 +222,37 @@ TEST(Alignment, ConsistencyTestMessages) {
         std::string err;
     };
     const std::vector<Case> cases = {
-        {"ACGT", "ACG", {0, 1, 1, 1}, {0, 2, 2}, false, 1,
+        {"ACGT",
+         "ACG",
+         {0, 1, 1, 1},
+         {0, 2, 2},
+         false,
+         1,
          "Found inconsistencies while constructing an alignment!\n2 2 1\n3 3 2\n"},
-        {"ACG", "AC", {0, 0}, {0}, false, 1,
+        {"ACG",
+         "AC",
+         {0, 0},
+         {0},
+         false,
+         1,
          "Found inconsistencies while constructing an alignment!\n0 1 0\n1 2 0\n"},
         {"", "", {}, {}, false, 0, "Warning:there are internal sequences with length 0\n"},
         {"AC", "", {-1, -1}, {}, false, 0, "Warning:there are internal sequences with length 0\n"},
-        {"AC", "", {-1}, {}, false, 1,
+        {"AC",
+         "",
+         {-1},
+         {},
+         false,
+         1,
          "Found inconsistencies while constructing an alignment!\n0 0\n1 2\n"},
     };
     for (const Case& c : cases) {
-        auto r = run_in_child([&c] {
-            Branch br(c.sx, c.sy, c.mx, c.my, 1.0);
-            alignment al(*br.x, *br.y, jc69(), indel(), 1.0, 0);
-        }, fatal_time_limit);
+        auto r = run_in_child(
+            [&c] {
+                Branch br(c.sx, c.sy, c.mx, c.my, 1.0);
+                alignment al(*br.x, *br.y, jc69(), indel(), 1.0, 0);
+            },
+            fatal_time_limit);
         if (c.status == 1) {
             EXPECT_TRUE(fatal_with(r, c.err));
             continue;
@@ -248,14 +272,16 @@ TEST(Alignment, ZurueckStoresBothMapsAfterItsTest) {
     EXPECT_EQ(br.x->neighbors[0].posmap, al.map1);
     EXPECT_EQ(br.y->neighbors[0].posmap, al.map2);
 
-    EXPECT_TRUE(ends_fatally([] {
-        Branch b2("ACG", "AG", {0, 0, 1}, {0, 2}, 3.0);
-        bioseq s1 = dna("ACG"), s2 = dna("AG");
-        alignment al2(s1, s2, 3.0, jc69(), indel());
-        al2.map1 = {0, 0, 0};
-        al2.map2 = {0, 0};
-        al2.zurueck(b2.x, b2.y);
-    }, "Found inconsistencies while writing an alignment!\n2 2 0\n3 3 0\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            Branch b2("ACG", "AG", {0, 0, 1}, {0, 2}, 3.0);
+            bioseq s1 = dna("ACG"), s2 = dna("AG");
+            alignment al2(s1, s2, 3.0, jc69(), indel());
+            al2.map1 = {0, 0, 0};
+            al2.map2 = {0, 0};
+            al2.zurueck(b2.x, b2.y);
+        },
+        "Found inconsistencies while writing an alignment!\n2 2 0\n3 3 0\n"));
 }
 
 }  // namespace

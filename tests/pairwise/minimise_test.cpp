@@ -20,11 +20,27 @@ struct Recorder {
 
 TEST(Minimiser, EvaluationOrderMatchesAnIndependentTrace) {
     // Evaluation points computed once with a separate script of the same steps.
-    struct Case { double x0, result; std::vector<double> at; };
+    struct Case {
+        double x0, result;
+        std::vector<double> at;
+    };
     const std::vector<Case> cases = {
-        {10.0, 0x1.80000125529bep+1, {0x1.3ffbe76c8b439p+3, 0x1.4000000000000p+3, 0x1.4004189374bc7p+3, 0x1.0c6f7a0b5ed8dp-20, 0x1.f400000000000p+9, 0x1.84257689ca18cp+8, 0x1.36d969c70e9d9p+2, 0x1.5e6850f581a3ap+1, 0x1.97e4568a949ecp+1, 0x1.7f714a3839730p+1, 0x1.7fd7fb01ee042p+1, 0x1.7fff28c69d5bfp+1, 0x1.80000125529bep+1, 0x1.7fffe7faa81ddp+1, 0x1.80001a4ffd19fp+1}},
-        {3.2, 0x1.7fffff2bd599fp+1, {0x1.99945b6c3760cp+1, 0x1.999999999999ap+1, 0x1.999ed7c6fbd28p+1, 0x1.0c6f7a0b5ed8dp-20, 0x1.f400000000000p+9, 0x1.7ff196e660f29p+8, 0x1.a8e3e97242841p+0, 0x1.8cb8fb4432bbcp+1, 0x1.7eb6691815d12p+1, 0x1.800d9ef47f896p+1, 0x1.7fff37073adb9p+1, 0x1.7fffff2bd599fp+1, 0x1.800018567ff6ep+1, 0x1.7fffe6012b3d0p+1}},
-        {3.0, 0x1.8000000000000p+1, {0x1.7ffb15b573eabp+1, 0x1.8000000000000p+1, 0x1.8004ea4a8c155p+1, 0x1.7ffe1f60239e7p+1, 0x1.8000192aaa6adp+1, 0x1.7fffe6d555953p+1}},
+        {10.0,
+         0x1.80000125529bep+1,
+         {0x1.3ffbe76c8b439p+3, 0x1.4000000000000p+3, 0x1.4004189374bc7p+3, 0x1.0c6f7a0b5ed8dp-20,
+          0x1.f400000000000p+9, 0x1.84257689ca18cp+8, 0x1.36d969c70e9d9p+2, 0x1.5e6850f581a3ap+1,
+          0x1.97e4568a949ecp+1, 0x1.7f714a3839730p+1, 0x1.7fd7fb01ee042p+1, 0x1.7fff28c69d5bfp+1,
+          0x1.80000125529bep+1, 0x1.7fffe7faa81ddp+1, 0x1.80001a4ffd19fp+1}},
+        {3.2,
+         0x1.7fffff2bd599fp+1,
+         {0x1.99945b6c3760cp+1, 0x1.999999999999ap+1, 0x1.999ed7c6fbd28p+1, 0x1.0c6f7a0b5ed8dp-20,
+          0x1.f400000000000p+9, 0x1.7ff196e660f29p+8, 0x1.a8e3e97242841p+0, 0x1.8cb8fb4432bbcp+1,
+          0x1.7eb6691815d12p+1, 0x1.800d9ef47f896p+1, 0x1.7fff37073adb9p+1, 0x1.7fffff2bd599fp+1,
+          0x1.800018567ff6ep+1, 0x1.7fffe6012b3d0p+1}},
+        {3.0,
+         0x1.8000000000000p+1,
+         {0x1.7ffb15b573eabp+1, 0x1.8000000000000p+1, 0x1.8004ea4a8c155p+1, 0x1.7ffe1f60239e7p+1,
+          0x1.8000192aaa6adp+1, 0x1.7fffe6d555953p+1}},
     };
     for (const Case& c : cases) {
         Recorder rec;
@@ -87,7 +103,8 @@ TEST(Minimiser, TwoDimensionsPullInAndPasses) {
             return (x - 3) * (x - 3) + (y - 1) * (y - 1);
         };
         double x1 = start, x2 = 7.0, se1 = 0, se2 = -1;
-        const int passes = twodimenmin_core(f, 1e-6, 1, 1e-6, x1, 1000.0, &se1, 0, 1e-6, x2, 1000.0, &se2);
+        const int passes =
+            twodimenmin_core(f, 1e-6, 1, 1e-6, x1, 1000.0, &se1, 0, 1e-6, x2, 1000.0, &se2);
         EXPECT_EQ(passes, 1);
         EXPECT_EQ(x2, 7.0);
         EXPECT_EQ(se2, -1);
@@ -97,9 +114,12 @@ TEST(Minimiser, TwoDimensionsPullInAndPasses) {
         EXPECT_DOUBLE_EQ(firsts[0], start <= 1e-6 ? 200.0000008 : 800.0000002) << start;
     }
     // Both free, coupled: alternate until neither moves, at most 10 passes.
-    auto g = [](double x, double y) { return (x - 3) * (x - 3) + (y - 1) * (y - 1) + 0.9 * (x - 3) * (y - 1); };
+    auto g = [](double x, double y) {
+        return (x - 3) * (x - 3) + (y - 1) * (y - 1) + 0.9 * (x - 3) * (y - 1);
+    };
     double x1 = 10.0, x2 = 10.0, se1, se2;
-    const int passes = twodimenmin_core(g, 1e-6, 1, 1e-6, x1, 1000.0, &se1, 1, 1e-6, x2, 1000.0, &se2);
+    const int passes =
+        twodimenmin_core(g, 1e-6, 1, 1e-6, x1, 1000.0, &se1, 1, 1e-6, x2, 1000.0, &se2);
     EXPECT_GT(passes, 1);
     EXPECT_LE(passes, 10);
     EXPECT_NEAR(x1, 3.0, 1e-2);
@@ -157,16 +177,25 @@ TEST(Minimiser, SpreadFromTheCurvature) {
 TEST(Minimiser, TwoDimensionsMatchAnIndependentTrace) {
     // Results, pass counts and spreads computed once with a separate script
     // of the same steps; the second case is stopped by the pass limit.
-    struct Case { double c; int passes; double x1, x2, se1, se2; };
+    struct Case {
+        double c;
+        int passes;
+        double x1, x2, se1, se2;
+    };
     const Case cases[] = {
-        {0.4, 7, 0x1.7ffffe742d022p+1, 0x1.fffffd5daea5ep-1, 0x1.6a0e08e1cad0ap-1, 0x1.6a07219f62587p-1},
-        {1.4, 10, 0x1.7f5feba4c6b32p+1, 0x1.00e01c7fb69edp+0, 0x1.6a0a5d093fc16p-1, 0x1.6a0fabbff301ap-1},
+        {0.4, 7, 0x1.7ffffe742d022p+1, 0x1.fffffd5daea5ep-1, 0x1.6a0e08e1cad0ap-1,
+         0x1.6a07219f62587p-1},
+        {1.4, 10, 0x1.7f5feba4c6b32p+1, 0x1.00e01c7fb69edp+0, 0x1.6a0a5d093fc16p-1,
+         0x1.6a0fabbff301ap-1},
     };
     for (const Case& k : cases) {
         const double c = k.c;
-        auto g = [c](double x, double y) { return (x - 3) * (x - 3) + (y - 1) * (y - 1) + c * (x - 3) * (y - 1); };
+        auto g = [c](double x, double y) {
+            return (x - 3) * (x - 3) + (y - 1) * (y - 1) + c * (x - 3) * (y - 1);
+        };
         double x1 = 10.0, x2 = 10.0, se1 = 0.0, se2 = 0.0;
-        EXPECT_EQ(twodimenmin_core(g, 1e-6, 1, 1e-6, x1, 1000.0, &se1, 1, 1e-6, x2, 1000.0, &se2), k.passes);
+        EXPECT_EQ(twodimenmin_core(g, 1e-6, 1, 1e-6, x1, 1000.0, &se1, 1, 1e-6, x2, 1000.0, &se2),
+                  k.passes);
         EXPECT_EQ(x1, k.x1) << c;
         EXPECT_EQ(x2, k.x2) << c;
         EXPECT_EQ(se1, k.se1) << c;
@@ -176,10 +205,25 @@ TEST(Minimiser, TwoDimensionsMatchAnIndependentTrace) {
 
 TEST(Minimiser, TiesOfAStepObjectiveMatchAnIndependentTrace) {
     // A quantised parabola: many evaluations tie with the best so far.
-    struct Case { double x0, result; std::vector<double> at; };
+    struct Case {
+        double x0, result;
+        std::vector<double> at;
+    };
     const std::vector<Case> cases = {
-        {10.0, 0x1.7fd9e9116b0c1p+1, {0x1.3ffbe76c8b439p+3, 0x1.4000000000000p+3, 0x1.4004189374bc7p+3, 0x1.0c6f7a0b5ed8dp-20, 0x1.f400000000000p+9, 0x1.84257689ca18cp+8, 0x1.7fef74a2b6edep+1, 0x1.7fd9c7294825cp+1, 0x1.7fe49de5ff89dp+1, 0x1.7fe07a0b0d466p+1, 0x1.7fddeb043efc4p+1, 0x1.7fdc56301943bp+1, 0x1.7fdb5bfd6f9dap+1, 0x1.7fdac15bf2e04p+1, 0x1.7fda61cac58e0p+1, 0x1.7fda26ba75e1ap+1, 0x1.7fda023998137p+1, 0x1.7fd9e9116b0c1p+1}},
-        {4.0, 0x1.7fd774a360144p+1, {0x1.fff972474538fp+1, 0x1.0000000000000p+2, 0x1.000346dc5d639p+2, 0x1.0c6f7a0b5ed8dp-20, 0x1.f400000000000p+9, 0x1.807029ae4f335p+8, 0x1.7fd747122079fp+1, 0x1.7ff25682870e8p+1, 0x1.7fe4ceca53c44p+1, 0x1.7fdfa3c46a367p+1, 0x1.7fdc72180fbd9p+1, 0x1.7fda78be7e7a4p+1, 0x1.7fd9406bb3ebap+1, 0x1.7fd87f64ec61bp+1, 0x1.7fd80818e8d93p+1, 0x1.7fd7be5e24864p+1, 0x1.7fd790cce51e5p+1, 0x1.7fd774a360144p+1}},
+        {10.0,
+         0x1.7fd9e9116b0c1p+1,
+         {0x1.3ffbe76c8b439p+3, 0x1.4000000000000p+3, 0x1.4004189374bc7p+3, 0x1.0c6f7a0b5ed8dp-20,
+          0x1.f400000000000p+9, 0x1.84257689ca18cp+8, 0x1.7fef74a2b6edep+1, 0x1.7fd9c7294825cp+1,
+          0x1.7fe49de5ff89dp+1, 0x1.7fe07a0b0d466p+1, 0x1.7fddeb043efc4p+1, 0x1.7fdc56301943bp+1,
+          0x1.7fdb5bfd6f9dap+1, 0x1.7fdac15bf2e04p+1, 0x1.7fda61cac58e0p+1, 0x1.7fda26ba75e1ap+1,
+          0x1.7fda023998137p+1, 0x1.7fd9e9116b0c1p+1}},
+        {4.0,
+         0x1.7fd774a360144p+1,
+         {0x1.fff972474538fp+1, 0x1.0000000000000p+2, 0x1.000346dc5d639p+2, 0x1.0c6f7a0b5ed8dp-20,
+          0x1.f400000000000p+9, 0x1.807029ae4f335p+8, 0x1.7fd747122079fp+1, 0x1.7ff25682870e8p+1,
+          0x1.7fe4ceca53c44p+1, 0x1.7fdfa3c46a367p+1, 0x1.7fdc72180fbd9p+1, 0x1.7fda78be7e7a4p+1,
+          0x1.7fd9406bb3ebap+1, 0x1.7fd87f64ec61bp+1, 0x1.7fd80818e8d93p+1, 0x1.7fd7be5e24864p+1,
+          0x1.7fd790cce51e5p+1, 0x1.7fd774a360144p+1}},
     };
     for (const Case& c : cases) {
         std::vector<double> at;
@@ -209,7 +253,8 @@ TEST(Minimiser, TiesOfAStepObjectiveMatchAnIndependentTrace) {
         0x1.a933a85f2c7b7p+2, 0x1.a93340bf61320p+2, 0x1.a93300b44d0cdp+2, 0x1.a932d91f95bcdp+2,
         0x1.a932bd41d40f1p+2};
     double fmin, curv;
-    EXPECT_EQ(onedimenmin_core(stairs, 1e-6, 2.0, 1000.0, 1e-6, &fmin, &curv), 0x1.a932bd41d40f1p+2);
+    EXPECT_EQ(onedimenmin_core(stairs, 1e-6, 2.0, 1000.0, 1e-6, &fmin, &curv),
+              0x1.a932bd41d40f1p+2);
     EXPECT_EQ(at, expect);
 }
 

@@ -202,10 +202,12 @@ TEST(Teilsample, AdjacentCornersChangeNothing) {
 }
 
 TEST(Teilsample, CornerOffThePathIsFatal) {
-    EXPECT_TRUE(ends_fatally([] {
-        WindowFixture f;
-        f.al.teilsample(-1, -1, 5, 30);
-    }, "5 und 30 ergeben keinen Zustand in alignment::iter_zust\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            WindowFixture f;
+            f.al.teilsample(-1, -1, 5, 30);
+        },
+        "5 und 30 ergeben keinen Zustand in alignment::iter_zust\n"));
 }
 
 TEST(Hirschberg, ForcedPathsAgreeWithTheTables) {
@@ -264,13 +266,17 @@ TEST(Hirschberg, PathsAreCompleteOnRandomPairs) {
 TEST(Hirschberg, CrossingTiesGoToTheSmallerColumn) {
     substmodel hky(NUC, HKY, std::vector<double>{0.1, 0.2, 0.3, 0.4}, std::vector<double>{2.0});
     indel tkf2(std::vector<double>{0.02, 0.03, 0.5}, TKF2);
-    struct Case { const char* a; const char* b; const char* path; };
+    struct Case {
+        const char* a;
+        const char* b;
+        const char* path;
+    };
     const Case cases[] = {
-        {"GGGGG", "GGG", "DDMMM"},          // mid 2: A[2] with B[0], not B[2]
-        {"GGGGGGG", "GGGG", "DDDMMMM"},     // mid 3: A[3] with B[0], not B[3]
-        {"GGGGGGG", "GGGGGG", "DMMMMMM"},   // mid 3: A[3] with B[2], not B[3]
-        {"GGGGG", "GGGGGG", "MMMMMI"},      // mid 2: A[2] with B[2], not B[3]
-        {"AAAAA", "AAAAAAA", "MMMMMII"},    // mid 2: A[2] with B[2], not B[4]
+        {"GGGGG", "GGG", "DDMMM"},         // mid 2: A[2] with B[0], not B[2]
+        {"GGGGGGG", "GGGG", "DDDMMMM"},    // mid 3: A[3] with B[0], not B[3]
+        {"GGGGGGG", "GGGGGG", "DMMMMMM"},  // mid 3: A[3] with B[2], not B[3]
+        {"GGGGG", "GGGGGG", "MMMMMI"},     // mid 2: A[2] with B[2], not B[3]
+        {"AAAAA", "AAAAAAA", "MMMMMII"},   // mid 2: A[2] with B[2], not B[4]
     };
     for (const Case& c : cases) {
         bioseq a = dna(c.a), b = dna(c.b);
@@ -294,12 +300,14 @@ TEST(Hirschberg, WindowWithoutResiduesOfB) {
 }
 
 TEST(Hirschberg, UnreasonableLastStateIsFatal) {
-    EXPECT_TRUE(ends_fatally([] {
-        bioseq a = dna("ACGTAC"), b = dna("G");
-        alignment al(a, b, 1.0, jc69(), indel());
-        std::vector<zustand> path;
-        al.hirschberg(-1, -1, 6, 1, path, START, START);
-    }, "Unreasonable last state in hirschberg()\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            bioseq a = dna("ACGTAC"), b = dna("G");
+            alignment al(a, b, 1.0, jc69(), indel());
+            std::vector<zustand> path;
+            al.hirschberg(-1, -1, 6, 1, path, START, START);
+        },
+        "Unreasonable last state in hirschberg()\n"));
 }
 
 // Greedy walk over the tables of one window with given corner states.
@@ -349,7 +357,9 @@ bool split_by_enumeration(alignment& al, std::vector<zustand>& path) {
     std::vector<std::vector<double>> through(3, std::vector<double>(n, 0.0));
     std::vector<std::vector<std::vector<double>>> pre(
         3, std::vector<std::vector<double>>(m, std::vector<double>(n, 0.0)));
-    struct Col { int k, i, j; };
+    struct Col {
+        int k, i, j;
+    };
     std::vector<Col> cols;
     std::function<void(int, int, int, double)> rec = [&](int i, int j, int last, double sc) {
         if (i >= 0 && j >= 0 && last < 3) pre[last][i][j] += std::exp(sc);
@@ -365,7 +375,8 @@ bool split_by_enumeration(alignment& al, std::vector<zustand>& path) {
             cols.pop_back();
         };
         if (i < m - 1 && j < n - 1)
-            step(MATCH, i + 1, j + 1, sm.logfreqofstate(A[i + 1]) + sm.logProb_ij(A[i + 1], B[j + 1]));
+            step(MATCH, i + 1, j + 1,
+                 sm.logfreqofstate(A[i + 1]) + sm.logProb_ij(A[i + 1], B[j + 1]));
         if (j < n - 1) step(INSERTION, i, j + 1, sm.logfreqofstate(B[j + 1]));
         if (i < m - 1) step(DELETION, i + 1, j, sm.logfreqofstate(A[i + 1]));
     };
@@ -374,7 +385,8 @@ bool split_by_enumeration(alignment& al, std::vector<zustand>& path) {
     bool clear = true;
     auto choose = [&clear](double cM, double cI, double cD) {
         const double hi = std::max(cM, std::max(cI, cD));
-        int near = (std::fabs(cM - hi) < 1e-9) + (std::fabs(cI - hi) < 1e-9) + (std::fabs(cD - hi) < 1e-9);
+        int near =
+            (std::fabs(cM - hi) < 1e-9) + (std::fabs(cI - hi) < 1e-9) + (std::fabs(cD - hi) < 1e-9);
         if (near > 1) clear = false;
         if (cM < cD) return cD < cI ? INSERTION : DELETION;
         return cM < cI ? INSERTION : MATCH;
@@ -427,11 +439,15 @@ bool split_by_enumeration(alignment& al, std::vector<zustand>& path) {
     while (ci == mid) {
         zustand nw = DELETION;
         if (cj < n - 1) {
-            auto suffix = [&](int k, int i, int j) { return brute_force(al, i, j, static_cast<zustand>(k), m - 1, n - 1, END); };
+            auto suffix = [&](int k, int i, int j) {
+                return brute_force(al, i, j, static_cast<zustand>(k), m - 1, n - 1, END);
+            };
             const double fa = sm.logfreqofstate(A[ci + 1]);
-            nw = choose(suffix(MATCH, ci + 1, cj + 1) + T(ck, MATCH) + fa + sm.logProb_ij(A[ci + 1], B[cj + 1]),
-                        suffix(INSERTION, ci, cj + 1) + T(ck, INSERTION) + sm.logfreqofstate(B[cj + 1]),
-                        suffix(DELETION, ci + 1, cj) + T(ck, DELETION) + fa);
+            nw = choose(
+                suffix(MATCH, ci + 1, cj + 1) + T(ck, MATCH) + fa +
+                    sm.logProb_ij(A[ci + 1], B[cj + 1]),
+                suffix(INSERTION, ci, cj + 1) + T(ck, INSERTION) + sm.logfreqofstate(B[cj + 1]),
+                suffix(DELETION, ci + 1, cj) + T(ck, DELETION) + fa);
         }
         if (nw != INSERTION) ++ci;
         if (nw != DELETION) ++cj;
@@ -470,7 +486,10 @@ TEST(Sample, SwitchesToLinearSpaceAbove1500Squared) {
     std::mt19937 gen(17);
     indel im(std::vector<double>{0.02, 0.03}, TKF1);
     std::string base = random_dna(gen, 1600);
-    struct Case { int m, n; bool linear; };
+    struct Case {
+        int m, n;
+        bool linear;
+    };
     for (const Case c : {Case{1498, 1499, false}, Case{1500, 1499, true}}) {
         std::string sa = base.substr(0, c.m);
         std::string sb = mutate(gen, sa, 0.3, 0.05);
@@ -589,9 +608,9 @@ TEST(Teilsample, EndWindowsWithoutResiduesOfBRealignTheWholePair) {
     // A[0..4] before any residue of B, all of B before A[7]: with w = 4 both
     // end windows hold no residue of B.
     bioseq a = dna("ACGTACGTACGT"), b = dna("CGTACG");
-    const std::vector<int> start = {DELETION, DELETION,  DELETION,  DELETION,  DELETION,
-                                    MATCH,    MATCH,     INSERTION, INSERTION, INSERTION,
-                                    INSERTION, DELETION, DELETION,  DELETION,  DELETION, DELETION};
+    const std::vector<int> start = {DELETION, DELETION,  DELETION,  DELETION,  DELETION,  MATCH,
+                                    MATCH,    INSERTION, INSERTION, INSERTION, INSERTION, DELETION,
+                                    DELETION, DELETION,  DELETION,  DELETION};
     alignment base(a, b, 10.0, jc69(), indel());
     path_to_maps(start, base.map1, base.map2);
     ASSERT_EQ(base.map1[4], -1);
@@ -624,7 +643,8 @@ TEST(Teilsample, WindowWithOneStepOfBChangesNothing) {
     // after A[0]); d - b = 1, so the window is left as it is.
     bioseq a = dna("ACGTAC"), b = dna("G");
     alignment al(a, b, 10.0, jc69(), indel());
-    path_to_maps({DELETION, INSERTION, DELETION, DELETION, DELETION, DELETION, DELETION}, al.map1, al.map2);
+    path_to_maps({DELETION, INSERTION, DELETION, DELETION, DELETION, DELETION, DELETION}, al.map1,
+                 al.map2);
     const std::vector<int> m1 = al.map1, m2 = al.map2;
     alignment whole(al);
     whole.sample();

@@ -1,31 +1,31 @@
 // The built program run from the command line in a scratch folder.
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <functional>
-#include <map>
-#include <set>
-#include <sstream>
-#include <string>
-#include <csignal>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <regex>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cctype>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "sampler/quillmar.h"
+#include "sampler_fixtures.h"
 #include "sequence/random.h"
 #include "support/fatal.h"
 #include "support/subprocess.h"
-#include "sampler_fixtures.h"
 
 namespace {
 
@@ -80,7 +80,9 @@ int count_lines(const std::string& text) {
     return n;
 }
 
-bool starts_with(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
+bool starts_with(const std::string& s, const std::string& p) {
+    return s.compare(0, p.size(), p) == 0;
+}
 
 // Value after a prefix on the first line that starts with it.
 std::string value_after(const std::string& text, const std::string& prefix) {
@@ -111,7 +113,8 @@ tnode parse_newick(const std::string& text, std::size_t& p) {
             break;
         }
     }
-    while (p < text.size() && std::string(":,);").find(text[p]) == std::string::npos) n.name += text[p++];
+    while (p < text.size() && std::string(":,);").find(text[p]) == std::string::npos)
+        n.name += text[p++];
     if (p < text.size() && text[p] == ':') {
         ++p;
         std::size_t q = p;
@@ -194,7 +197,8 @@ std::map<std::string, std::string> read_fasta(const std::string& text) {
             m[cur];
         } else {
             for (char c : l)
-                if (!std::isspace(static_cast<unsigned char>(c))) m[cur] += static_cast<char>(std::toupper(c));
+                if (!std::isspace(static_cast<unsigned char>(c)))
+                    m[cur] += static_cast<char>(std::toupper(c));
         }
     }
     return m;
@@ -270,7 +274,8 @@ TEST(CliFail, MissingSequenceFileLeavesLogTruncated) {
     EXPECT_TRUE(fatal_with(r, "Cannot open sequence file seqs.fasta\n"));
     EXPECT_TRUE(exists(dir + "/run.log"));
     EXPECT_EQ(read_file(dir + "/run.log"), "");
-    for (const char* f : {"/result.phy", "/result.tree", "/result.param"}) EXPECT_FALSE(exists(dir + f)) << f;
+    for (const char* f : {"/result.phy", "/result.tree", "/result.param"})
+        EXPECT_FALSE(exists(dir + f)) << f;
 }
 
 TEST(CliFail, OneSequence) {
@@ -291,8 +296,8 @@ TEST(CliFail, LogNamingAnInputIsRefused) {
         std::string ctl = control("JC69", "maxsteps = 0\n", "logfile = " + c.logname + "\n");
         std::string dir = setup(ctl);
         ChildResult r = run(dir, {"control.txt", "0"});
-        EXPECT_TRUE(
-            fatal_with(r, "The logfile " + c.logname + " is the " + c.what + "; it would be overwritten\n"));
+        EXPECT_TRUE(fatal_with(
+            r, "The logfile " + c.logname + " is the " + c.what + "; it would be overwritten\n"));
         EXPECT_EQ(read_file(dir + "/control.txt"), ctl);
         EXPECT_EQ(read_file(dir + "/seqs.fasta"), kSeqs);
         EXPECT_EQ(read_file(dir + "/guide.tree"), kGuide);
@@ -308,20 +313,27 @@ TEST(CliFail, FileWrittenByTheRunNamingAnotherIsRefused) {
     const std::string appended = "; the results would be appended to it\n";
     const std::string mixed = "; both would be written into one file\n";
     const std::vector<tcase> cases{
-        {"outalign = control.txt\n", "The alignment file control.txt is the control file" + appended},
+        {"outalign = control.txt\n",
+         "The alignment file control.txt is the control file" + appended},
         {"outtree = ./seqs.fasta\n", "The tree file ./seqs.fasta is the sequence file" + appended},
-        {"outparam = hard.tree\n", "The parameter file hard.tree is the guide tree file" + appended},
+        {"outparam = hard.tree\n",
+         "The parameter file hard.tree is the guide tree file" + appended},
         {"outtree = run.log\n", "The tree file run.log is the logfile" + mixed},
         {"outparam = result.phy\n", "The parameter file result.phy is the alignment file" + mixed},
-        {"outparam = sub/../result.tree\n", "The parameter file sub/../result.tree is the tree file" + mixed},
+        {"outparam = sub/../result.tree\n",
+         "The parameter file sub/../result.tree is the tree file" + mixed},
         // Links whose targets the run would create: the same file all the same.
-        {"outparam = out.param\n", "The parameter file out.param is the alignment file" + mixed,
+        {"outparam = out.param\n",
+         "The parameter file out.param is the alignment file" + mixed,
          {"out.param", "result.phy"}},
-        {"outparam = sub/p.lnk\n", "The parameter file sub/p.lnk is the alignment file" + mixed,
+        {"outparam = sub/p.lnk\n",
+         "The parameter file sub/p.lnk is the alignment file" + mixed,
          {"sub/p.lnk", "../chain", "chain", "sub/../result.phy"}},
-        {"outtree = sub/t.lnk\n", "The tree file sub/t.lnk is the logfile" + mixed,
+        {"outtree = sub/t.lnk\n",
+         "The tree file sub/t.lnk is the logfile" + mixed,
          {"sub/t.lnk", "/DIR/run.log"}},
-        {"outalign = a.lnk\n", "The alignment file a.lnk is the sequence file" + appended,
+        {"outalign = a.lnk\n",
+         "The alignment file a.lnk is the sequence file" + appended,
          {"a.lnk", "sub/../seqs.fasta"}},
     };
     for (const auto& c : cases) {
@@ -350,28 +362,31 @@ TEST(CliFail, UnopenableResultFileStopsBeforeTheRun) {
         std::string name;
         strings links = {};  // symbolic links made first: name, target, name, target...
     };
-    const std::vector<tcase> cases{{"outalign = nodir/a.phy\n", "nodir/a.phy"},
-                                   {"outtree = nodir/t.tree\n", "nodir/t.tree"},
-                                   {"outparam = nodir/p.txt\n", "nodir/p.txt"},
-                                   {"outalign = sub\n", "sub"},
-                                   // a link into a folder that does not exist
-                                   {"", "result.tree", {"result.tree", "nodir/t.tree"}},
-                                   // relative to the link's folder, where there is no nodir
-                                   {"outparam = sub/p.lnk\n", "sub/p.lnk", {"nodir", "sub", "sub/p.lnk", "nodir/p"}},
-                                   // a loop of links
-                                   {"", "result.param", {"result.param", "loop", "loop", "result.param"}}};
+    const std::vector<tcase> cases{
+        {"outalign = nodir/a.phy\n", "nodir/a.phy"},
+        {"outtree = nodir/t.tree\n", "nodir/t.tree"},
+        {"outparam = nodir/p.txt\n", "nodir/p.txt"},
+        {"outalign = sub\n", "sub"},
+        // a link into a folder that does not exist
+        {"", "result.tree", {"result.tree", "nodir/t.tree"}},
+        // relative to the link's folder, where there is no nodir
+        {"outparam = sub/p.lnk\n", "sub/p.lnk", {"nodir", "sub", "sub/p.lnk", "nodir/p"}},
+        // a loop of links
+        {"", "result.param", {"result.param", "loop", "loop", "result.param"}}};
     for (const auto& c : cases) {
         std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
         mkdir((dir + "/sub").c_str(), 0755);
         for (std::size_t i = 0; i + 1 < c.links.size(); i += 2)
-            ASSERT_EQ(::symlink(c.links[i + 1].c_str(), (dir + "/" + c.links[i]).c_str()), 0) << c.links[i];
+            ASSERT_EQ(::symlink(c.links[i + 1].c_str(), (dir + "/" + c.links[i]).c_str()), 0)
+                << c.links[i];
         write_file(dir + "/run.log", "old log\n");
         write_file(dir + "/result.phy", "earlier\n");
         ChildResult r = run(dir, {"control.txt", "0"});
         EXPECT_TRUE(fatal_with(r, "Cannot open output file " + c.name + "\n")) << c.line;
         EXPECT_EQ(read_file(dir + "/run.log"), "old log\n") << c.line;
         EXPECT_EQ(read_file(dir + "/result.phy"), "earlier\n") << c.line;
-        for (const char* f : {"/result.tree", "/result.param"}) EXPECT_FALSE(exists(dir + f)) << c.line << f;
+        for (const char* f : {"/result.tree", "/result.param"})
+            EXPECT_FALSE(exists(dir + f)) << c.line << f;
     }
 }
 
@@ -382,12 +397,18 @@ TEST(CliFail, FailedWriteAtTheEndKeepsTheOtherResults) {
         std::string err;
         strings written;
     };
-    const std::vector<tcase> cases{
-        {"outalign = /dev/full\n", "Cannot write output file /dev/full\n", {"result.tree", "result.param"}},
-        {"outtree = /dev/full\n", "Cannot write output file /dev/full\n", {"result.phy", "result.param"}},
-        {"outparam = /dev/full\n", "Cannot write output file /dev/full\n", {"result.phy", "result.tree"}},
-        {"logfile = /dev/full\n", "Cannot write logfile /dev/full\n",
-         {"result.phy", "result.tree", "result.param"}}};
+    const std::vector<tcase> cases{{"outalign = /dev/full\n",
+                                    "Cannot write output file /dev/full\n",
+                                    {"result.tree", "result.param"}},
+                                   {"outtree = /dev/full\n",
+                                    "Cannot write output file /dev/full\n",
+                                    {"result.phy", "result.param"}},
+                                   {"outparam = /dev/full\n",
+                                    "Cannot write output file /dev/full\n",
+                                    {"result.phy", "result.tree"}},
+                                   {"logfile = /dev/full\n",
+                                    "Cannot write logfile /dev/full\n",
+                                    {"result.phy", "result.tree", "result.param"}}};
     for (const auto& c : cases) {
         std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
         ChildResult r = run(dir, {"control.txt", "0"});
@@ -411,14 +432,22 @@ TEST(CliFail, SeedFileSharedWithAnotherFileIsRefused) {
     const std::string seeded = "; the seed would be appended to it\n";
     const std::string mixed = "; both would be written into one file\n";
     const std::vector<tcase> cases{
-        {"infile = Zufallszahl\n", "control.txt", kSeqs, "The seed file Zufallszahl is the sequence file" + seeded},
+        {"infile = Zufallszahl\n", "control.txt", kSeqs,
+         "The seed file Zufallszahl is the sequence file" + seeded},
         {"guidetree = ./Zufallszahl\n", "control.txt", kGuide,
          "The seed file Zufallszahl is the guide tree file" + seeded},
         {"", "Zufallszahl", ctl0, "The seed file Zufallszahl is the control file" + seeded},
-        {"infile = seqs.lnk\n", "control.txt", kSeqs, "The seed file Zufallszahl is the sequence file" + seeded,
+        {"infile = seqs.lnk\n",
+         "control.txt",
+         kSeqs,
+         "The seed file Zufallszahl is the sequence file" + seeded,
          {"seqs.lnk", "Zufallszahl"}},
-        {"logfile = Zufallszahl\n", "control.txt", "1234\n", "The logfile Zufallszahl is the seed file" + mixed},
-        {"logfile = seed.lnk\n", "control.txt", "-", "The logfile seed.lnk is the seed file" + mixed,
+        {"logfile = Zufallszahl\n", "control.txt", "1234\n",
+         "The logfile Zufallszahl is the seed file" + mixed},
+        {"logfile = seed.lnk\n",
+         "control.txt",
+         "-",
+         "The logfile seed.lnk is the seed file" + mixed,
          {"seed.lnk", "Zufallszahl"}},
         {"outtree = sub/../Zufallszahl\n", "control.txt", "-",
          "The tree file sub/../Zufallszahl is the seed file" + mixed},
@@ -432,7 +461,8 @@ TEST(CliFail, SeedFileSharedWithAnotherFileIsRefused) {
         if (c.control != "control.txt") write_file(dir + "/" + c.control, ctl);
         else if (c.seed != "-") write_file(dir + "/Zufallszahl", c.seed);
         for (std::size_t i = 0; i + 1 < c.links.size(); i += 2)
-            ASSERT_EQ(::symlink(c.links[i + 1].c_str(), (dir + "/" + c.links[i]).c_str()), 0) << c.links[i];
+            ASSERT_EQ(::symlink(c.links[i + 1].c_str(), (dir + "/" + c.links[i]).c_str()), 0)
+                << c.links[i];
         ChildResult r = run(dir, {c.control, "0"});
         EXPECT_TRUE(fatal_with(r, c.err)) << c.line;
         if (c.seed == "-") EXPECT_FALSE(exists(dir + "/Zufallszahl")) << c.line;
@@ -453,8 +483,9 @@ TEST(CliFail, FailedAppendLeavesNoPartOfARecord) {
     };
     // The alignment record is 165 bytes, the tree 69, the parameters 106; the
     // log holds all three.
-    const std::vector<tcase> cases{{"", 4096, 4000, {"result.tree", "result.param"}},
-                                   {"logfile = /dev/null\n", 128, 0, {"result.tree", "result.param"}}};
+    const std::vector<tcase> cases{
+        {"", 4096, 4000, {"result.tree", "result.param"}},
+        {"logfile = /dev/null\n", 128, 0, {"result.tree", "result.param"}}};
     for (const auto& c : cases) {
         std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
         const std::string before = std::string(c.earlier, 'x');
@@ -465,7 +496,8 @@ TEST(CliFail, FailedAppendLeavesNoPartOfARecord) {
                 const rlimit fsize{c.limit, c.limit};
                 setrlimit(RLIMIT_FSIZE, &fsize);
                 std::signal(SIGXFSZ, SIG_IGN);
-                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0", static_cast<char*>(nullptr));
+                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0",
+                      static_cast<char*>(nullptr));
                 _exit(127);
             },
             300);
@@ -473,7 +505,8 @@ TEST(CliFail, FailedAppendLeavesNoPartOfARecord) {
         EXPECT_TRUE(fatal_with_output(r, "Cannot write output file result.phy\n")) << c.line;
         if (c.line.empty()) {
             const std::string log = read_file(dir + "/run.log");
-            EXPECT_NE(log.find("\n\nTime: "), std::string::npos) << "the log must stay under the limit";
+            EXPECT_NE(log.find("\n\nTime: "), std::string::npos)
+                << "the log must stay under the limit";
         }
         EXPECT_EQ(read_file(dir + "/result.phy"), before) << c.line;
         for (auto& f : c.written) {
@@ -489,8 +522,9 @@ TEST(CliFail, FailedAppendLeavesNoPartOfARecord) {
 
 // Devices are no files two names could overwrite in each other.
 TEST(CliRun, DevicesMayBeNamedMoreThanOnce) {
-    const std::vector<std::string> cases{"logfile = /dev/null\nouttree = /dev/null\n",
-                                         "outalign = /dev/null\nouttree = /dev/null\noutparam = /dev/null\n"};
+    const std::vector<std::string> cases{
+        "logfile = /dev/null\nouttree = /dev/null\n",
+        "outalign = /dev/null\nouttree = /dev/null\noutparam = /dev/null\n"};
     for (const auto& line : cases) {
         std::string dir = setup(control("JC69", "maxsteps = 0\n", line));
         ChildResult r = run(dir, {"control.txt", "0"});
@@ -509,7 +543,9 @@ TEST(CliRun, UnwritableSeedFileGivesAWarning) {
     ASSERT_EQ(r.status, 0) << r.err;
     std::smatch m;
     ASSERT_TRUE(std::regex_match(
-        r.err, m, std::regex("WARNING: Cannot write the seed file Zufallszahl; the seed of this run is ([0-9]+)\n")))
+        r.err, m,
+        std::regex(
+            "WARNING: Cannot write the seed file Zufallszahl; the seed of this run is ([0-9]+)\n")))
         << r.err;
     EXPECT_GE(std::stoll(m[1]), t0);
     EXPECT_LE(std::stoll(m[1]), t1);
@@ -531,7 +567,8 @@ TEST(CliRun, FifoResultFileIsOpenedOnceAtTheEnd) {
         const int fd = ::open(fifo.c_str(), O_RDONLY);
         char buf[4096];
         ssize_t n;
-        while (fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
+        while (fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0)
+            got.append(buf, static_cast<std::size_t>(n));
         write_file(dir + "/got", got);
         _exit(0);
     }
@@ -677,7 +714,8 @@ TEST(CliRun, ProgressLinesArriveWhileTheRunGoesOn) {
         {"2",
          {"Computing pairwise distances in an approximate EM step\na b distance=",
           "Second round of EM algorithm.\nInsertion rate multiplied with ",
-          "Building the initial NJ tree\nOptimising branch lengths\nlog likelihood after 0 steps: "}},
+          "Building the initial NJ tree\nOptimising branch lengths\nlog likelihood after 0 "
+          "steps: "}},
     };
     for (const auto& c : cases) {
         std::string dir = setup(control("JC69", "reportafter = 1\n"));
@@ -688,14 +726,16 @@ TEST(CliRun, ProgressLinesArriveWhileTheRunGoesOn) {
                 setrlimit(RLIMIT_FSIZE, &fsize);
                 setrlimit(RLIMIT_CORE, &core);
                 std::signal(SIGXFSZ, SIG_DFL);
-                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", c.type, static_cast<char*>(nullptr));
+                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", c.type,
+                      static_cast<char*>(nullptr));
                 _exit(127);
             },
             300);
         ASSERT_FALSE(r.exited) << r.err;
         EXPECT_EQ(r.signal, SIGXFSZ);
         const std::string out = "\n" + r.out;
-        for (auto& p : c.pieces) EXPECT_NE(out.find("\n" + p), std::string::npos) << c.type << ": " << p;
+        for (auto& p : c.pieces)
+            EXPECT_NE(out.find("\n" + p), std::string::npos) << c.type << ": " << p;
     }
 }
 
@@ -744,8 +784,7 @@ TEST(CliRun, SameSeedSameResults) {
 
 TEST(CliRun, NonFiniteStartGetsOneWarning) {
     // An insertion rate so far below the deletion rate that their ratio is 0.
-    std::string ctl =
-        control("FEL81", "maxsteps = 0\nINDEL:\nparameter = (1e-40, 1e300)\n");
+    std::string ctl = control("FEL81", "maxsteps = 0\nINDEL:\nparameter = (1e-40, 1e300)\n");
     std::string dir = setup(ctl);
     ChildResult r = run(dir, {"control.txt", "0"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -824,8 +863,9 @@ TEST(CliExample, OutputInvariants) {
 
 TEST(CliTwoSeq, LikelihoodFromPrintedResults) {
     const char* seqs = ">a\nACGTTGCAACGTAGCTAGCTAGGA\n>b\nACGTTCAACGTTGGCTAGCAGGATT\n";
-    std::string dir = setup(control("JC69", "maxsteps = 30\nreportafter = 10\n", "", "indmod [ALL]\n"),
-                            seqs, "(a:0.3,b:0.2);\n");
+    std::string dir =
+        setup(control("JC69", "maxsteps = 30\nreportafter = 10\n", "", "indmod [ALL]\n"), seqs,
+              "(a:0.3,b:0.2);\n");
     ChildResult r = run(dir, {"control.txt", "0"});
     ASSERT_EQ(r.status, 0) << r.err;
 
@@ -872,10 +912,13 @@ TEST(CliTwoSeq, LikelihoodFromPrintedResults) {
         const int k = links[i].inserted;
         if (links[i].survives) ind += std::log(alpha) + std::log(1 - beta) + k * std::log(beta);
         else if (k == 0) ind += std::log(1 - alpha) + std::log(1 - gamma);
-        else ind += std::log(1 - alpha) + std::log(gamma) + (k - 1) * std::log(beta) + std::log(1 - beta);
+        else
+            ind += std::log(1 - alpha) + std::log(gamma) + (k - 1) * std::log(beta) +
+                   std::log(1 - beta);
     }
     const double expected = ind + sub;
-    const double printed = std::stod(value_after(read_file(dir + "/result.param"), "likelihood = "));
+    const double printed =
+        std::stod(value_after(read_file(dir + "/result.param"), "likelihood = "));
     EXPECT_NEAR(printed, expected, 1e-5 * std::fabs(expected) + 1e-6);
     EXPECT_EQ(value_after(read_file(dir + "/result.param"), "indel model: "), "0.01 0.011 ");
 }

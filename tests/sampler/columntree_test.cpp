@@ -111,9 +111,9 @@ TEST(ColumnTrees, SameAsTheSubtreeThroughACopy) {
             made.make(col, ct);
             const coltree want = via_teilbaum(root, names, col);
             const std::string diff = differences(ct, want);
-            EXPECT_TRUE(diff.empty()) << "round " << round << " column "
-                                      << std::string(col.begin(), col.end()) << "\n"
-                                      << diff;
+            EXPECT_TRUE(diff.empty())
+                << "round " << round << " column " << std::string(col.begin(), col.end()) << "\n"
+                << diff;
             ++compared;
             lone += want.nodes.size() == 1;
             for (const coltree::node& nd : want.nodes) chains += !nd.leaf && nd.count == 1;
@@ -156,12 +156,18 @@ TEST(ColumnTrees, FailuresAsTeilbaum) {
         bool twin;  // leaf E renamed D
         const char* message;
     } cases[] = {
-        {{"D", "E", "C", "R"}, "AAA", false,
+        {{"D", "E", "C", "R"},
+         "AAA",
+         false,
          "Unequal numbers of identifiers and of sequences in abuse_fix\n4\t3\n"},
         {{"D", "E", "C", "R"}, "-_--", false, "Lost tree\n"},
-        {{"D", "E", "C", "R", "Q"}, "AAAAA", false,
+        {{"D", "E", "C", "R", "Q"},
+         "AAAAA",
+         false,
          "At least one of the names was not found in the tree\n"},
-        {{"D", "E", "C"}, "AAA", false,
+        {{"D", "E", "C"},
+         "AAA",
+         false,
          "A leaf of the tree was not found among the names in abuse_fix\n"},
         {{"D", "E", "C", "R"}, "AAAA", true, "One name was found twice in the tree\n"},
     };

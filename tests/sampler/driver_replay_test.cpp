@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "support/subprocess.h"
 #include "sampler_fixtures.h"
+#include "support/subprocess.h"
 
 namespace {
 
@@ -28,8 +28,8 @@ std::string folder(const char* guide, const std::string& extra = "") {
     write_file(dir + "/guide.tree", guide);
     write_file(dir + "/control.txt",
                "SUBST:\nmodel = HKY\nparameter = (2.5)\nINDEL:\nmodel = TKF1\n"
-               "parameter = (0.02, 0.022)\nFILES:\ninfile = " + dir + "/seqs.fasta\nguidetree = " +
-                   dir + "/guide.tree\n" + extra);
+               "parameter = (0.02, 0.022)\nFILES:\ninfile = " +
+                   dir + "/seqs.fasta\nguidetree = " + dir + "/guide.tree\n" + extra);
     return dir;
 }
 
@@ -83,11 +83,11 @@ TEST(ReplayDriverRun, ResultFilesRepeatTheStartEntry) {
     EXPECT_EQ(between(e, "\noptimal delta = ", "\n"), "0.25");
     EXPECT_EQ(read_file(dir + "/a.phy") + "\n", between(e, "alignment :\n", "\nStep "));
     EXPECT_EQ(read_file(dir + "/t.tree"), between(e, "tree : ", "alignment :\n"));
-    EXPECT_EQ(read_file(dir + "/p.txt"),
-              between(e, "optimal delta = 0.25\n", "tree : ") + "likelihood = " + L +
-                  "\nreached after 0 iterations\nand 0 NNIs\n");
-    EXPECT_TRUE(std::regex_search(between(e, "\nindel model: ", "\n"),
-                                  std::regex("^0\\.02 0\\.022 $")));
+    EXPECT_EQ(read_file(dir + "/p.txt"), between(e, "optimal delta = 0.25\n", "tree : ") +
+                                             "likelihood = " + L +
+                                             "\nreached after 0 iterations\nand 0 NNIs\n");
+    EXPECT_TRUE(
+        std::regex_search(between(e, "\nindel model: ", "\n"), std::regex("^0\\.02 0\\.022 $")));
     EXPECT_TRUE(std::regex_search(log, std::regex("\n\nTime: [0-9]+\n$"))) << log;
     EXPECT_EQ(log.size(), e.size() + log.substr(log.rfind("Time: ")).size());
 }

@@ -127,7 +127,8 @@ std::string line_after(const std::string& text, const std::string& key) {
 
 // Runs the program and checks everything a finished run must show.
 void check_run(const Example& e, const std::string& type,
-               const std::vector<std::set<std::string>>& guide_clades, std::string* outp = nullptr) {
+               const std::vector<std::set<std::string>>& guide_clades,
+               std::string* outp = nullptr) {
     ChildResult r = run_program({QUILLMAR_BINARY, "control.txt", type}, e.dir, 120);
     ASSERT_TRUE(r.exited) << r.err;
     ASSERT_EQ(r.status, 0) << r.err;
@@ -199,8 +200,8 @@ TEST(EndToEndRun, DnaTypeOne) {
 
 TEST(EndToEndRun, ProteinTypeTwoWithHeldIndelModel) {
     // Counted frequencies must be positive: whole sequences.
-    Example e = prepare("protein", 5, 1000, "((s1,s2,s3),(s4,s5));",
-                        "KEEP:\nindmod [ALL]\n" + kCool);
+    Example e =
+        prepare("protein", 5, 1000, "((s1,s2,s3),(s4,s5));", "KEEP:\nindmod [ALL]\n" + kCool);
     check_run(e, "2", {{"s1", "s2", "s3"}, {"s4", "s5"}});
     const std::string log = read_file(e.dir + "/run.log");
     EXPECT_EQ(line_after(read_file(e.dir + "/result.param"), "indel model: "),

@@ -14,20 +14,20 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
+#include "sampler_fixtures.h"
 #include "sequence/random.h"
 #include "support/fatal.h"
-#include "sampler_fixtures.h"
 
 namespace {
 
-using samplertest::mknode;
-using samplertest::link;
-using samplertest::kFreqs;
-using samplertest::f81;
-using samplertest::f81_p;
-using samplertest::below;
 using samplertest::above;
 using samplertest::all_nodes;
+using samplertest::below;
+using samplertest::f81;
+using samplertest::f81_p;
+using samplertest::kFreqs;
+using samplertest::link;
+using samplertest::mknode;
 
 mult_alignment& st() {
     static mult_alignment* s = [] {
@@ -200,7 +200,8 @@ TEST(InnerConversion, WhichQuartetFromHolders) {
         int expected = -1;
         for (int q = 0; q < QUART_START; ++q) {
             std::string h = kQuartHolders[static_cast<size_t>(q)];
-            if (std::set<char>(h.begin(), h.end()) == std::set<char>(holders.begin(), holders.end()))
+            if (std::set<char>(h.begin(), h.end()) ==
+                std::set<char>(holders.begin(), holders.end()))
                 expected = q;
         }
         ASSERT_NE(expected, -1);
@@ -314,17 +315,36 @@ void walk(const std::string& rx, const std::string& xb, const std::string& xc) {
 
 INSTANTIATE_TEST_SUITE_P(
     InnerConversions, InnerFailures,
-    ::testing::Values(
-        deathcase{"which_short", [] { which({MATCH, MATCH}); },
-                  "A strange argument was passed to which_quartet_zus!\n"},
-        deathcase{"which_insertion", [] { which({MATCH, INSERTION, MATCH}); },
-                  "Unreasonable state in function which_quartet_zus\n"},
-        deathcase{"tri_late_start", [] { conv({15, 0, 15, 16}); },
-                  "Late start of vector quart in quart_to_tri\n"},
-        deathcase{"tri_early_end", [] { conv({15, 16, 0, 16}); },
-                  "Premature end of vector quart in quart_to_tri\n"},
-        deathcase{"tri_strange", [] { conv({15, 17, 16}); }, "Strange state in function quart_to_tri\n"},
-        deathcase{"tri_no_end", [] { conv({15, 0, 8}); }, "Error in function quart_to_tri\n"}));
+    ::testing::Values(deathcase{"which_short",
+                                [] {
+                                    which({MATCH, MATCH});
+                                },
+                                "A strange argument was passed to which_quartet_zus!\n"},
+                      deathcase{"which_insertion",
+                                [] {
+                                    which({MATCH, INSERTION, MATCH});
+                                },
+                                "Unreasonable state in function which_quartet_zus\n"},
+                      deathcase{"tri_late_start",
+                                [] {
+                                    conv({15, 0, 15, 16});
+                                },
+                                "Late start of vector quart in quart_to_tri\n"},
+                      deathcase{"tri_early_end",
+                                [] {
+                                    conv({15, 16, 0, 16});
+                                },
+                                "Premature end of vector quart in quart_to_tri\n"},
+                      deathcase{"tri_strange",
+                                [] {
+                                    conv({15, 17, 16});
+                                },
+                                "Strange state in function quart_to_tri\n"},
+                      deathcase{"tri_no_end",
+                                [] {
+                                    conv({15, 0, 8});
+                                },
+                                "Error in function quart_to_tri\n"}));
 
 // ---------------------------------------------------------------------------
 // Drawing inner residues
@@ -366,9 +386,12 @@ TEST(InnerDraw, ZeroTimeShortcutsCopyTheNeighbour) {
         {"two_a_first", [&](int& x, int&) { x = s.infer_base(0, Z, 5, Z); }, 0, -1, 1},
         {"three_c", [&](int& x, int&) { x = s.infer_base(1, T1, 2, T2, 9, Z); }, 9, -1, 1},
         {"three_b", [&](int& x, int&) { x = s.infer_base(1, T1, 2, Z, 9, Z); }, 2, -1, 1},
-        {"six_ab", [&](int& x, int& y) { s.infer_six(x, y, T1, 1, Z, 3, Z, 0, T2, 2, T3); }, 1, -2, 2},
-        {"six_xy", [&](int& x, int& y) { s.infer_six(x, y, Z, 0, Z, 1, T1, 2, Z, 3, T2); }, coin, coin, 2},
-        {"six_e", [&](int& x, int& y) { s.infer_six(x, y, T1, 1, T2, 3, T3, 0, T2, 12, Z); }, -2, 12, 2},
+        {"six_ab", [&](int& x, int& y) { s.infer_six(x, y, T1, 1, Z, 3, Z, 0, T2, 2, T3); }, 1, -2,
+         2},
+        {"six_xy", [&](int& x, int& y) { s.infer_six(x, y, Z, 0, Z, 1, T1, 2, Z, 3, T2); }, coin,
+         coin, 2},
+        {"six_e", [&](int& x, int& y) { s.infer_six(x, y, T1, 1, T2, 3, T3, 0, T2, 12, Z); }, -2,
+         12, 2},
         {"five_xy_b", [&](int& x, int& y) { s.infer_five(x, y, Z, 0, T1, 6, Z, 2, T2); }, 6, 6, 2},
         {"five_b", [&](int& x, int& y) { s.infer_five(x, y, T1, 0, T2, 3, Z, 2, T2); }, -2, 3, 2},
         {"five_c", [&](int& x, int& y) { s.infer_five(x, y, T1, 0, T2, 3, T3, 2, Z); }, -2, 2, 2},
@@ -466,7 +489,9 @@ TEST(InnerDraw, PairDrawsFollowThePosterior) {
         {"line", [&](int& x, int& y) { s.infer_line(x, y, Mxy, a, Ma, b, Mb); },
          [&](int i, int j) { return above(a, i, ta) * f81_p(i, j, txy) * below(j, b, tb); }},
         {"star", [&](int& x, int& y) { s.infer_star(x, y, Mxy, a, Ma, b, Mb); },
-         [&](int i, int j) { return pi(i) * f81_p(i, j, txy) * below(j, a, ta) * below(j, b, tb); }},
+         [&](int i, int j) {
+             return pi(i) * f81_p(i, j, txy) * below(j, a, ta) * below(j, b, tb);
+         }},
         {"three", [&](int& x, int& y) { s.infer_three(x, y, Mxy, a, Ma); },
          [&](int i, int j) { return pi(i) * f81_p(i, j, txy) * below(j, a, ta); }},
     };
@@ -530,8 +555,11 @@ TEST(InnerDraw, ExhaustedInversionFallsBack) {
     };
     const int a = 0, b = 1, c = 2, e = 3;
     const std::vector<form> forms{
-        {"I", [&](mult_alignment& s, const substmodel& N) { return s.infer_base(a, N, b, N, c, N); },
-         [&](double u) { return u < 1.0 / 3 ? a : u < 2.0 / 3 ? c : b; },
+        {"I",
+         [&](mult_alignment& s, const substmodel& N) { return s.infer_base(a, N, b, N, c, N); },
+         [&](double u) { return u < 1.0 / 3   ? a
+                                : u < 2.0 / 3 ? c
+                                              : b; },
          "Warning: Reached end of infer_base I\n"},
         {"II", [&](mult_alignment& s, const substmodel& N) { return s.infer_base(a, N, b, N); },
          [&](double u) { return single_precision(u) < 0.5 ? b : a; },
@@ -555,7 +583,9 @@ TEST(InnerDraw, ExhaustedInversionFallsBack) {
              s.infer_five(x, y, N, a, N, b, N, c, N);
              return x == y ? x : -1;
          },
-         [&](double u) { return u < 1.0 / 3 ? a : u < 2.0 / 3 ? b : c; },
+         [&](double u) { return u < 1.0 / 3   ? a
+                                : u < 2.0 / 3 ? b
+                                              : c; },
          "Warning: Problems in function infer_five\n"},
         {"line",
          [&](mult_alignment& s, const substmodel& N) {
@@ -676,8 +706,10 @@ TEST(InnerTree, MidseqOnTheParentSide) {
         std::vector<unsigned> fam;
         st().familie(fam, x);
         std::vector<unsigned> nbs{fam[0], fam[2]};
-        const std::vector<int> untouched = x->NB(static_cast<int>(fam[1]))->neighbors[
-            x->NB(static_cast<int>(fam[1]))->whichone(x)].posmap;
+        const std::vector<int> untouched =
+            x->NB(static_cast<int>(fam[1]))
+                ->neighbors[x->NB(static_cast<int>(fam[1]))->whichone(x)]
+                .posmap;
         st().midseq(x, nbs);
         expect_branch(x, x->NB(static_cast<int>(fam[0])));
         expect_branch(x, x->NB(static_cast<int>(fam[2])));
@@ -757,29 +789,27 @@ TEST_P(InnerQuartali, InsertionsOrderedWithinAGap) {
 
 // The parent-side paths are read parent first: D there is a parent residue
 // alone (U insertion seen from the centre), I a centre residue alone.
-INSTANTIATE_TEST_SUITE_P(
-    InnerWalks, InnerQuartali,
-    ::testing::Values(walkcase{"MDM", "MIM", "MIM", {15, 0, 11, 14, 7, 0, 16}},
-                      walkcase{"IM", "MIM", "MIM", {15, 3, 9, 13, 0, 16}},
-                      walkcase{"IM", "MIM", "DIM", {15, 5, 10, 13, 0, 16}},
-                      walkcase{"MI", "MID", "DIM", {15, 1, 12, 14, 6, 16}},
-                      walkcase{"", "", "", {15, 16}},
-                      walkcase{"D", "I", "", {15, 9, 7, 16}}));
+INSTANTIATE_TEST_SUITE_P(InnerWalks, InnerQuartali,
+                         ::testing::Values(walkcase{"MDM", "MIM", "MIM", {15, 0, 11, 14, 7, 0, 16}},
+                                           walkcase{"IM", "MIM", "MIM", {15, 3, 9, 13, 0, 16}},
+                                           walkcase{"IM", "MIM", "DIM", {15, 5, 10, 13, 0, 16}},
+                                           walkcase{"MI", "MID", "DIM", {15, 1, 12, 14, 6, 16}},
+                                           walkcase{"", "", "", {15, 16}},
+                                           walkcase{"D", "I", "", {15, 9, 7, 16}}));
 
 INSTANTIATE_TEST_SUITE_P(
     InnerWalks, InnerFailures,
-    ::testing::Values(
-        deathcase{"async_III", [] { walk("M", "MM", "MM"); },
-                  "Error: pairwise alignments are asynchronous III\n"},
-        deathcase{"async_IV", [] { walk("M", "MM", "MD"); },
-                  "Error: pairwise alignments are asynchronous IV\n"},
-        deathcase{"quartali_args",
-                  [] {
-                      std::vector<quart_zus> p;
-                      std::vector<unsigned> fam{0, 1};
-                      st().quartali(p, nullptr, fam);
-                  },
-                  "Unreasonable arguments to quartali!\n"}));
+    ::testing::Values(deathcase{"async_III", [] { walk("M", "MM", "MM"); },
+                                "Error: pairwise alignments are asynchronous III\n"},
+                      deathcase{"async_IV", [] { walk("M", "MM", "MD"); },
+                                "Error: pairwise alignments are asynchronous IV\n"},
+                      deathcase{"quartali_args",
+                                [] {
+                                    std::vector<quart_zus> p;
+                                    std::vector<unsigned> fam{0, 1};
+                                    st().quartali(p, nullptr, fam);
+                                },
+                                "Unreasonable arguments to quartali!\n"}));
 
 // ---------------------------------------------------------------------------
 // Failures of the tree operations and the path writers
@@ -801,89 +831,121 @@ baum* fan(int children, bool rootstar = false) {
 
 INSTANTIATE_TEST_SUITE_P(
     InnerTrees, InnerFailures,
-    ::testing::Values(
-        deathcase{"construct_four", [] { st().construct_align(fan(3)); },
-                  "Tree in function construct_align is not bifurcating!\n"},
-        deathcase{"construct_two", [] { st().construct_align(fan(1)); },
-                  "Tree in function construct_align is not bifurcating!\n"},
-        deathcase{"construct_rootstar", [] { st().construct_align(fan(3, true)); },
-                  "Tree in function midseq is not bifurcating!\n"},
-        deathcase{"midseq_one",
-                  [] {
-                      baum* r = fan(2);
-                      std::vector<unsigned> nbs{0};
-                      st().midseq(r->NB(0), nbs);
-                  },
-                  "Tree in function midseq is not bifurcating!\n"},
-        deathcase{"lost_root", [] { st().uphill(fan(2)->NB(0)); }, "Lost root\n"},
-        deathcase{"familie_null",
-                  [] {
-                      std::vector<unsigned> f;
-                      st().familie(f, nullptr);
-                  },
-                  "The tree in function familie is a NULL pointer!\n"},
-        deathcase{"familie_two",
-                  [] {
-                      std::vector<unsigned> f;
-                      st().familie(f, fan(1)->NB(0));
-                  },
-                  "An internal node turned out not to be internal!\nnb.size()=2\n"},
-        deathcase{"familie_two_parents",
-                  [] {
-                      baum* x = fan(2)->NB(0);
-                      x->neighbors[0].isparent = true;
-                      std::vector<unsigned> f;
-                      st().familie(f, x);
-                  },
-                  "More than one neighbour lies towards the root!\n"},
-        deathcase{"familie_root",
-                  [] {
-                      baum* x = fan(2)->NB(0);
-                      x->neighbors[2].isparent = false;
-                      std::vector<unsigned> f;
-                      st().familie(f, x);
-                  },
-                  "Error while looking for grand parent and children!\n"},
-        deathcase{"samp_args",
-                  [] {
-                      std::vector<unsigned> f{0, 1};
-                      st().samp_centseq(fan(2)->NB(0), f, st().submodel, st().indmodel);
-                  },
-                  "Unreasonable arguments to samp_midseq!\n"}));
+    ::testing::Values(deathcase{"construct_four", [] { st().construct_align(fan(3)); },
+                                "Tree in function construct_align is not bifurcating!\n"},
+                      deathcase{"construct_two", [] { st().construct_align(fan(1)); },
+                                "Tree in function construct_align is not bifurcating!\n"},
+                      deathcase{"construct_rootstar", [] { st().construct_align(fan(3, true)); },
+                                "Tree in function midseq is not bifurcating!\n"},
+                      deathcase{"midseq_one",
+                                [] {
+                                    baum* r = fan(2);
+                                    std::vector<unsigned> nbs{0};
+                                    st().midseq(r->NB(0), nbs);
+                                },
+                                "Tree in function midseq is not bifurcating!\n"},
+                      deathcase{"lost_root", [] { st().uphill(fan(2)->NB(0)); }, "Lost root\n"},
+                      deathcase{"familie_null",
+                                [] {
+                                    std::vector<unsigned> f;
+                                    st().familie(f, nullptr);
+                                },
+                                "The tree in function familie is a NULL pointer!\n"},
+                      deathcase{"familie_two",
+                                [] {
+                                    std::vector<unsigned> f;
+                                    st().familie(f, fan(1)->NB(0));
+                                },
+                                "An internal node turned out not to be internal!\nnb.size()=2\n"},
+                      deathcase{"familie_two_parents",
+                                [] {
+                                    baum* x = fan(2)->NB(0);
+                                    x->neighbors[0].isparent = true;
+                                    std::vector<unsigned> f;
+                                    st().familie(f, x);
+                                },
+                                "More than one neighbour lies towards the root!\n"},
+                      deathcase{"familie_root",
+                                [] {
+                                    baum* x = fan(2)->NB(0);
+                                    x->neighbors[2].isparent = false;
+                                    std::vector<unsigned> f;
+                                    st().familie(f, x);
+                                },
+                                "Error while looking for grand parent and children!\n"},
+                      deathcase{"samp_args",
+                                [] {
+                                    std::vector<unsigned> f{0, 1};
+                                    st().samp_centseq(fan(2)->NB(0), f, st().submodel,
+                                                      st().indmodel);
+                                },
+                                "Unreasonable arguments to samp_midseq!\n"}));
 
 INSTANTIATE_TEST_SUITE_P(
     InnerWriterPaths, InnerFailures,
-    ::testing::Values(
-        deathcase{"mid_state", [] { write_mid({7, 9, 8}, "", ""); },
-                  "Impossible state in write_midseq_to_tree\n"},
-        deathcase{"mid_late_start", [] { write_mid({7, 7, 8}, "", ""); },
-                  "Impossible state in write_midseq_to_tree\n"},
-        deathcase{"mid_early_end", [] { write_mid({7, 8, 8}, "", ""); },
-                  "Impossible state in write_midseq_to_tree\n"},
-        deathcase{"mid_too_many_b", [] { write_mid({7, 4, 4, 8}, "A", "CC"); },
-                  "Error in function write_midseq_to_tree:\n0 -1 2\n"},
-        deathcase{"mid_too_many_c", [] { write_mid({7, 0, 3, 8}, "AG", "C"); },
-                  "Error in function write_midseq_to_tree:\n0 1 -1\n"},
-        deathcase{"mid_too_few", [] { write_mid({7, 1, 8}, "AG", "C"); },
-                  "Error in function write_midseq_to_tree:\n0 1 1\n"},
-        deathcase{"cent_args",
-                  [] {
-                      star s("", "A", "A", "A");
-                      std::vector<quart_zus> p = qpath({15, 16});
-                      std::vector<unsigned> fam{2, 0};
-                      st().write_centseq(p, s.x, fam, st().submodel);
-                  },
-                  "Strange arguments to function writecentseq!\n"},
-        deathcase{"cent_state", [] { write_cent({15, 17, 16}, "", "", ""); },
-                  "Impossible state in write_centseq\n"},
-        deathcase{"cent_late_start", [] { write_cent({15, 15, 16}, "", "", ""); },
-                  "Impossible state in write_centseq\n"},
-        deathcase{"cent_too_many_u", [] { write_cent({15, 7, 7, 16}, "A", "", "GG"); },
-                  "Impossible state in write_centseq\n-1 0 2\n"},
-        deathcase{"cent_too_many_b", [] { write_cent({15, 0, 9, 16}, "A", "C", "G"); },
-                  "Impossible state in write_centseq\n0 -1 0\n"},
-        deathcase{"cent_too_few", [] { write_cent({15, 1, 16}, "A", "CC", "G"); },
-                  "Impossible state in write_centseq\n0 1 1\n"}));
+    ::testing::Values(deathcase{"mid_state",
+                                [] {
+                                    write_mid({7, 9, 8}, "", "");
+                                },
+                                "Impossible state in write_midseq_to_tree\n"},
+                      deathcase{"mid_late_start",
+                                [] {
+                                    write_mid({7, 7, 8}, "", "");
+                                },
+                                "Impossible state in write_midseq_to_tree\n"},
+                      deathcase{"mid_early_end",
+                                [] {
+                                    write_mid({7, 8, 8}, "", "");
+                                },
+                                "Impossible state in write_midseq_to_tree\n"},
+                      deathcase{"mid_too_many_b",
+                                [] {
+                                    write_mid({7, 4, 4, 8}, "A", "CC");
+                                },
+                                "Error in function write_midseq_to_tree:\n0 -1 2\n"},
+                      deathcase{"mid_too_many_c",
+                                [] {
+                                    write_mid({7, 0, 3, 8}, "AG", "C");
+                                },
+                                "Error in function write_midseq_to_tree:\n0 1 -1\n"},
+                      deathcase{"mid_too_few",
+                                [] {
+                                    write_mid({7, 1, 8}, "AG", "C");
+                                },
+                                "Error in function write_midseq_to_tree:\n0 1 1\n"},
+                      deathcase{"cent_args",
+                                [] {
+                                    star s("", "A", "A", "A");
+                                    std::vector<quart_zus> p = qpath({15, 16});
+                                    std::vector<unsigned> fam{2, 0};
+                                    st().write_centseq(p, s.x, fam, st().submodel);
+                                },
+                                "Strange arguments to function writecentseq!\n"},
+                      deathcase{"cent_state",
+                                [] {
+                                    write_cent({15, 17, 16}, "", "", "");
+                                },
+                                "Impossible state in write_centseq\n"},
+                      deathcase{"cent_late_start",
+                                [] {
+                                    write_cent({15, 15, 16}, "", "", "");
+                                },
+                                "Impossible state in write_centseq\n"},
+                      deathcase{"cent_too_many_u",
+                                [] {
+                                    write_cent({15, 7, 7, 16}, "A", "", "GG");
+                                },
+                                "Impossible state in write_centseq\n-1 0 2\n"},
+                      deathcase{"cent_too_many_b",
+                                [] {
+                                    write_cent({15, 0, 9, 16}, "A", "C", "G");
+                                },
+                                "Impossible state in write_centseq\n0 -1 0\n"},
+                      deathcase{"cent_too_few",
+                                [] {
+                                    write_cent({15, 1, 16}, "A", "CC", "G");
+                                },
+                                "Impossible state in write_centseq\n0 1 1\n"}));
 
 // A valid path written by hand: the maps and the residues copied over
 // zero-length branches.

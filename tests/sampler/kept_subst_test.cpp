@@ -105,8 +105,8 @@ TEST(KeptSubstitution, AlwaysThatOfTheCurrentTreeAndModel) {
                 ++fromstep;
             if (a->subkept && a->subkept_tree == a->told &&
                 bits_equal(a->subkept_loglik, a->loglik)) {
-                ASSERT_TRUE(bits_equal(a->subkept_value,
-                                       a->sublik(a->pattern, a->told, a->submodel)))
+                ASSERT_TRUE(
+                    bits_equal(a->subkept_value, a->sublik(a->pattern, a->told, a->submodel)))
                     << "cycle " << k;
             }
             a->sampparams();

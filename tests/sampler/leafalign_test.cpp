@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
-#include "support/fatal.h"
 #include "sampler_fixtures.h"
+#include "support/fatal.h"
 
 namespace {
 
-using samplertest::mknode;
 using samplertest::link;
+using samplertest::mknode;
 using samplertest::str;
 
 std::vector<std::string> rows_of(const mdataset& m) {
@@ -155,11 +155,11 @@ INSTANTIATE_TEST_SUITE_P(
         handcase{"two leaves", two_leaves, {"L", "R"}, {"A_G", "ACG"}},
         handcase{"parent last", order_parent_last, {"B", "Y", "R"}, {"A", "A", "A"}},
         handcase{"parent first", order_parent_first, {"B", "Y", "R"}, {"A", "A", "A"}},
-        handcase{"insertions", insertions_same_place, {"B", "C", "R"},
-                 {"AGG__C", "A__T_C", "A___GC"}},
+        handcase{
+            "insertions", insertions_same_place, {"B", "C", "R"}, {"AGG__C", "A__T_C", "A___GC"}},
         handcase{"deleted on both", deleted_on_both, {"B", "C", "R"}, {"A_TG", "A__G", "AC_G"}},
-        handcase{"all matches", all_matches, {"B", "D", "E", "R"},
-                 {"ACCA", "TCGA", "GGGG", "ACGT"}},
+        handcase{
+            "all matches", all_matches, {"B", "D", "E", "R"}, {"ACCA", "TCGA", "GGGG", "ACGT"}},
         handcase{"empty inner", empty_inner, {"B", "C", "R"}, {"AC__", "__G_", "___T"}},
         handcase{"no columns", no_columns, {"B", "C", "R"}, {"", "", ""}}));
 
@@ -422,8 +422,7 @@ INSTANTIATE_TEST_SUITE_P(
         fatalcase{"no rows", row_without_rows, "There is no row 0 in the alignment\n"},
         fatalcase{"beyond end", row_beyond_end, "There is no row 2 in the alignment\n"},
         fatalcase{"huge index", row_huge_index, "There is no row 4294967295 in the alignment\n"},
-        fatalcase{"short other row", row_short_other_row,
-                  "There is no row 1 in the alignment\n"}));
+        fatalcase{"short other row", row_short_other_row, "There is no row 1 in the alignment\n"}));
 
 // ---------------------------------------------------------------------------
 // Column patterns
@@ -465,15 +464,14 @@ TEST_P(Patterns, DistinctColumnsDescending) {
     EXPECT_EQ(p.names, names);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Known, Patterns,
-    ::testing::Values(
-        // Columns AC, A_, CA, AC.
-        patterncase{{"AACA", "C_AC"}, {"CA", "A_", "AC"}, {1, 1, 2}},
-        patterncase{{"GGGGG", "TTTTT", "AAAAA"}, {"GTA"}, {5}},
-        // '-' and '_' are different characters.
-        patterncase{{"AAA", "-_-"}, {"A_", "A-"}, {1, 2}},
-        patterncase{{"", ""}, {}, {}}));
+INSTANTIATE_TEST_SUITE_P(Known, Patterns,
+                         ::testing::Values(
+                             // Columns AC, A_, CA, AC.
+                             patterncase{{"AACA", "C_AC"}, {"CA", "A_", "AC"}, {1, 1, 2}},
+                             patterncase{{"GGGGG", "TTTTT", "AAAAA"}, {"GTA"}, {5}},
+                             // '-' and '_' are different characters.
+                             patterncase{{"AAA", "-_-"}, {"A_", "A-"}, {1, 2}},
+                             patterncase{{"", ""}, {}, {}}));
 
 TEST(Patterns, CountsMatchBruteForce) {
     std::mt19937 rng(7);
@@ -509,14 +507,18 @@ TEST(Patterns, Equivalence) {
 }
 
 TEST(Patterns, Failures) {
-    EXPECT_TRUE(ends_fatally([] {
-        mdataset m;
-        compact_subst_pattern p(m);
-    }, "Alignment without taxa\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        std::vector<char> a{'A', '_'}, b{'A', 'C', 'G'};
-        patternequivalent(a, b);
-    }, "You were trying to compare position patterns with different sizes\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            mdataset m;
+            compact_subst_pattern p(m);
+        },
+        "Alignment without taxa\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            std::vector<char> a{'A', '_'}, b{'A', 'C', 'G'};
+            patternequivalent(a, b);
+        },
+        "You were trying to compare position patterns with different sizes\n"));
 }
 
 // ---------------------------------------------------------------------------
@@ -535,8 +537,8 @@ baum* small_tree() {
 }
 
 mult_alignment small_state() {
-    return mult_alignment(substmodel(), indel(std::vector<double>{0.01, 0.011}, TKF1),
-                          small_tree(), keepfixed(), cooling());
+    return mult_alignment(substmodel(), indel(std::vector<double>{0.01, 0.011}, TKF1), small_tree(),
+                          keepfixed(), cooling());
 }
 
 void expect_same_tree(baum* a, baum* b) {

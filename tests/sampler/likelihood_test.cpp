@@ -14,11 +14,11 @@
 
 namespace {
 
-using samplertest::mknode;
-using samplertest::link;
-using samplertest::four_leaf_tree;
-using samplertest::tkf;
 using samplertest::bits_equal;
+using samplertest::four_leaf_tree;
+using samplertest::link;
+using samplertest::mknode;
+using samplertest::tkf;
 
 std::string residues(const std::string& path, const char* kinds) {
     std::string s;
@@ -138,14 +138,12 @@ TEST_P(IndelTwoLeaves, PairPathAtBranchTime) {
     delete r;
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, IndelTwoLeaves,
-                         ::testing::Values(pathcase{"MMM", -2.7566073401938467},
-                                           pathcase{"MDM", -7.2559673047109765},
-                                           pathcase{"MIM", -7.2559673047109765},
-                                           pathcase{"", -2.407840654793997},
-                                           pathcase{"IIMDDIMI", -31.034189115452016},
-                                           pathcase{"DI", -12.339215886583798},
-                                           pathcase{"ID", -11.639071707428155}));
+INSTANTIATE_TEST_SUITE_P(
+    Paths, IndelTwoLeaves,
+    ::testing::Values(pathcase{"MMM", -2.7566073401938467}, pathcase{"MDM", -7.2559673047109765},
+                      pathcase{"MIM", -7.2559673047109765}, pathcase{"", -2.407840654793997},
+                      pathcase{"IIMDDIMI", -31.034189115452016},
+                      pathcase{"DI", -12.339215886583798}, pathcase{"ID", -11.639071707428155}));
 
 TEST(IndelTree, ThreeLeavesLengthTermOncePerChildBranch) {
     baum* r = mknode("R", 2, "AC");
@@ -175,8 +173,10 @@ TEST(SubstTwoLeaves, KnownValuesAndFormula) {
         double t;
         const char* col;
         double value;
-    } cases[] = {{1.0, "AA", -1.396278}, {1.0, "AC", -7.096736},
-                 {10.0, "AA", -1.484591}, {10.0, "AC", -4.853418}};
+    } cases[] = {{1.0, "AA", -1.396278},
+                 {1.0, "AC", -7.096736},
+                 {10.0, "AA", -1.484591},
+                 {10.0, "AC", -4.853418}};
     for (auto& c : cases) {
         baum* r = mknode("R", 1, "");
         link(r, mknode("Y", 0, ""), c.t);
@@ -195,8 +195,8 @@ TEST(SubstTwoLeaves, KnownValuesAndFormula) {
 
 TEST(SubstColumns, GapsAreMissingData) {
     fiveleaf f;
-    const char* cols[] = {"ACGTA", "AAAAA", "_CGTA", "AC__G", "__G_T", "T____",
-                          "____C", "_A_A_", "GG__G", "CA_TT"};
+    const char* cols[] = {"ACGTA", "AAAAA", "_CGTA", "AC__G", "__G_T",
+                          "T____", "____C", "_A_A_", "GG__G", "CA_TT"};
     substmodel sm;
     for (const char* c : cols) {
         compact_subst_pattern p = patterns(f.names, {c}, {1});
@@ -234,8 +234,8 @@ TEST(SubstSummation, HalvingShape) {
     substmodel sm(NUC, FEL81, fr, none);
     fiveleaf f;
     const char* singles[] = {"A____", "_C___", "__G__", "___T_", "____A"};
-    const std::vector<int> counts{1000003, 7, 123456789, 3, 99991, 17, 5, 2000000011, 13, 1,
-                                  77, 65537, 9, 4099, 31, 8191, 2};
+    const std::vector<int> counts{1000003, 7,  123456789, 3, 99991, 17, 5,    2000000011, 13,
+                                  1,       77, 65537,     9, 4099,  31, 8191, 2};
     auto lf = [&](const char* c) {
         for (int k = 0; k < 5; ++k)
             if (c[k] != '_') return sm.logfreqofstate(whichbase(c[k], 4));

@@ -12,8 +12,8 @@
 
 namespace {
 
-using samplertest::mknode;
 using samplertest::link;
+using samplertest::mknode;
 
 // The scripted run: the step sets the log likelihood that the script gives
 // for the new step counter; the pass records when it ran.
@@ -65,7 +65,7 @@ struct LoopRun {
 };
 
 LoopRun run(Script& s, int type, std::uint32_t maxsteps, std::uint32_t burnin,
-        std::uint32_t reportafter = 4000000000u, double start = -100.0) {
+            std::uint32_t reportafter = 4000000000u, double start = -100.0) {
     script = &s;
     LoopRun r;
     r.current = twoleaf(maxsteps, burnin, reportafter);
@@ -193,11 +193,7 @@ TEST(LoopSchedule, StepLimitAndReports) {
         std::uint32_t maxsteps, reportafter;
         std::vector<std::uint32_t> reported;
     } cases[] = {
-        {10, 3, {0, 3, 6, 9}},
-        {10, 5, {0, 5}},
-        {1, 1000, {0}},
-        {4, 1, {0, 1, 2, 3}},
-        {0, 7, {}},
+        {10, 3, {0, 3, 6, 9}}, {10, 5, {0, 5}}, {1, 1000, {0}}, {4, 1, {0, 1, 2, 3}}, {0, 7, {}},
     };
     for (const Case& c : cases) {
         Script s;
@@ -206,8 +202,8 @@ TEST(LoopSchedule, StepLimitAndReports) {
         EXPECT_EQ(r.current->step(), c.maxsteps);
         std::string out, steps;
         for (std::uint32_t k : c.reported) {
-            out += "log likelihood after " + std::to_string(k) + " steps: " +
-                   std::to_string(-100 - static_cast<int>(k)) + "\n";
+            out += "log likelihood after " + std::to_string(k) +
+                   " steps: " + std::to_string(-100 - static_cast<int>(k)) + "\n";
             steps += "Step " + std::to_string(k) + ":\n";
         }
         EXPECT_EQ(r.out, out) << c.maxsteps << " " << c.reportafter;

@@ -6,14 +6,14 @@
 // hand-written cases. A failure prints the variant so that it can be rerun.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "sampler/quillmar.h"
@@ -59,7 +59,8 @@ std::string with_tail(std::string body) {
 
 const char* const kDnaSubst = "model = HKY\nparameter = (2.0)\nfreqs = (0.3, 0.2, 0.2, 0.3)\n";
 const char* const kTkf1 = "model = TKF1\nparameter = (0.01, 0.011)\n";
-const char* const kGuide = "((alpha00001:0.1,bravo00002:0.2):0.05,charlie003:0.3,delta00004:0.1);\n";
+const char* const kGuide =
+    "((alpha00001:0.1,bravo00002:0.2):0.05,charlie003:0.3,delta00004:0.1);\n";
 
 const char* const kDnaFasta =
     ">alpha00001\nACGTTGCAACGTAGCTAGCTAGGA\n"
@@ -104,8 +105,12 @@ std::vector<base_run> bases() {
 
 const std::vector<std::string>& tokens() {
     static const std::vector<std::string> t = {
-        "(", ")", ",", ";", ":", "[", "]", "=", ">", "-", "#", " ", "\t", "\r", std::string(1, '\0'),
-        "\n", "0", "1", "7", "9", "e", "1e308", "-1", "4294967296", "1e-320", "nan", "inf", "ALL"};
+        "(",   ")",     ",",  ";",          ":",
+        "[",   "]",     "=",  ">",          "-",
+        "#",   " ",     "\t", "\r",         std::string(1, '\0'),
+        "\n",  "0",     "1",  "7",          "9",
+        "e",   "1e308", "-1", "4294967296", "1e-320",
+        "nan", "inf",   "ALL"};
     return t;
 }
 
@@ -142,7 +147,8 @@ std::string mutate(std::mt19937& g, std::string& text) {
         do c = static_cast<char>(pick(g, 256));
         while (c == '/');  // no result file outside the scratch folder
         text[at] = c;
-        return "byte " + std::to_string(at) + " set to " + std::to_string(static_cast<unsigned char>(c));
+        return "byte " + std::to_string(at) + " set to " +
+               std::to_string(static_cast<unsigned char>(c));
     }
     case 1: {
         if (n == 0) break;
@@ -234,25 +240,28 @@ std::vector<variant> handwritten() {
         {kControl, "empty", "", false},
         {kControl, "only a header", "COOL:\n", false},
         {kControl, "headers only", "SUBST:\nINDEL:\nFILES:\nKEEP:\nCOOL:\n", false},
-        {kControl, "open vector", with_tail(control_body("model = HKY\nparameter = (2.0\n", kTkf1, 0)), false},
+        {kControl, "open vector",
+         with_tail(control_body("model = HKY\nparameter = (2.0\n", kTkf1, 0)), false},
         {kControl, "bracket kinds mixed",
          with_tail(control_body("model = HKY\nparameter = (2.0]\n", kTkf1, 0)), false},
-        {kControl, "empty vector", with_tail(control_body("model = HKY\nparameter = ()\n", kTkf1, 0)), false},
-        {kControl, "leading comma", with_tail(control_body("model = HKY\nparameter = (,2)\n", kTkf1, 0)),
-         false},
+        {kControl, "empty vector",
+         with_tail(control_body("model = HKY\nparameter = ()\n", kTkf1, 0)), false},
+        {kControl, "leading comma",
+         with_tail(control_body("model = HKY\nparameter = (,2)\n", kTkf1, 0)), false},
         {kControl, "190 long exchangeabilities",
-         with_tail(control_body("model = MV2000\nparameter = (" + std::string(2100, '1') + ")\n", kTkf1, 0)),
+         with_tail(control_body("model = MV2000\nparameter = (" + std::string(2100, '1') + ")\n",
+                                kTkf1, 0)),
          false},
-        {kControl, "negative keep index", with_tail(control_body(kDnaSubst, kTkf1, 0) + "KEEP:\nsubstmod [-3]\n"),
-         false},
+        {kControl, "negative keep index",
+         with_tail(control_body(kDnaSubst, kTkf1, 0) + "KEEP:\nsubstmod [-3]\n"), false},
         {kControl, "huge keep index",
          with_tail(control_body(kDnaSubst, kTkf1, 0) + "KEEP:\nsubstmod [4294967296]\n"), false},
-        {kControl, "keep interval open", with_tail(control_body(kDnaSubst, kTkf1, 0) + "KEEP:\nindmod [0,1\n"),
-         false},
-        {kControl, "format huge", with_tail(control_body(kDnaSubst, kTkf1, 0) + "FILES:\nformat = 1e308\n"),
-         false},
-        {kControl, "format negative", with_tail(control_body(kDnaSubst, kTkf1, 0) + "FILES:\nformat = -1\n"),
-         false},
+        {kControl, "keep interval open",
+         with_tail(control_body(kDnaSubst, kTkf1, 0) + "KEEP:\nindmod [0,1\n"), false},
+        {kControl, "format huge",
+         with_tail(control_body(kDnaSubst, kTkf1, 0) + "FILES:\nformat = 1e308\n"), false},
+        {kControl, "format negative",
+         with_tail(control_body(kDnaSubst, kTkf1, 0) + "FILES:\nformat = -1\n"), false},
         {kControl, "empty file names",
          with_tail(control_body(kDnaSubst, kTkf1, 0) + "FILES:\ninfile =\nguidetree = \n"), false},
         {kControl, "cooling values extreme",
@@ -261,26 +270,31 @@ std::vector<variant> handwritten() {
                    "alphatree = nan\nalphaparam = inf\nresamprange = 0\n"),
          false},
         {kControl, "rates at their bounds",
-         with_tail(control_body("model = HKY\nparameter = (1e6)\n", "model = TKF1\nparameter = (1e-6, 1e6)\n", 0)),
+         with_tail(control_body("model = HKY\nparameter = (1e6)\n",
+                                "model = TKF1\nparameter = (1e-6, 1e6)\n", 0)),
          false},
         {kControl, "cooling at the small end",
-         with_tail(control_body(kDnaSubst, kTkf1, 0) +
-                   "delta = 1e-6\nctree = 1e-6\ncparam = 1e-6\nalphatree = 1e-6\nalphaparam = 1e-6\n"
-                   "resamprange = 1\n"),
+         with_tail(
+             control_body(kDnaSubst, kTkf1, 0) +
+             "delta = 1e-6\nctree = 1e-6\ncparam = 1e-6\nalphatree = 1e-6\nalphaparam = 1e-6\n"
+             "resamprange = 1\n"),
          false},
         {kControl, "NUL bytes", std::string("SUBST:\0model = HKY\n\0\0", 22) + fasta_ctl, false},
-        {kControl, "CRLF lines", [&] {
+        {kControl, "CRLF lines",
+         [&] {
              std::string s;
              for (char c : fasta_ctl) s += c == '\n' ? std::string("\r\n") : std::string(1, c);
              return s;
-         }(), false},
+         }(),
+         false},
         // FASTA
         {kSequences, "empty", "", false},
         {kSequences, "'>' alone", ">", false},
         {kSequences, "'>' and a line break", ">\n", false},
         {kSequences, "only a header", ">alpha00001\n", false},
         {kSequences, "text before the first header", "ACGT\n>alpha00001\nACGT\n", false},
-        {kSequences, "all sequences empty", ">alpha00001\n>bravo00002\n>charlie003\n>delta00004\n", false},
+        {kSequences, "all sequences empty", ">alpha00001\n>bravo00002\n>charlie003\n>delta00004\n",
+         false},
         {kSequences, "one sequence empty",
          ">alpha00001\n>bravo00002\nACGT\n>charlie003\nACGTT\n>delta00004\nACG\n", false},
         {kSequences, "one sequence", ">alpha00001\nACGT\n", false},
@@ -288,11 +302,14 @@ std::vector<variant> handwritten() {
          ">alpha 00001\nACGT\n>bravo 00002\nACGT\n>charlie003\nACGT\n>delta00004\nACGT\n", false},
         {kSequences, "nameless records", ">\nACGT\n>\nACGT\n>\nACGT\n>\nACGT\n", false},
         {kSequences, "very long name",
-         ">" + long_name + "\nACGT\n>bravo00002\nACGT\n>charlie003\nACGT\n>delta00004\nACGT\n", false},
+         ">" + long_name + "\nACGT\n>bravo00002\nACGT\n>charlie003\nACGT\n>delta00004\nACGT\n",
+         false},
         {kSequences, "same name twice",
          ">alpha00001\nACGT\n>alpha00001\nACGT\n>charlie003\nACGT\n>delta00004\nACGT\n", false},
-        {kSequences, "one residue each", ">alpha00001\nA\n>bravo00002\nC\n>charlie003\nG\n>delta00004\nT\n", false},
-        {kSequences, "only wildcards", ">alpha00001\nN\n>bravo00002\nNN\n>charlie003\nRY\n>delta00004\nN\n", false},
+        {kSequences, "one residue each",
+         ">alpha00001\nA\n>bravo00002\nC\n>charlie003\nG\n>delta00004\nT\n", false},
+        {kSequences, "only wildcards",
+         ">alpha00001\nN\n>bravo00002\nNN\n>charlie003\nRY\n>delta00004\nN\n", false},
         {kSequences, "only gaps",
          ">alpha00001\n----\n>bravo00002\n--\n>charlie003\nACGT\n>delta00004\nACGT\n", false},
         {kSequences, "foreign symbols",
@@ -300,20 +317,29 @@ std::vector<variant> handwritten() {
         {kSequences, "U with amino acids",
          ">alpha00001\nACGU\n>bravo00002\nEFIL\n>charlie003\nACGT\n>delta00004\nACGT\n", false},
         {kSequences, "lower case and CR",
-         ">alpha00001\r\nacgt\r\n>bravo00002\r\nacgt\r\n>charlie003\r\nacgt\r\n>delta00004\r\nacg\r\n", false},
+         ">alpha00001\r\nacgt\r\n>bravo00002\r\nacgt\r\n>charlie003\r\nacgt\r\n>"
+         "delta00004\r\nacg\r\n",
+         false},
         // PHYLIP
         {kSequences, "phylip empty", "", true},
         {kSequences, "phylip header only", "4 24\n", true},
         {kSequences, "phylip one number", "4\nalpha00001ACGT\n", true},
         {kSequences, "phylip zero sequences", "0 5\n", true},
         {kSequences, "phylip negative count", "-1 5\nalpha00001ACGTA\n", true},
-        {kSequences, "phylip zero length", "4 0\nalpha00001\nbravo00002\ncharlie003\ndelta00004\n", true},
-        {kSequences, "phylip length larger than the data", std::string("4 30\n") + (kDnaPhylip + 5), true},
-        {kSequences, "phylip length smaller than the data", std::string("4 10\n") + (kDnaPhylip + 5), true},
-        {kSequences, "phylip more sequences announced", std::string("6 24\n") + (kDnaPhylip + 5), true},
-        {kSequences, "phylip fewer sequences announced", std::string("2 24\n") + (kDnaPhylip + 5), true},
-        {kSequences, "phylip one sequence announced", std::string("1 24\n") + (kDnaPhylip + 5), true},
-        {kSequences, "phylip text after the numbers", std::string("4 24 extra\n") + (kDnaPhylip + 5), true},
+        {kSequences, "phylip zero length", "4 0\nalpha00001\nbravo00002\ncharlie003\ndelta00004\n",
+         true},
+        {kSequences, "phylip length larger than the data", std::string("4 30\n") + (kDnaPhylip + 5),
+         true},
+        {kSequences, "phylip length smaller than the data",
+         std::string("4 10\n") + (kDnaPhylip + 5), true},
+        {kSequences, "phylip more sequences announced", std::string("6 24\n") + (kDnaPhylip + 5),
+         true},
+        {kSequences, "phylip fewer sequences announced", std::string("2 24\n") + (kDnaPhylip + 5),
+         true},
+        {kSequences, "phylip one sequence announced", std::string("1 24\n") + (kDnaPhylip + 5),
+         true},
+        {kSequences, "phylip text after the numbers",
+         std::string("4 24 extra\n") + (kDnaPhylip + 5), true},
         {kSequences, "phylip dot in the first sequence",
          "4 4\nalpha00001AC.T\nbravo00002ACGT\ncharlie003ACGT\ndelta00004ACGT\n", true},
         {kSequences, "phylip short names", "4 4\na ACGT\nb ACGT\nc ACGT\nd ACGT\n", true},
@@ -326,28 +352,34 @@ std::vector<variant> handwritten() {
         {kTree, "unbalanced open", "((alpha00001,bravo00002),charlie003,delta00004;\n", false},
         {kTree, "unbalanced close", "(alpha00001,bravo00002)),charlie003,delta00004);\n", false},
         {kTree, "no semicolon", "((alpha00001,bravo00002),charlie003,delta00004)\n", false},
-        {kTree, "comment never closed", "[note ((alpha00001,bravo00002),charlie003,delta00004);\n", false},
+        {kTree, "comment never closed", "[note ((alpha00001,bravo00002),charlie003,delta00004);\n",
+         false},
         {kTree, "comment inside", "((alpha00001[x],bravo00002),charlie003,delta00004);\n", false},
         {kTree, "lone ']'", "]((alpha00001,bravo00002),charlie003,delta00004);\n", false},
         {kTree, "names with blanks", "((alpha 00001,bravo 00002),charlie003,delta00004);\n", false},
-        {kTree, "very long name", "((" + long_name + ",bravo00002),charlie003,delta00004);\n", false},
+        {kTree, "very long name", "((" + long_name + ",bravo00002),charlie003,delta00004);\n",
+         false},
         {kTree, "unknown name", "((alpha00001,zulu000009),charlie003,delta00004);\n", false},
         {kTree, "a leaf twice", "((alpha00001,alpha00001),charlie003,delta00004);\n", false},
         {kTree, "one leaf", "(alpha00001);\n", false},
         {kTree, "bare leaf", "alpha00001;\n", false},
         {kTree, "empty leaves", "((,),,);\n", false},
         {kTree, "empty group", "((alpha00001,bravo00002),(),charlie003,delta00004);\n", false},
-        {kTree, "colon without length", "((alpha00001:,bravo00002:),charlie003:,delta00004:);\n", false},
+        {kTree, "colon without length", "((alpha00001:,bravo00002:),charlie003:,delta00004:);\n",
+         false},
         {kTree, "extreme lengths",
          "((alpha00001:1e308,bravo00002:-1):nan,charlie003:1e-320,delta00004:inf);\n", false},
-        {kTree, "length 4294967296", "((alpha00001:4294967296,bravo00002),charlie003,delta00004);\n", false},
+        {kTree, "length 4294967296",
+         "((alpha00001:4294967296,bravo00002),charlie003,delta00004);\n", false},
         {kTree, "root length and inner labels",
          "((alpha00001,bravo00002)inner:0.2,charlie003,delta00004)root:0.5;\n", false},
         {kTree, "two of the four leaves", "(alpha00001,bravo00002);\n", false},
-        {kTree, "all lengths zero", "((alpha00001:0,bravo00002:0):0,(charlie003:0,delta00004:0):0);\n", false},
+        {kTree, "all lengths zero",
+         "((alpha00001:0,bravo00002:0):0,(charlie003:0,delta00004:0):0);\n", false},
         {kTree, "two trees", std::string(kGuide) + kGuide, false},
         {kTree, "nested 300 deep",
-         std::string(300, '(') + "alpha00001" + std::string(299, ')') + ",bravo00002,charlie003,delta00004);\n",
+         std::string(300, '(') + "alpha00001" + std::string(299, ')') +
+             ",bravo00002,charlie003,delta00004);\n",
          false},
     };
     std::vector<variant> out;
@@ -418,7 +450,8 @@ ChildResult run_variant(const inputs& in, int type) {
 std::string fault_of(const ChildResult& r) {
     if (r.timed_out) return "no end within the time limit";
     if (!r.exited) return "ended by signal " + std::to_string(r.signal);
-    if (r.err.find("Sanitizer") != std::string::npos || r.err.find("runtime error:") != std::string::npos)
+    if (r.err.find("Sanitizer") != std::string::npos ||
+        r.err.find("runtime error:") != std::string::npos)
         return "sanitizer report";
     if (r.status != 0 && r.status != 1) return "exit status " + std::to_string(r.status);
     if (r.status == 1 && r.err.empty()) return "exit status 1 without a message";
@@ -432,7 +465,8 @@ void check_all(const std::vector<variant>& variants) {
         const ChildResult r = run_variant(v.in, type);
         const std::string fault = fault_of(r);
         if (fault.empty()) continue;
-        ADD_FAILURE() << fault << ": variant " << i << " (" << v.what << "), analysis type " << type << "\n"
+        ADD_FAILURE() << fault << ": variant " << i << " (" << v.what << "), analysis type " << type
+                      << "\n"
                       << kKindNames[v.kind] << ":\n"
                       << (v.in.directory == v.kind ? "<a folder>" : shown(v.in.text[v.kind]))
                       << "\nstandard error:\n"

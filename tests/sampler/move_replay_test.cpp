@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
+#include "sampler_fixtures.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
-#include "sampler_fixtures.h"
 
 namespace {
 
-using samplertest::mknode;
-using samplertest::link;
 using samplertest::bits_equal;
+using samplertest::link;
+using samplertest::mknode;
 
 substmodel rb_hky() {
     return substmodel(NUC, HKY, std::vector<double>{0.1, 0.2, 0.3, 0.4}, std::vector<double>{2.0});
@@ -136,9 +136,9 @@ mult_alignment& rb_state() {
 
 // The residues of N and M for one column, drawn as the column table of the
 // writer gives them (X = N, Y = M unless the table names M first).
-void rb_draw(mult_alignment& st, int s, int& n, int& m, const substmodel& Ma,
-             const substmodel& Mb, const substmodel& Mc, const substmodel& Md,
-             const substmodel& Me, int U, int B, int D, int E) {
+void rb_draw(mult_alignment& st, int s, int& n, int& m, const substmodel& Ma, const substmodel& Mb,
+             const substmodel& Mc, const substmodel& Md, const substmodel& Me, int U, int B, int D,
+             int E) {
     switch (s) {
     case 0: st.infer_six(n, m, Mc, U, Ma, B, Mb, D, Md, E, Me); break;
     case 1: st.infer_five(n, m, Mc, U, Ma, D, Md, E, Me); break;
@@ -170,11 +170,10 @@ void rb_draw(mult_alignment& st, int s, int& n, int& m, const substmodel& Ma,
 
 // Holders of a hextet state among U, N, B, M, D, E (in this bit order).
 unsigned rb_holders(int s) {
-    static const char* t[33] = {"UNMBDE", "UNMDE", "UNMBE", "UNME", "UNMBD", "UNMD", "UNMB",
-                                "UNM",    "UNB",   "UN",    "U",    "NMBDE", "NMDE", "NMBE",
-                                "NME",    "NMBD",  "NMD",   "NMB",  "NM",    "NB",   "N",
-                                "B",      "B",     "B",     "B",    "B",     "MDE",  "ME",
-                                "MD",     "M",     "D",     "D",    "E"};
+    static const char* t[33] = {
+        "UNMBDE", "UNMDE", "UNMBE", "UNME", "UNMBD", "UNMD", "UNMB", "UNM", "UNB", "UN", "U",
+        "NMBDE",  "NMDE",  "NMBE",  "NME",  "NMBD",  "NMD",  "NMB",  "NM",  "NB",  "N",  "B",
+        "B",      "B",     "B",     "B",    "MDE",   "ME",   "MD",   "M",   "D",   "D",  "E"};
     unsigned h = 0;
     for (const char* c = t[s]; *c; ++c) h |= 1u << std::string("UNBMDE").find(*c);
     return h;
@@ -203,13 +202,23 @@ TEST(ReplayWriteCentpair, EveryColumnDrawsWithTheModelsOfItsBranches) {
             baum* role[6];
             double t[6];
             switch (f) {
-            case 1: role[0] = P, role[1] = R, role[2] = R2, role[3] = A, role[4] = R1, role[5] = S; break;
-            case 2: role[0] = P, role[1] = R, role[2] = R1, role[3] = A, role[4] = S, role[5] = R2; break;
-            case 3: role[0] = P, role[1] = A, role[2] = R1, role[3] = R, role[4] = S, role[5] = R2; break;
+            case 1:
+                role[0] = P, role[1] = R, role[2] = R2, role[3] = A, role[4] = R1, role[5] = S;
+                break;
+            case 2:
+                role[0] = P, role[1] = R, role[2] = R1, role[3] = A, role[4] = S, role[5] = R2;
+                break;
+            case 3:
+                role[0] = P, role[1] = A, role[2] = R1, role[3] = R, role[4] = S, role[5] = R2;
+                break;
             default: role[0] = P, role[1] = A, role[2] = R2, role[3] = R, role[4] = R1, role[5] = S;
             }
             for (int k = 0; k < 6; ++k)
-                t[k] = role[k] == P ? tP : role[k] == S ? tS : role[k] == R1 ? tR1 : role[k] == R2 ? tR2 : tc;
+                t[k] = role[k] == P    ? tP
+                       : role[k] == S  ? tS
+                       : role[k] == R1 ? tR1
+                       : role[k] == R2 ? tR2
+                                       : tc;
             const unsigned h = rb_holders(s);
             std::mt19937 g(static_cast<unsigned>(f * 100 + s));
             for (int k : {0, 2, 4, 5}) {

@@ -14,22 +14,22 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
-#include "sequence/random.h"
 #include "sampler_fixtures.h"
+#include "sequence/random.h"
 
 namespace {
 
-using samplertest::mknode;
-using samplertest::link;
-using samplertest::four_leaf_tree;
-using samplertest::kFreqs;
-using samplertest::f81;
-using samplertest::f81_p;
-using samplertest::below;
 using samplertest::above;
 using samplertest::all_nodes;
-using samplertest::uniform_at;
+using samplertest::below;
 using samplertest::drawn_since;
+using samplertest::f81;
+using samplertest::f81_p;
+using samplertest::four_leaf_tree;
+using samplertest::kFreqs;
+using samplertest::link;
+using samplertest::mknode;
+using samplertest::uniform_at;
 
 mult_alignment& st() {
     static mult_alignment* s = [] {
@@ -161,7 +161,7 @@ TEST(ReplayDraws, NestedDrawsFollowTheFirstUniform) {
     struct nested {
         const char* name;
         std::function<void(int&, int&)> draw;
-        int fixed_x, fixed_y;  // -1: drawn
+        int fixed_x, fixed_y;                       // -1: drawn
         std::function<std::vector<double>(int)> w;  // of the drawn one, from the coin's u
         int uniforms;
     };
@@ -172,26 +172,36 @@ TEST(ReplayDraws, NestedDrawsFollowTheFirstUniform) {
          [&](int) { return single([&](int i) { return above(a, i, ta) * below(i, c, txy); }); }, 2},
         {"five_a", [&](int& x, int& y) { s.infer_five(x, y, Mxy, a, Z, b, Mb, c, Mc); }, a, -1,
          [&](int) {
-             return single([&](int i) { return above(a, i, txy) * below(i, b, tb) * below(i, c, tc); });
-         }, 2},
+             return single(
+                 [&](int i) { return above(a, i, txy) * below(i, b, tb) * below(i, c, tc); });
+         },
+         2},
         {"five_xy", [&](int& x, int& y) { s.infer_five(x, y, Z, a, Ma, b, Mb, c, Mc); }, -3, -3,
          [&](int) {
-             return single([&](int i) { return above(a, i, ta) * below(i, b, tb) * below(i, c, tc); });
-         }, 2},
+             return single(
+                 [&](int i) { return above(a, i, ta) * below(i, b, tb) * below(i, c, tc); });
+         },
+         2},
         {"six_a", [&](int& x, int& y) { s.infer_six(x, y, Mxy, a, Z, b, Mb, c, Mc, e, Me); }, a, -1,
          [&](int) {
-             return single([&](int i) { return above(a, i, txy) * below(i, c, tc) * below(i, e, te); });
-         }, 2},
+             return single(
+                 [&](int i) { return above(a, i, txy) * below(i, c, tc) * below(i, e, te); });
+         },
+         2},
         {"six_c", [&](int& x, int& y) { s.infer_six(x, y, Mxy, a, Ma, b, Mb, c, Z, e, Me); }, -1, c,
          [&](int) {
-             return single([&](int i) { return above(a, i, ta) * below(i, b, tb) * below(i, c, txy); });
-         }, 2},
-        {"six_xy", [&](int& x, int& y) { s.infer_six(x, y, Z, a, Ma, b, Mb, c, Mc, e, Me); }, -3, -3,
+             return single(
+                 [&](int i) { return above(a, i, ta) * below(i, b, tb) * below(i, c, txy); });
+         },
+         2},
+        {"six_xy", [&](int& x, int& y) { s.infer_six(x, y, Z, a, Ma, b, Mb, c, Mc, e, Me); }, -3,
+         -3,
          [&](int seed) {
              if (single_precision(uniform_at(seed, 0)) < 0.5)
                  return single([&](int i) { return above(a, i, ta) * below(i, b, tb); });
              return single([&](int i) { return above(c, i, tc) * below(i, e, te); });
-         }, 2},
+         },
+         2},
         {"line_b", [&](int& x, int& y) { s.infer_line(x, y, Mxy, a, Ma, b, Z); }, -1, b,
          [&](int) { return single([&](int i) { return above(a, i, ta) * below(i, b, txy); }); }, 2},
         {"line_a", [&](int& x, int& y) { s.infer_line(x, y, Mxy, a, Z, b, Mb); }, a, -1,
@@ -463,11 +473,14 @@ TEST(CentreStep, ShortBranchNeighbourIsCopied) {
 TEST(DrawCounts, SweepPlacesOneWindowPerBranch) {
     cooling narrow;
     narrow.resamprange = 1;
-    mult_alignment s(st().submodel, st().indmodel, [] {
-        baum* r = mknode("R", 1, "A");
-        link(r, mknode("L", 0, "A"), 1.0, "M");
-        return r;
-    }(), keepfixed(), narrow);
+    mult_alignment s(
+        st().submodel, st().indmodel,
+        [] {
+            baum* r = mknode("R", 1, "A");
+            link(r, mknode("L", 0, "A"), 1.0, "M");
+            return r;
+        }(),
+        keepfixed(), narrow);
     for (unsigned seed = 1; seed <= 8; ++seed) {
         const int leaves = 3 + static_cast<int>(seed % 5);
         randtree t(500 + seed, leaves);
@@ -516,10 +529,13 @@ TEST(ReplayReplay, WritersDrawPerColumnAtTheBranchTimes) {
         seedrandom(static_cast<unsigned>(seed));
         substmodel Mu = f81(31.0), Mb = f81(17.0), Mc = f81(4.0);
         const bioseq &U = r->seq, &B = x->NB(0)->seq, &C = x->NB(1)->seq;
-        std::vector<int> want{
-            s.infer_base(U[0], Mu, B[0], Mb, C[0], Mc), s.infer_base(B[1], Mb),
-            s.infer_base(U[2], Mu),  s.infer_base(C[2], Mc), s.submodel.choosebase(),
-            s.infer_base(U[3], Mu, C[3], Mc), s.infer_base(U[4], Mu, B[3], Mb)};
+        std::vector<int> want{s.infer_base(U[0], Mu, B[0], Mb, C[0], Mc),
+                              s.infer_base(B[1], Mb),
+                              s.infer_base(U[2], Mu),
+                              s.infer_base(C[2], Mc),
+                              s.submodel.choosebase(),
+                              s.infer_base(U[3], Mu, C[3], Mc),
+                              s.infer_base(U[4], Mu, B[3], Mb)};
         EXPECT_EQ(got, want) << seed;
         delete r;
 

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
+#include "sampler_fixtures.h"
 #include "sequence/random.h"
 #include "support/subprocess.h"
-#include "sampler_fixtures.h"
 
 namespace {
 
@@ -166,7 +166,8 @@ double ln_pair(const std::string& path, const tkfmodel& m, double t) {
         } else {
             L += ln_run(k, kappa * (1 - alpha) * dead_alone, m.r);
             // The last dead residue of the run takes the insertions that follow.
-            if (ins) L += std::log(gamma * (1 - beta) / (dead_alone * beta)) + ln_run(ins, beta, m.r);
+            if (ins)
+                L += std::log(gamma * (1 - beta) / (dead_alone * beta)) + ln_run(ins, beta, m.r);
         }
     }
     return L;
@@ -176,10 +177,10 @@ double ln_pair(const std::string& path, const tkfmodel& m, double t) {
 // A tree read directly from its nodes and maps
 
 struct readtree {
-    std::vector<baum*> nodes;  // pre-order, the root leaf first
-    std::vector<int> up;       // index of the parent, -1 for the root
-    std::vector<double> t;     // length of the branch to the parent
-    std::vector<std::string> path;  // alignment of that branch, parent first
+    std::vector<baum*> nodes;               // pre-order, the root leaf first
+    std::vector<int> up;                    // index of the parent, -1 for the root
+    std::vector<double> t;                  // length of the branch to the parent
+    std::vector<std::string> path;          // alignment of that branch, parent first
     std::vector<std::vector<int>> columns;  // leaf columns: a code per node, -1 none
     std::string fault;
 };
@@ -307,7 +308,7 @@ struct runcase {
     const char* guide;
     int type;
     std::string models;  // SUBST and INDEL sections, KEEP if any
-    const char* delta;  // half-width of the branch shifts
+    const char* delta;   // half-width of the branch shifts
 };
 
 void PrintTo(const runcase& c, std::ostream* os) { *os << c.name; }
@@ -316,14 +317,16 @@ const std::vector<runcase> kRuns{
     {"five_hky_tkf1_resolved_at_random",
      {"ACGTTGCAACGTAGCTAGCTAGGATC", "ACGTTGCAACGTTGCTAGCAGGATC", "ACTTTGCAACGAAGCTAGCTAGGCATC",
       "ACGATGCAAGGTAGCTTGCTAGGA", "ACGATGCAGGGTAGCTTGCAAGGATTC"},
-     "((A,B),C,D,E);", 0,
+     "((A,B),C,D,E);",
+     0,
      "SUBST:\nmodel = HKY\nparameter = (2.0)\nfreqs = (0.3, 0.2, 0.2, 0.3)\n"
      "INDEL:\nmodel = TKF1\nparameter = (0.02, 0.022)\n",
      "2"},
     {"four_genrev_tkf2_neighbour_joining",
      {"GATTACAGATTACATTGACCA", "GATTCCAGATTAGATTGACA", "GTTACAGAATTACATTGACGCA",
       "GATTACAGTTTACATGACCA"},
-     "(A,B,C,D);", 1,
+     "(A,B,C,D);",
+     1,
      "SUBST:\nmodel = GENREV\nparameter = (1.0, 2.0, 0.5, 0.8, 2.5, 1.0)\n"
      "freqs = (0.3, 0.2, 0.2, 0.3)\n"
      "INDEL:\nmodel = TKF2\nparameter = (0.02, 0.022, 0.4)\nKEEP:\nsubstmod [1, 4]\n"
@@ -331,7 +334,8 @@ const std::vector<runcase> kRuns{
      "2"},
     {"three_jc69_tkf1_unequal_lengths",
      {"TTGACCATGCA", "TTGACGATGCATTAGCA", "TGACCAGCA"},
-     "(A,B,C);", 0,
+     "(A,B,C);",
+     0,
      "SUBST:\nmodel = JC69\nINDEL:\nmodel = TKF1\nparameter = (0.03, 0.033)\n",
      "1"},
 };
@@ -370,8 +374,8 @@ tkfmodel indels_of(const indel& im) {
 // The leaves hold the input, the maps are complete paths, the state's leaf
 // alignment has exactly the residue classes as columns; returns the direct
 // log likelihood.
-double checked_loglik(baum* root, const mult_alignment& s, const runcase& c,
-                      const nucmodel& sub, const tkfmodel& ind, bool own_alignment) {
+double checked_loglik(baum* root, const mult_alignment& s, const runcase& c, const nucmodel& sub,
+                      const tkfmodel& ind, bool own_alignment) {
     const readtree rt = read_tree(root);
     EXPECT_EQ(rt.fault, "");
     if (!rt.fault.empty()) return std::nan("");
@@ -499,10 +503,10 @@ void param_move(mult_alignment* s, int seed, tally& moves) {
     const double u = uniform_at(seed, np);
     const readtree rt = read_tree(s->told);
     ASSERT_EQ(rt.fault, "");
-    const tkfmodel ind = s->indmodel.model == TKF2
-                             ? tkfmodel{p.idpar[0], p.idpar[1], p.idpar[2]}
-                             : tkfmodel{p.idpar[0], p.idpar[1], 0.0};
-    const double newL = direct_loglik(rt, nucleotide_model(s->submodel.model, p.subpar, kFreqs), ind);
+    const tkfmodel ind = s->indmodel.model == TKF2 ? tkfmodel{p.idpar[0], p.idpar[1], p.idpar[2]}
+                                                   : tkfmodel{p.idpar[0], p.idpar[1], 0.0};
+    const double newL =
+        direct_loglik(rt, nucleotide_model(s->submodel.model, p.subpar, kFreqs), ind);
     const double d = newL + p.lognew - (L0 + p.logold);
     std::vector<double> sub1, ind1;
     s->submodel.paramsOf(sub1);

@@ -18,7 +18,8 @@
 namespace samplertest {
 
 // A node with the given name, number and sequence (alphabet size alph).
-inline baum* mknode(const std::string& name, int number, const std::string& seq = "", int alph = 4) {
+inline baum* mknode(const std::string& name, int number, const std::string& seq = "",
+                    int alph = 4) {
     identifier id;
     id.name = name;
     id.number = number;
@@ -44,7 +45,8 @@ inline void link(baum* parent, baum* child, double t, const std::string& path = 
     up.node = parent;
     up.isparent = true;
     parent->neighbors.push_back(down);
-    if (pos < 0 || pos > static_cast<int>(child->neighbors.size())) pos = static_cast<int>(child->neighbors.size());
+    if (pos < 0 || pos > static_cast<int>(child->neighbors.size()))
+        pos = static_cast<int>(child->neighbors.size());
     child->neighbors.insert(child->neighbors.begin() + pos, up);
 }
 
@@ -69,7 +71,9 @@ inline void all_nodes(baum* x, baum* from, std::vector<baum*>& out) {
         if (r.node != from) all_nodes(r.node, x, out);
 }
 
-inline indel tkf(double lam = 0.01, double mu = 0.011) { return indel(std::vector<double>{lam, mu}, TKF1); }
+inline indel tkf(double lam = 0.01, double mu = 0.011) {
+    return indel(std::vector<double>{lam, mu}, TKF1);
+}
 
 inline bool bits_equal(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

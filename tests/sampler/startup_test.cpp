@@ -13,19 +13,19 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
+#include "sampler_fixtures.h"
 #include "sequence/random.h"
 #include "support/fatal.h"
-#include "sampler_fixtures.h"
 
 #include <unistd.h>
 
 namespace {
 
-using samplertest::mkleaf;
-using samplertest::link;
+using samplertest::all_nodes;
 using samplertest::capture_out;
 using samplertest::lines_of;
-using samplertest::all_nodes;
+using samplertest::link;
+using samplertest::mkleaf;
 using samplertest::str;
 
 using strings = std::vector<std::string>;
@@ -75,7 +75,8 @@ std::string files(const char* seqs, const char* guide, const std::string& extra 
     write_file(dir + "/guide.tree", guide);
     write_file(dir + "/control.txt",
                "SUBST:\nmodel = HKY\nINDEL:\nmodel = TKF1\nparameter = (0.01, 0.011)\nFILES:\n"
-               "infile = " + dir + "/seqs.fasta\nguidetree = " + dir + "/guide.tree\n" + extra);
+               "infile = " +
+                   dir + "/seqs.fasta\nguidetree = " + dir + "/guide.tree\n" + extra);
     return dir;
 }
 
@@ -317,7 +318,8 @@ TEST(StartupErrors, Messages) {
     };
     const std::vector<tcase> cases{
         {"no sequence file", nullptr, "(a,b);", 0, "Cannot open sequence file @/none.fasta\n"},
-        {"one sequence", ">a\nACGT\n", "(a);", 1, "There are 1 sequences.\nThere is nothing to align.\n"},
+        {"one sequence", ">a\nACGT\n", "(a);", 1,
+         "There are 1 sequences.\nThere is nothing to align.\n"},
         {"one-leaf tree", kSeqs, "(a:1);", 0, "The guide tree has fewer than two leaves\n"},
         {"one-leaf tree, NJ", kSeqs, "a;", 1, "The guide tree has fewer than two leaves\n"},
         {"leaf twice", kSeqs, "((a,b),c,(d,a));", 0, "One name was found twice in the tree\n"},
@@ -387,11 +389,14 @@ TEST(StartupErrors, SequenceFileFaultsComeBeforeGuideTreeFaults) {
         const char* err;
     };
     const std::vector<tcase> cases{
-        {"not FASTA, no tree file", "ACGT\n", nullptr, "The sequence file is not in FASTA format!\n"},
+        {"not FASTA, no tree file", "ACGT\n", nullptr,
+         "The sequence file is not in FASTA format!\n"},
         {"nameless record, tree without semicolon", ">a\nAC\n>\nGT\n", "(a,b)",
          "There are sequences without names!\n"},
-        {"nameless left-out record", ">a\nAC\n>b\nAC\n>\nGT\n", "(a,b);", "There are sequences without names!\n"},
-        {"one sequence, unreadable tree", ">a\nACGT\n", "(a,b)];", "There are 1 sequences.\nThere is nothing to align.\n"},
+        {"nameless left-out record", ">a\nAC\n>b\nAC\n>\nGT\n", "(a,b);",
+         "There are sequences without names!\n"},
+        {"one sequence, unreadable tree", ">a\nACGT\n", "(a,b)];",
+         "There are 1 sequences.\nThere is nothing to align.\n"},
         {"left-out rows still count", ">a\nACGT\n>b\nACGA\n>a\nACGG\n", "(b,c);",
          "Taxon c was not found in the following data set:\na\nb\na\n"},
     };
@@ -429,7 +434,8 @@ TEST(StartupWarnings, SequencesLeftOutOfTheGuideTreeAreNamed) {
         const std::string warning =
             c.missing.empty()
                 ? ""
-                : "WARNING: The guide tree does not name these sequences, which are left out:\n" + c.missing;
+                : "WARNING: The guide tree does not name these sequences, which are left out:\n" +
+                      c.missing;
         EXPECT_EQ(r.err, warning) << c.guide;
     }
 }
@@ -503,19 +509,30 @@ TEST(StartupWarnings, NamesThatAgreeInTheirFirstTenCharacters) {
         std::string warning;  // after the header line; empty: no warning
     };
     const std::vector<tcase> cases{
-        {"all distinct", {"alpha", "beta", "gamma", "delta", "eps"}, "((alpha,beta),gamma,(delta,eps));", ""},
-        {"two coinciding", {"sample_0001", "b", "sample_0002", "d", "e"}, "((sample_0001,b),sample_0002,(d,e));",
+        {"all distinct",
+         {"alpha", "beta", "gamma", "delta", "eps"},
+         "((alpha,beta),gamma,(delta,eps));",
+         ""},
+        {"two coinciding",
+         {"sample_0001", "b", "sample_0002", "d", "e"},
+         "((sample_0001,b),sample_0002,(d,e));",
          "sample_0001\nsample_0002\n"},
-        {"ten characters, distinct", {"abcdefghij", "abcdefghik", "abcdefghi", "x", "y"},
-         "((abcdefghij,abcdefghik),abcdefghi,(x,y));", ""},
-        {"ten characters and a longer name", {"x", "abcdefghijk", "y", "abcdefghij", "z"},
-         "((x,abcdefghijk),y,(abcdefghij,z));", "abcdefghijk\nabcdefghij\n"},
+        {"ten characters, distinct",
+         {"abcdefghij", "abcdefghik", "abcdefghi", "x", "y"},
+         "((abcdefghij,abcdefghik),abcdefghi,(x,y));",
+         ""},
+        {"ten characters and a longer name",
+         {"x", "abcdefghijk", "y", "abcdefghij", "z"},
+         "((x,abcdefghijk),y,(abcdefghij,z));",
+         "abcdefghijk\nabcdefghij\n"},
         {"a group of four and a pair, in file order",
          {"sample_0001", "longname_A", "sample_0002", "sample_0003", "longname_AB", "sample_0004"},
          "((sample_0001,longname_A),sample_0002,(sample_0003,longname_AB),sample_0004);",
          "sample_0001\nsample_0002\nsample_0003\nsample_0004\n\nlongname_A\nlongname_AB\n"},
-        {"a left-out sequence does not count", {"sample_0001", "b", "sample_0002", "d", "e"},
-         "((sample_0001,b),d,e);", ""},
+        {"a left-out sequence does not count",
+         {"sample_0001", "b", "sample_0002", "d", "e"},
+         "((sample_0001,b),d,e);",
+         ""},
     };
     for (const auto& c : cases) {
         std::string seqs;
@@ -526,7 +543,8 @@ TEST(StartupWarnings, NamesThatAgreeInTheirFirstTenCharacters) {
         ChildResult r = run_in_child([&] { mult_alignment s(P, 0); }, 120);
         EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
         std::string err = r.err;
-        const std::string left = "WARNING: The guide tree does not name these sequences, which are left out:\n";
+        const std::string left =
+            "WARNING: The guide tree does not name these sequences, which are left out:\n";
         if (err.compare(0, left.size(), left) == 0) err.erase(0, err.find('\n', left.size()) + 1);
         EXPECT_EQ(err, c.warning.empty() ? "" : head + c.warning) << c.what;
     }
@@ -565,10 +583,11 @@ TEST(StartupWriters, LogEntryLayout) {
     ll << s->loglik;
     std::ostringstream os;
     s->bericht(os);
-    EXPECT_EQ(os.str(), "Step 0:\nlog likelihood = " + ll.str() +
-                            "\noptimal delta = 1\nsubstitution model: \nindel model: 0.001 0.0011 \n"
-                            "tree : (b:0.500000,a:0.500000);\nalignment :\n"
-                            "         2         4\nb         AC-T\na         ACGT\n\n");
+    EXPECT_EQ(os.str(),
+              "Step 0:\nlog likelihood = " + ll.str() +
+                  "\noptimal delta = 1\nsubstitution model: \nindel model: 0.001 0.0011 \n"
+                  "tree : (b:0.500000,a:0.500000);\nalignment :\n"
+                  "         2         4\nb         AC-T\na         ACGT\n\n");
     // The written rows keep '-' as their gap.
     EXPECT_EQ(str(s->malign.seqs[0]), "AC-T");
     std::ostringstream again;

@@ -9,23 +9,23 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <tuple>
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sampler/mult_align.h"
+#include "sampler_fixtures.h"
 #include "sequence/random.h"
 #include "support/fatal.h"
-#include "sampler_fixtures.h"
 
 namespace {
 
-using samplertest::mknode;
-using samplertest::link;
-using samplertest::tkf;
 using samplertest::bits_equal;
+using samplertest::link;
+using samplertest::mknode;
+using samplertest::tkf;
 
 // Two leaves R (root) and L on one branch, aligned by the path over M, I, D.
 baum* pairtree(const std::string& r, const std::string& l, const std::string& path, double t) {
@@ -35,7 +35,8 @@ baum* pairtree(const std::string& r, const std::string& l, const std::string& pa
 }
 
 substmodel jc69() {
-    return substmodel(NUC, JC69, std::vector<double>{0.25, 0.25, 0.25, 0.25}, std::vector<double>{});
+    return substmodel(NUC, JC69, std::vector<double>{0.25, 0.25, 0.25, 0.25},
+                      std::vector<double>{});
 }
 
 // A two-leaf state with four alignment columns (three matches, one deletion).
@@ -100,9 +101,9 @@ TEST(StepAcceptance, RuleTable) {
         {"largest step", -10.5, -10.0, 1e-300, 4294967295u, 0, 1.0, 1.0, false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(mult_alignment::annealed(c.newscore, c.oldscore, c.u, c.step, c.burnin, c.rate,
-                                           c.temp),
-                  c.accepted)
+        EXPECT_EQ(
+            mult_alignment::annealed(c.newscore, c.oldscore, c.u, c.step, c.burnin, c.rate, c.temp),
+            c.accepted)
             << c.what;
 }
 
@@ -149,11 +150,11 @@ TEST_F(StepTreeAcceptance, BurnInTemperatureTable) {
         std::uint32_t counter;
         double gain, tempali;
     } cases[] = {
-        {5, 3.0, 3.0},    // gain above the temperature in burn-in
-        {10, 3.0, 3.0},   // the last burn-in step still counts
-        {1, 3.0, 1.0},    // never at step 1
-        {11, 3.0, 1.0},   // never after burn-in
-        {5, 1.0, 1.0},    // equal to the temperature: kept
+        {5, 3.0, 3.0},   // gain above the temperature in burn-in
+        {10, 3.0, 3.0},  // the last burn-in step still counts
+        {1, 3.0, 1.0},   // never at step 1
+        {11, 3.0, 1.0},  // never after burn-in
+        {5, 1.0, 1.0},   // equal to the temperature: kept
         {5, 0.75, 1.0},
     };
     for (const Case& c : cases) {
@@ -237,8 +238,8 @@ TEST(StepCoolingRate, TableWithGuards) {
 TEST(StepWidth, MultiplierWalksWithPeriod14) {
     mult_alignment* s = pairstate();
     s->cool.delta = 2.0;
-    const unsigned expected[] = {8, 7, 6, 5, 4, 3, 2, 1, 2, 3, 4, 5, 6, 7,
-                                 8, 7, 6, 5, 4, 3, 2, 1, 2, 3, 4, 5, 6, 7, 8};
+    const unsigned expected[] = {8, 7, 6, 5, 4, 3, 2, 1, 2, 3, 4, 5, 6, 7, 8,
+                                 7, 6, 5, 4, 3, 2, 1, 2, 3, 4, 5, 6, 7, 8};
     for (unsigned k = 0; k < 29; ++k) {
         EXPECT_EQ(s->widthindex, expected[k]) << k;
         EXPECT_EQ(s->halfwidth(), expected[k] * 2.0 / 4.0) << k;
@@ -391,10 +392,10 @@ TEST(StepProposal, Tkf2DeletionPinnedAndFragmentThroughW) {
     EXPECT_NEAR(p.idpar[2], 1 / (w + c), 1e-15);
     EXPECT_LT(p.idpar[2], 1 / c);
     const double wn = 1 / p.idpar[2] - c;
-    EXPECT_NEAR(p.lognew,
-                log_expdens(y0, 1.0) + log_expdens(0.02, y0) + log_expdens(wn, 1.0) +
-                    log_expdens(wold, wn),
-                1e-9);
+    EXPECT_NEAR(
+        p.lognew,
+        log_expdens(y0, 1.0) + log_expdens(0.02, y0) + log_expdens(wn, 1.0) + log_expdens(wold, wn),
+        1e-9);
     EXPECT_NEAR(p.logold,
                 log_expdens(0.02, 1.0) + log_expdens(y0, 0.02) + log_expdens(wold, 1.0) +
                     log_expdens(wn, wold),
@@ -511,8 +512,7 @@ TEST(StepSampParams, FixedModelsAreAlwaysTakenAgain) {
 TEST(StepSampParams, StateStaysConsistentAndRateIsSetAtBurnin) {
     cooling c;
     c.burnin = 30;
-    substmodel sm(NUC, HKY, std::vector<double>{0.1, 0.2, 0.3, 0.4},
-                  std::vector<double>{2.0});
+    substmodel sm(NUC, HKY, std::vector<double>{0.1, 0.2, 0.3, 0.4}, std::vector<double>{2.0});
     mult_alignment* s = pairstate(c, sm, tkf(), keepfixed());
     idum = -123;
     int taken = 0;
@@ -871,9 +871,11 @@ TEST(StepNni, BranchesWithoutTwoSubtreesOnEachSide) {
           L{"V", "F", true}, L{"Y", "B", true}}},
     };
     for (const Case& c : cases) {
-        EXPECT_TRUE(ends_fatally([&] {
-            mult_alignment s(jc69(), tkf(), linked(c.links), keepfixed(), cooling());
-            s.nearestneighbor(10);
-        }, c.message));
+        EXPECT_TRUE(ends_fatally(
+            [&] {
+                mult_alignment s(jc69(), tkf(), linked(c.links), keepfixed(), cooling());
+                s.nearestneighbor(10);
+            },
+            c.message));
     }
 }

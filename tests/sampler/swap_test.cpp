@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "sampler/mult_align.h"
+#include "sampler_fixtures.h"
 #include "sequence/random.h"
 #include "support/fatal.h"
-#include "sampler_fixtures.h"
 
 namespace {
 
@@ -41,8 +41,12 @@ unsigned quart_holders(int q) {
     case 6: return qN | qC;
     case 7: return qU;
     case 8: return qN;
-    case 9: case 10: case 11: case 12: return qB;
-    case 13: case 14: return qC;
+    case 9:
+    case 10:
+    case 11:
+    case 12: return qB;
+    case 13:
+    case 14: return qC;
     case 18: return qU | qB | qC;
     case 19: return qU | qB;
     case 20: return qU | qC;
@@ -55,12 +59,12 @@ unsigned quart_holders(int q) {
 enum : unsigned { xU = 1, xN = 2, xB = 4, xM = 8, xD = 16, xE = 32 };
 unsigned hex_holders(int h) {
     static const std::map<int, std::string> t = {
-        {0, "UNMBDE"}, {1, "UNMDE"}, {2, "UNMBE"}, {3, "UNME"}, {4, "UNMBD"}, {5, "UNMD"},
-        {6, "UNMB"},   {7, "UNM"},   {8, "UNB"},   {9, "UN"},   {10, "U"},    {11, "NMBDE"},
-        {12, "NMDE"},  {13, "NMBE"}, {14, "NME"},  {15, "NMBD"}, {16, "NMD"}, {17, "NMB"},
-        {18, "NM"},    {19, "NB"},   {20, "N"},    {21, "B"},   {22, "B"},    {23, "B"},
-        {24, "B"},     {25, "B"},    {26, "MDE"},  {27, "ME"},  {28, "MD"},   {29, "M"},
-        {30, "D"},     {31, "D"},    {32, "E"},    {33, ""},    {34, ""}};
+        {0, "UNMBDE"}, {1, "UNMDE"}, {2, "UNMBE"}, {3, "UNME"},  {4, "UNMBD"}, {5, "UNMD"},
+        {6, "UNMB"},   {7, "UNM"},   {8, "UNB"},   {9, "UN"},    {10, "U"},    {11, "NMBDE"},
+        {12, "NMDE"},  {13, "NMBE"}, {14, "NME"},  {15, "NMBD"}, {16, "NMD"},  {17, "NMB"},
+        {18, "NM"},    {19, "NB"},   {20, "N"},    {21, "B"},    {22, "B"},    {23, "B"},
+        {24, "B"},     {25, "B"},    {26, "MDE"},  {27, "ME"},   {28, "MD"},   {29, "M"},
+        {30, "D"},     {31, "D"},    {32, "E"},    {33, ""},     {34, ""}};
     unsigned s = 0;
     for (char c : t.at(h)) {
         s |= c == 'U' ? xU : c == 'N' ? xN : c == 'B' ? xB : c == 'M' ? xM : c == 'D' ? xD : xE;
@@ -255,7 +259,8 @@ std::set<std::vector<noderes>> node_homology(baum* root, const std::map<baum*, i
     std::vector<baum*> all;
     collect(root, all);
     for (baum* x : all)
-        for (int i = 0; i < static_cast<int>(x->seq.size()); ++i) up[{ids.at(x), i}] = {ids.at(x), i};
+        for (int i = 0; i < static_cast<int>(x->seq.size()); ++i)
+            up[{ids.at(x), i}] = {ids.at(x), i};
     for (baum* x : all)
         for (auto& r : x->neighbors) {
             const auto& b = r.node->neighbors[r.node->whichone(x)].posmap;
@@ -383,10 +388,13 @@ TEST(SwapConversion, TwoQuartToHexEveryCell) {
                 EXPECT_EQ(state().two_quart_to_hex(an, re, idx), want) << a << " " << r;
                 EXPECT_EQ(idx, (std::vector<unsigned>{adv0, adv1})) << a << " " << r;
             } else {
-                EXPECT_TRUE(ends_fatally([&] {
-                    std::vector<unsigned> idx{0, 0};
-                    state().two_quart_to_hex(an, re, idx);
-                }, "Unreasonable state in m2.ali\n")) << a << " " << r;
+                EXPECT_TRUE(ends_fatally(
+                    [&] {
+                        std::vector<unsigned> idx{0, 0};
+                        state().two_quart_to_hex(an, re, idx);
+                    },
+                    "Unreasonable state in m2.ali\n"))
+                    << a << " " << r;
             }
         }
 }
@@ -407,12 +415,15 @@ TEST(SwapConversion, TwoQuartToHexRejects) {
         {0, 0, {1, 0}, "Inadequate index vector in function two_quart_to_hex!\n"},
     };
     for (const bad& b : cases) {
-        EXPECT_TRUE(ends_fatally([&] {
-            std::vector<quart_zus> aa(1, quart_zus(b.a)), rr(1, quart_zus(b.r));
-            std::vector<unsigned> kd{0, 1, 2}, idx = b.idx;
-            star an(t.A, aa, kd, 0), re(t.R, rr, kd, 1);
-            state().two_quart_to_hex(an, re, idx);
-        }, b.err)) << b.a << " " << b.r;
+        EXPECT_TRUE(ends_fatally(
+            [&] {
+                std::vector<quart_zus> aa(1, quart_zus(b.a)), rr(1, quart_zus(b.r));
+                std::vector<unsigned> kd{0, 1, 2}, idx = b.idx;
+                star an(t.A, aa, kd, 0), re(t.R, rr, kd, 1);
+                state().two_quart_to_hex(an, re, idx);
+            },
+            b.err))
+            << b.a << " " << b.r;
     }
 }
 
@@ -429,7 +440,8 @@ TEST(SwapConversion, HexToQuartEveryState) {
         EXPECT_EQ(state().hex_to_quart(hex_zus(h)), want) << h;
     }
     for (int h : {35, 36, -1}) {
-        EXPECT_FATAL(state().hex_to_quart(hex_zus(h)), "Strange hextett state in function hex_to_quart\n");
+        EXPECT_FATAL(state().hex_to_quart(hex_zus(h)),
+                     "Strange hextett state in function hex_to_quart\n");
     }
 }
 
@@ -467,16 +479,23 @@ TEST(SwapStar, ConstructorChecks) {
         {nullptr, {0, 1, 2}, 0, "Unreasonable tree pointer in constructor of mercedes_stern\n"},
         {t.S, {0, 1, 2}, 0, "Unreasonable tree pointer in constructor of mercedes_stern\n"},
         {t.A, {0, 1}, 0, "Unreasonable vector kd in constructor of mercedes_stern\n"},
-        {t.A, {0, 1, 2}, 3, "Unreasonable value of childtochange in constructor of mercedes_stern\n"},
-        {t.A, {0, 1, 2}, -1,
+        {t.A,
+         {0, 1, 2},
+         3,
+         "Unreasonable value of childtochange in constructor of mercedes_stern\n"},
+        {t.A,
+         {0, 1, 2},
+         -1,
          "Unreasonable value of childtochange in constructor of mercedes_stern\n"},
     };
     for (const bad& b : cases) {
-        EXPECT_TRUE(ends_fatally([&] {
-            std::vector<quart_zus> ali;
-            std::vector<unsigned> kd = b.kd;
-            star s(b.centre, ali, kd, b.child);
-        }, b.err));
+        EXPECT_TRUE(ends_fatally(
+            [&] {
+                std::vector<quart_zus> ali;
+                std::vector<unsigned> kd = b.kd;
+                star s(b.centre, ali, kd, b.child);
+            },
+            b.err));
     }
     EXPECT_FATAL(star s, "Leerer Mercedesstern unsinnig\n");
 
@@ -530,18 +549,22 @@ TEST(SwapStar, WhichPairSwaps) {
         {2, 1, "Error V in function which_pair_swaps\n"},
     };
     for (const bad& b : cases) {
-        EXPECT_TRUE(ends_fatally([&] {
-            star an = t.anc(b.ca), re = t.rec(b.cr);
-            star *pa, *pr;
-            state().which_pair_swaps(an, re, pa, pr);
-        }, b.err));
+        EXPECT_TRUE(ends_fatally(
+            [&] {
+                star an = t.anc(b.ca), re = t.rec(b.cr);
+                star *pa, *pr;
+                state().which_pair_swaps(an, re, pa, pr);
+            },
+            b.err));
     }
     // Two centres of which neither is the other's parent.
-    EXPECT_TRUE(ends_fatally([&] {
-        star an = t.anc(0), an2 = t.anc(1);
-        star *pa, *pr;
-        state().which_pair_swaps(an, an2, pa, pr);
-    }, "Error I in function which_pair_swaps\n"));
+    EXPECT_TRUE(ends_fatally(
+        [&] {
+            star an = t.anc(0), an2 = t.anc(1);
+            star *pa, *pr;
+            state().which_pair_swaps(an, an2, pa, pr);
+        },
+        "Error I in function which_pair_swaps\n"));
 }
 
 TEST(SwapStar, FillHTimesOfTheNewRoles) {
@@ -562,16 +585,17 @@ TEST(SwapStar, FillHTimesOfTheNewRoles) {
         int f;
         const char* err;
     };
-    for (const bad& b : std::vector<bad>{{true, 1, "anc is not the parent of rec in function fillH\n"},
-                                         {false, 0, "Impossible value of swp\n"},
-                                         {false, 5, "Impossible value of swp\n"}}) {
-        EXPECT_TRUE(ends_fatally([&] {
-            star an = t.anc(0), re = t.rec(1);
-            if (b.reversed)
-                state().fillH(re, an, swapflag(b.f));
-            else
-                state().fillH(an, re, swapflag(b.f));
-        }, b.err));
+    for (const bad& b :
+         std::vector<bad>{{true, 1, "anc is not the parent of rec in function fillH\n"},
+                          {false, 0, "Impossible value of swp\n"},
+                          {false, 5, "Impossible value of swp\n"}}) {
+        EXPECT_TRUE(ends_fatally(
+            [&] {
+                star an = t.anc(0), re = t.rec(1);
+                if (b.reversed) state().fillH(re, an, swapflag(b.f));
+                else state().fillH(an, re, swapflag(b.f));
+            },
+            b.err));
     }
 }
 
@@ -611,9 +635,9 @@ TEST(SwapKeeptrack, PendingBranchesFollowTheirSubtrees) {
         std::vector<unsigned> want_idx;
     };
     const std::vector<entry> cases = {
-        {{a, b, c}, {0, 0, 1}, {a, b, c}, {0, 0, 1}},           // neither pair
-        {{c, a, b}, {1, 1, 0}, {c, b, b}, {1, 2, 0}},           // (first, k1)
-        {{b, c}, {2, 1}, {a, c}, {1, 1}},                       // (second, k2)
+        {{a, b, c}, {0, 0, 1}, {a, b, c}, {0, 0, 1}},              // neither pair
+        {{c, a, b}, {1, 1, 0}, {c, b, b}, {1, 2, 0}},              // (first, k1)
+        {{b, c}, {2, 1}, {a, c}, {1, 1}},                          // (second, k2)
         {{a, c, b, a}, {1, 0, 2, 2}, {b, c, a, a}, {2, 0, 1, 2}},  // both
         {{}, {}, {}, {}},
     };
@@ -642,8 +666,8 @@ struct rolemaps {
 rolemaps read_roles(const std::vector<baum*>& r) {
     auto m = [](baum* x, baum* y) { return x->neighbors[x->whichone(y)].posmap; };
     baum *U = r[0], *N = r[1], *B = r[2], *M = r[3], *D = r[4], *E = r[5];
-    return {m(U, N), m(N, U), m(N, B), m(B, N), m(N, M), m(M, N),
-            m(M, D), m(D, M), m(M, E), m(E, M)};
+    return {m(U, N), m(N, U), m(N, B), m(B, N), m(N, M),
+            m(M, N), m(M, D), m(D, M), m(M, E), m(E, M)};
 }
 
 // A fragment whose role nodes for flag f carry sequences of the given
@@ -678,12 +702,22 @@ TEST(SwapWriteCentpair, RecordsOfTheNewTopology) {
     const std::vector<wcase> cases = {
         // A full column, then outer residues alone, then both centres alone.
         {{33, 0, 10, 21, 21, 30, 30, 30, 32, 32, 32, 32, 18, 34},
-         2, 3, 4, 5, 2, 2,
-         {V{0, 0}, V{0, 1}, V{0, 2}, V{0, 0, 0}, V{0, 1}, V{0, 1}, V{0, 3}, V{0, 0, 0, 0},
-          V{0, 4}, V{0, 0, 0, 0, 0}}},
+         2,
+         3,
+         4,
+         5,
+         2,
+         2,
+         {V{0, 0}, V{0, 1}, V{0, 2}, V{0, 0, 0}, V{0, 1}, V{0, 1}, V{0, 3}, V{0, 0, 0, 0}, V{0, 4},
+          V{0, 0, 0, 0, 0}}},
         // Outer residues before any centre residue point at -1.
         {{33, 10, 21, 30, 32, 9, 29, 34},
-         2, 1, 1, 1, 1, 1,
+         2,
+         1,
+         1,
+         1,
+         1,
+         1,
          {V{-1, 0}, V{1}, V{0}, V{-1}, V{-1}, V{0}, V{0}, V{-1}, V{0}, V{-1}}},
         // Start and end only.
         {{33, 34}, 0, 0, 0, 0, 0, 0, {}},
@@ -722,8 +756,8 @@ TEST(SwapWriteCentpair, ResiduesComeFromTheCentresOwnNeighbours) {
     // Every column with both centres. With zero-length outer branches a
     // centre with an outer neighbour in the column copies one of them
     // (U = 0, B = 1 for N; D = 2, E = 3 for M).
-    const std::vector<int> path = {33, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14,
-                                   15, 16, 17, 19, 26, 27, 28, 34};
+    const std::vector<int> path = {33, 0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 11,
+                                   12, 13, 14, 15, 16, 17, 19, 26, 27, 28, 34};
     for (int f = 1; f <= 4; ++f) {
         fragment t(0, 0, 3, 0, 0);
         int lens[4] = {0, 0, 0, 0};
@@ -747,10 +781,8 @@ TEST(SwapWriteCentpair, ResiduesComeFromTheCentresOwnNeighbours) {
                 if (h & (xU | xB)) {
                     const int want = (h & xU) && (h & xB) ? -1 : (h & xU) ? 0 : 1;
                     const int got = r[1]->seq[n];
-                    if (want < 0)
-                        EXPECT_TRUE(got == 0 || got == 1) << f << " " << s;
-                    else
-                        EXPECT_EQ(got, want) << f << " " << s;
+                    if (want < 0) EXPECT_TRUE(got == 0 || got == 1) << f << " " << s;
+                    else EXPECT_EQ(got, want) << f << " " << s;
                 }
             }
             if (h & xM) {
@@ -758,10 +790,8 @@ TEST(SwapWriteCentpair, ResiduesComeFromTheCentresOwnNeighbours) {
                 if (h & (xD | xE)) {
                     const int want = (h & xD) && (h & xE) ? -1 : (h & xD) ? 2 : 3;
                     const int got = r[3]->seq[m];
-                    if (want < 0)
-                        EXPECT_TRUE(got == 2 || got == 3) << f << " " << s;
-                    else
-                        EXPECT_EQ(got, want) << f << " " << s;
+                    if (want < 0) EXPECT_TRUE(got == 2 || got == 3) << f << " " << s;
+                    else EXPECT_EQ(got, want) << f << " " << s;
                 }
             }
         }
@@ -804,16 +834,16 @@ TEST(SwapWriteCentpair, Rejects) {
         {{33, 34}, 1, false, 1, "Unknown state in function write_centpair\n1 0 0 0\n"},
     };
     for (const bad& b : cases) {
-        EXPECT_TRUE(ends_fatally([&] {
-            fragment t(1, 1, 1, 1, 1);
-            fill_roles(t, b.f < 1 || b.f > 4 ? 1 : b.f, b.lu, 0, 0, 0);
-            std::vector<hex_zus> path = states<hex_zus>(b.path);
-            star an = t.anc(0), re = t.rec(1);
-            if (b.reversed)
-                state().write_centpair(path, re, an, swapflag(b.f));
-            else
-                state().write_centpair(path, an, re, swapflag(b.f));
-        }, b.err));
+        EXPECT_TRUE(ends_fatally(
+            [&] {
+                fragment t(1, 1, 1, 1, 1);
+                fill_roles(t, b.f < 1 || b.f > 4 ? 1 : b.f, b.lu, 0, 0, 0);
+                std::vector<hex_zus> path = states<hex_zus>(b.path);
+                star an = t.anc(0), re = t.rec(1);
+                if (b.reversed) state().write_centpair(path, re, an, swapflag(b.f));
+                else state().write_centpair(path, an, re, swapflag(b.f));
+            },
+            b.err));
     }
 }
 

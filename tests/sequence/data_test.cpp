@@ -4,9 +4,9 @@
 #include "fatal_expect.h"
 #include "support/subprocess.h"
 
+#include <gtest/gtest.h>
 #include <algorithm>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -67,16 +67,34 @@ TEST(Fasta, Table) {
         {"header at the end of input", ">a", {"a"}, {""}, ""},
         {"digits, * and . kept", ">a\nac1*.x?\n", {"a"}, {"AC1*.X?"}, ""},
         {"CRLF", ">a\r\nAC\r\nGT\r\n", {"a"}, {"ACGT"}, ""},
-        {"non-printables skipped", std::string(">a\nA\x01" "C\x80G\xffT\n"), {"a"}, {"ACGT"}, ""},
-        {"non-printable ends the name", std::string(">ab\x80" "cd\nA\n"), {"ab"}, {"A"}, ""},
+        {"non-printables skipped",
+         std::string(">a\nA\x01"
+                     "C\x80G\xffT\n"),
+         {"a"},
+         {"ACGT"},
+         ""},
+        {"non-printable ends the name",
+         std::string(">ab\x80"
+                     "cd\nA\n"),
+         {"ab"},
+         {"A"},
+         ""},
         {"only > and blanks", "> \t\nAC\n", {}, {}, "There are sequences without names!\n"},
         {"header of only >", ">\nACGT\n", {}, {}, "There are sequences without names!\n"},
-        {"nameless second record", ">a\nAC\n>\nGT\n", {}, {}, "There are sequences without names!\n"},
+        {"nameless second record",
+         ">a\nAC\n>\nGT\n",
+         {},
+         {},
+         "There are sequences without names!\n"},
         {"empty input", "", {}, {}, "There is no data!\n"},
         {"leading line break", "\n>a\nAC\n", {}, {}, "The sequence file is not in FASTA format!\n"},
         {"leading blank", " >a\nAC\n", {}, {}, "The sequence file is not in FASTA format!\n"},
         {"leading letter", "a>b\nAC\n", {}, {}, "The sequence file is not in FASTA format!\n"},
-        {"PHYLIP text", "2 4\na         ACGT\n", {}, {}, "The sequence file is not in FASTA format!\n"},
+        {"PHYLIP text",
+         "2 4\na         ACGT\n",
+         {},
+         {},
+         "The sequence file is not in FASTA format!\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -100,72 +118,169 @@ TEST(Fasta, NoDuplicateNameCheck) {
 
 TEST(Phylip, Table) {
     const std::vector<ReadCase> cases = {
-        {"blanks inside a name",
-         "1 10\nseq 1     ACGTA CGTAC\n", {"seq_1"}, {"ACGTACGTAC"}, ""},
+        {"blanks inside a name", "1 10\nseq 1     ACGTA CGTAC\n", {"seq_1"}, {"ACGTACGTAC"}, ""},
         {"two sequences, one block",
-         "2 4\nalpha     ACGT\nbeta      a-c_\n", {"alpha", "beta"}, {"ACGT", "A_C_"}, ""},
+         "2 4\nalpha     ACGT\nbeta      a-c_\n",
+         {"alpha", "beta"},
+         {"ACGT", "A_C_"},
+         ""},
         {"short names, residues in the next block",
-         "2 3\nabc\nxyz\nACG\nTTT\n", {"abc", "xyz"}, {"ACG", "TTT"}, ""},
+         "2 3\nabc\nxyz\nACG\nTTT\n",
+         {"abc", "xyz"},
+         {"ACG", "TTT"},
+         ""},
         {"dot copies the first sequence",
-         "2 5\nfirst     ACGTA\nsecond    A..G.\n", {"first", "second"}, {"ACGTA", "ACGGA"}, ""},
+         "2 5\nfirst     ACGTA\nsecond    A..G.\n",
+         {"first", "second"},
+         {"ACGTA", "ACGGA"},
+         ""},
         {"digits, blanks and punctuation skipped; * ? _ kept",
-         "2 6\nalpha     AC 12 GT,;ac\nbeta      -c?*_g\n", {"alpha", "beta"}, {"ACGTAC", "_C?*_G"}, ""},
+         "2 6\nalpha     AC 12 GT,;ac\nbeta      -c?*_g\n",
+         {"alpha", "beta"},
+         {"ACGTAC", "_C?*_G"},
+         ""},
         {"blank lines between blocks, indented block",
-         "2 6\nalpha     ACG\nbeta      TTT\n\n   \t\n   CC C\n\nGGG\n", {"alpha", "beta"},
-         {"ACGCCC", "TTTGGG"}, ""},
+         "2 6\nalpha     ACG\nbeta      TTT\n\n   \t\n   CC C\n\nGGG\n",
+         {"alpha", "beta"},
+         {"ACGCCC", "TTTGGG"},
+         ""},
         {"names take columns 1 to 10 as they are",
-         "2 2\n1.2,3 *x  AC\n  a  b      GT\n", {"1.2,3_*x", "a__b"}, {"AC", "GT"}, ""},
+         "2 2\n1.2,3 *x  AC\n  a  b      GT\n",
+         {"1.2,3_*x", "a__b"},
+         {"AC", "GT"},
+         ""},
         {"ten name characters, residues right after them",
-         "2 2\nabcdefghijAC\nabcdefghi GT\n", {"abcdefghij", "abcdefghi"}, {"AC", "GT"}, ""},
+         "2 2\nabcdefghijAC\nabcdefghi GT\n",
+         {"abcdefghij", "abcdefghi"},
+         {"AC", "GT"},
+         ""},
         {"blank inside ten columns, a character in the tenth",
-         "2 2\nabcdefgh jAC\na  d    \tjGT\n", {"abcdefgh_j", "a__d_____j"}, {"AC", "GT"}, ""},
-        {"blanks and tabs after a name", "2 2\nab \t \ncd\t\nAC\nGT\n", {"ab", "cd"}, {"AC", "GT"}, ""},
+         "2 2\nabcdefgh jAC\na  d    \tjGT\n",
+         {"abcdefgh_j", "a__d_____j"},
+         {"AC", "GT"},
+         ""},
+        {"blanks and tabs after a name",
+         "2 2\nab \t \ncd\t\nAC\nGT\n",
+         {"ab", "cd"},
+         {"AC", "GT"},
+         ""},
         {"carriage return after a short name",
-         "2 2\nab\r\ncd\r\nAC\r\nGT\r\n", {"ab", "cd"}, {"AC", "GT"}, ""},
+         "2 2\nab\r\ncd\r\nAC\r\nGT\r\n",
+         {"ab", "cd"},
+         {"AC", "GT"},
+         ""},
         {"characters beyond L are ignored",
-         "2 2\nalpha     ACGT\nbeta      GT\n", {"alpha", "beta"}, {"AC", "GT"}, ""},
-        {"one sequence: no end check, no fill",
-         "1 5\nonly      AC\n", {"only"}, {"AC"}, ""},
+         "2 2\nalpha     ACGT\nbeta      GT\n",
+         {"alpha", "beta"},
+         {"AC", "GT"},
+         ""},
+        {"one sequence: no end check, no fill", "1 5\nonly      AC\n", {"only"}, {"AC"}, ""},
         {"one sequence, no data line", "1 3\n", {""}, {""}, ""},
         {"one sequence, far more announced than read",
-         "1 200000000\nonly      ACGT\n", {"only"}, {"ACGT"}, ""},
+         "1 200000000\nonly      ACGT\n",
+         {"only"},
+         {"ACGT"},
+         ""},
         {"one sequence of length 0", "1 0\n", {""}, {""}, ""},
         {"header without a line break", "1 0", {""}, {""}, ""},
         {"no sequences: empty data set", "0 5\nanything\n", {}, {}, ""},
-        {"header: one number", "2\nalpha     AC\n", {}, {}, "The sequence file is not in PHYLIP format\n"},
-        {"header: not numbers", "two four\n", {}, {}, "The sequence file is not in PHYLIP format\n"},
+        {"header: one number",
+         "2\nalpha     AC\n",
+         {},
+         {},
+         "The sequence file is not in PHYLIP format\n"},
+        {"header: not numbers",
+         "two four\n",
+         {},
+         {},
+         "The sequence file is not in PHYLIP format\n"},
         {"header: empty input", "", {}, {}, "The sequence file is not in PHYLIP format\n"},
         {"header: FASTA", ">a\nAC\n", {}, {}, "The sequence file is not in PHYLIP format\n"},
-        {"dot in the first sequence", "2 3\nfirst     A.G\nsecond    ACG\n", {}, {},
+        {"dot in the first sequence",
+         "2 3\nfirst     A.G\nsecond    ACG\n",
+         {},
+         {},
          "Error in Phylip file: dot in the first sequence\n"},
-        {"block lines of different lengths", "2 6\nalpha     ACGT\nbeta      TTT\nCC\nGGG\n", {}, {},
+        {"block lines of different lengths",
+         "2 6\nalpha     ACGT\nbeta      TTT\nCC\nGGG\n",
+         {},
+         {},
          "Something's wrong\nPosition[0]=4 != Position[1]=3\n"},
-        {"third line short at the block end", "3 4\na         ACGT\nb         ACGT\nc         AC\n", {}, {},
+        {"third line short at the block end",
+         "3 4\na         ACGT\nb         ACGT\nc         AC\n",
+         {},
+         {},
          "Something's wrong\nPosition[1]=4 != Position[2]=2\n"},
-        {"unequal at the end of input", "3 4\na         ACGT\nb         ACGT\nc         AC", {}, {},
+        {"unequal at the end of input",
+         "3 4\na         ACGT\nb         ACGT\nc         AC",
+         {},
+         {},
          "Something's wrong\nPosition[1]=4 != Position[2]=2\n"},
-        {"too short at the end", "2 6\nalpha     ACG\nbeta      TTT\n", {}, {},
+        {"too short at the end",
+         "2 6\nalpha     ACG\nbeta      TTT\n",
+         {},
+         {},
          "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
-        {"three sequences", "3 2\na         AC\nb         GT\nc         CC\n",
-         {"a", "b", "c"}, {"AC", "GT", "CC"}, ""},
-        {"header only", "2 5\n", {}, {}, "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
-        {"header only, no line break", "3 5", {}, {},
+        {"three sequences",
+         "3 2\na         AC\nb         GT\nc         CC\n",
+         {"a", "b", "c"},
+         {"AC", "GT", "CC"},
+         ""},
+        {"header only",
+         "2 5\n",
+         {},
+         {},
          "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
-        {"names only", "2 5\nalpha\nbeta\n", {}, {},
+        {"header only, no line break",
+         "3 5",
+         {},
+         {},
          "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
-        {"last sequence missing", "3 2\na         AC\nb         GT\n", {}, {},
+        {"names only",
+         "2 5\nalpha\nbeta\n",
+         {},
+         {},
+         "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
+        {"last sequence missing",
+         "3 2\na         AC\nb         GT\n",
+         {},
+         {},
          "Something's wrong\nPosition[1]=2 != Position[2]=0\n"},
-        {"-1 sequences wraps, and is not allocated at once", "-1 2\na         AC\nb         AC\n", {}, {},
+        {"-1 sequences wraps, and is not allocated at once",
+         "-1 2\na         AC\nb         AC\n",
+         {},
+         {},
          "Something's wrong\nPosition[1]=2 != Position[2]=0\n"},
-        {"-1 sequences without data", "-1 2\n", {}, {},
+        {"-1 sequences without data",
+         "-1 2\n",
+         {},
+         {},
          "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
-        {"length 0: all names NUL", "2 0\nalpha\nbeta\n", {}, {}, "Sequences 1 and 2 have the same name\n"},
-        {"equal names", "2 2\nsame      AC\nsame      GT\n", {}, {}, "Sequences 1 and 2 have the same name\n"},
-        {"equal names 2 and 3", "3 1\na         A\nb         C\nb         G\n", {}, {},
-         "Sequences 2 and 3 have the same name\n"},
-        {"equal after blank replacement", "2 1\na b       A\na_b       C\n", {}, {},
+        {"length 0: all names NUL",
+         "2 0\nalpha\nbeta\n",
+         {},
+         {},
          "Sequences 1 and 2 have the same name\n"},
-        {"equal but for the padding", "2 2\nab \nab\nAC\nGT\n", {}, {}, "Sequences 1 and 2 have the same name\n"},
+        {"equal names",
+         "2 2\nsame      AC\nsame      GT\n",
+         {},
+         {},
+         "Sequences 1 and 2 have the same name\n"},
+        {"equal names 2 and 3",
+         "3 1\na         A\nb         C\nb         G\n",
+         {},
+         {},
+         "Sequences 2 and 3 have the same name\n"},
+        {"equal after blank replacement",
+         "2 1\na b       A\na_b       C\n",
+         {},
+         {},
+         "Sequences 1 and 2 have the same name\n"},
+        {"equal but for the padding",
+         "2 2\nab \nab\nAC\nGT\n",
+         {},
+         {},
+         "Sequences 1 and 2 have the same name\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -205,24 +320,82 @@ TEST(Dataset, ReadersKeepOnlyTheRowsAsked) {
         std::string fatal;
     };
     const std::vector<tcase> cases = {
-        {"FASTA", 0, ">a\nACGT\n>b\nGGGG\nGG\n>c\ntt\n", {"a", "c"}, {"a", "b", "c"}, {"ACGT", "", "TT"}, ""},
-        {"FASTA, a record begun inside a left-out row", 0, ">b\nGG>a x\nAC\n", {"a"}, {"b", "a"}, {"", "AC"}, ""},
-        {"FASTA, left-out residues are not looked at", 0, ">a\nAC\n>b\nU!E#\n", {"a"}, {"a", "b"}, {"AC", ""}, ""},
-        {"FASTA, a left-out record without a name", 0, ">a\nAC\n>\nGT\n", {"a"}, {}, {},
+        {"FASTA",
+         0,
+         ">a\nACGT\n>b\nGGGG\nGG\n>c\ntt\n",
+         {"a", "c"},
+         {"a", "b", "c"},
+         {"ACGT", "", "TT"},
+         ""},
+        {"FASTA, a record begun inside a left-out row",
+         0,
+         ">b\nGG>a x\nAC\n",
+         {"a"},
+         {"b", "a"},
+         {"", "AC"},
+         ""},
+        {"FASTA, left-out residues are not looked at",
+         0,
+         ">a\nAC\n>b\nU!E#\n",
+         {"a"},
+         {"a", "b"},
+         {"AC", ""},
+         ""},
+        {"FASTA, a left-out record without a name",
+         0,
+         ">a\nAC\n>\nGT\n",
+         {"a"},
+         {},
+         {},
          "There are sequences without names!\n"},
-        {"PHYLIP, two blocks", 1, "3 6\nfirst     ACG\nsecond    TTT\nthird     CCC\nAAA\nGGG\nTTT\n",
-         {"first", "third"}, {"first", "second", "third"}, {"ACGAAA", "", "CCCTTT"}, ""},
-        {"PHYLIP, dots copy a left-out first row", 1, "3 4\nfirst     ACGT\nsecond    ..GA\nthird     T..T\n",
-         {"second", "third"}, {"first", "second", "third"}, {"", "ACGA", "TCGT"}, ""},
-        {"PHYLIP, asked by the name as held", 1, "2 2\na b       AC\ncd        GT\n", {"a_b"}, {"a_b", "cd"},
-         {"AC", ""}, ""},
-        {"PHYLIP, short rows, one left out", 1, "2 6\nalpha     ACG\nbeta      TTT\n", {"alpha"}, {}, {},
+        {"PHYLIP, two blocks",
+         1,
+         "3 6\nfirst     ACG\nsecond    TTT\nthird     CCC\nAAA\nGGG\nTTT\n",
+         {"first", "third"},
+         {"first", "second", "third"},
+         {"ACGAAA", "", "CCCTTT"},
+         ""},
+        {"PHYLIP, dots copy a left-out first row",
+         1,
+         "3 4\nfirst     ACGT\nsecond    ..GA\nthird     T..T\n",
+         {"second", "third"},
+         {"first", "second", "third"},
+         {"", "ACGA", "TCGT"},
+         ""},
+        {"PHYLIP, asked by the name as held",
+         1,
+         "2 2\na b       AC\ncd        GT\n",
+         {"a_b"},
+         {"a_b", "cd"},
+         {"AC", ""},
+         ""},
+        {"PHYLIP, short rows, one left out",
+         1,
+         "2 6\nalpha     ACG\nbeta      TTT\n",
+         {"alpha"},
+         {},
+         {},
          "Something's wrong.\nNot enough nucleotides in the sequence\n1 or 2\n"},
-        {"PHYLIP, a left-out row ends a block early", 1, "2 6\nalpha     ACGT\nbeta      TTT\nCC\nGGG\n",
-         {"alpha"}, {}, {}, "Something's wrong\nPosition[0]=4 != Position[1]=3\n"},
-        {"PHYLIP, a dot in a left-out first row", 1, "2 3\nfirst     A.G\nsecond    ACG\n", {"second"}, {}, {},
+        {"PHYLIP, a left-out row ends a block early",
+         1,
+         "2 6\nalpha     ACGT\nbeta      TTT\nCC\nGGG\n",
+         {"alpha"},
+         {},
+         {},
+         "Something's wrong\nPosition[0]=4 != Position[1]=3\n"},
+        {"PHYLIP, a dot in a left-out first row",
+         1,
+         "2 3\nfirst     A.G\nsecond    ACG\n",
+         {"second"},
+         {},
+         {},
          "Error in Phylip file: dot in the first sequence\n"},
-        {"PHYLIP, left-out duplicates", 1, "3 1\na         A\nb         C\nb         G\n", {"a"}, {}, {},
+        {"PHYLIP, left-out duplicates",
+         1,
+         "3 1\na         A\nb         C\nb         G\n",
+         {"a"},
+         {},
+         {},
          "Sequences 2 and 3 have the same name\n"},
     };
     const std::string dir = make_temp_dir();
@@ -247,10 +420,12 @@ TEST(Dataset, ReadersKeepOnlyTheRowsAsked) {
         EXPECT_EQ(as_rows(d.names), c.names);
         EXPECT_EQ(as_rows(d.seqs), c.rows);
         for (std::size_t i = 0; i < d.seqs.size(); ++i)
-            EXPECT_TRUE(!c.rows[i].empty() || d.seqs[i].capacity() == 0) << "row " << i << " was held";
+            EXPECT_TRUE(!c.rows[i].empty() || d.seqs[i].capacity() == 0)
+                << "row " << i << " was held";
         Rows unique = asked;
         std::sort(unique.begin(), unique.end());
-        EXPECT_EQ(std::unique(unique.begin(), unique.end()), unique.end()) << "a name was asked twice";
+        EXPECT_EQ(std::unique(unique.begin(), unique.end()), unique.end())
+            << "a name was asked twice";
     }
 }
 
@@ -298,10 +473,12 @@ TEST(Dataset, ReadErrorIsFatal) {
     const std::string dir = make_temp_dir();
     for (int format : {0, 1}) {
         SCOPED_TRACE(format);
-        EXPECT_FATAL({
-            std::ifstream in(dir);
-            dataset d(in, format);
-        }, "Cannot read the sequence file\n");
+        EXPECT_FATAL(
+            {
+                std::ifstream in(dir);
+                dataset d(in, format);
+            },
+            "Cannot read the sequence file\n");
     }
 }
 
@@ -354,9 +531,11 @@ TEST(Dataset, Guesstype) {
         EXPECT_EQ(d.type, c.type) << c.fasta;
     }
     dataset u = read_fasta(">a\nACGU\n>b\nMKLE\n");
-    EXPECT_FATAL(u.guesstype(), "Don't know what to do: there are U's in\nan amino acid sequence\n");
+    EXPECT_FATAL(u.guesstype(),
+                 "Don't know what to do: there are U's in\nan amino acid sequence\n");
     dataset u2 = read_fasta(">a\nUZ\n");
-    EXPECT_FATAL(u2.guesstype(), "Don't know what to do: there are U's in\nan amino acid sequence\n");
+    EXPECT_FATAL(u2.guesstype(),
+                 "Don't know what to do: there are U's in\nan amino acid sequence\n");
 }
 
 TEST(Dataset, Getfreqs) {
@@ -421,7 +600,8 @@ TEST(Dataset, PrintPhylipKeepsNulsAndWritesWholeRows) {
     d.seqs[1].push_back('_');  // beyond L: written, not rewritten
     std::ostringstream out;
     d.print_phylip(out);
-    const std::string want = std::string("         2         3\n") + nul10("ab") + "A-C\n" + nul10("cd") + "G-T_\n";
+    const std::string want =
+        std::string("         2         3\n") + nul10("ab") + "A-C\n" + nul10("cd") + "G-T_\n";
     EXPECT_EQ(out.str(), want);
 }
 
@@ -453,8 +633,8 @@ TEST(Dataset, PrintScreen) {
     d.seqs = {chars(r0), chars(r1)};
     std::ostringstream out;
     d.print_screen(out);
-    const std::string want =
-        r0.substr(0, 70) + "\n" + r1.substr(0, 70) + "\n\n" + r0.substr(70) + "\n" + r1.substr(70) + "\n\n";
+    const std::string want = r0.substr(0, 70) + "\n" + r1.substr(0, 70) + "\n\n" + r0.substr(70) +
+                             "\n" + r1.substr(70) + "\n\n";
     EXPECT_EQ(out.str(), want);
 
     // Exactly 70 columns: one block, nothing after it.
@@ -508,7 +688,8 @@ TEST(Bioseq, Coding) {
 
 TEST(Bioseq, Failures) {
     EXPECT_FATAL(bioseq(chars("AC*"), 4), "Unknown symbol for base: * in function chartobase\n");
-    EXPECT_FATAL(bioseq(chars("AJ"), 20), "Unknown symbol for amino acid: J in function chartoamac\n");
+    EXPECT_FATAL(bioseq(chars("AJ"), 20),
+                 "Unknown symbol for amino acid: J in function chartoamac\n");
     EXPECT_FATAL(bioseq(chars("-A"), 7),
                  "Unknown data typ in function bioseq(vector<char>& seq, alphsize typ)\n");
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
-inline std::vector<char> chars(const std::string& s) { return std::vector<char>(s.begin(), s.end()); }
+inline std::vector<char> chars(const std::string& s) {
+    return std::vector<char>(s.begin(), s.end());
+}
 
 #endif

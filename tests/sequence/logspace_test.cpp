@@ -2,10 +2,10 @@
 
 #include "support/fatal.h"
 
+#include <gtest/gtest.h>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <random>
 
 TEST(Addlog, TwoTerms) {
@@ -39,10 +39,10 @@ TEST(Addlog, VectorFoldsLeftToRight) {
 TEST(Addlog, SumsTakenTogetherEqualSumsTakenAlone) {
     // Lanes of every kind side by side, compared bit for bit.
     const double inf = HUGE_VAL, nan = std::nan("");
-    const double a[] = {0.0, -3.5, -1000.0, -inf, -2.0, -inf, -DBL_MAX, nan,  1.0,
-                        -0.0, 0.0, 1e-300, -1.25, -7.5, 700.0, -6.5};
-    const double b[] = {0.0, -3.5, 0.0, -2.0, -inf, -inf, 0.0, 1.0, nan,
-                        0.0, -0.0, -1e-300, -7.5, -1.25, 699.0, -0.1};
+    const double a[] = {0.0, -3.5, -1000.0, -inf,   -2.0,  -inf, -DBL_MAX, nan,
+                        1.0, -0.0, 0.0,     1e-300, -1.25, -7.5, 700.0,    -6.5};
+    const double b[] = {0.0, -3.5, 0.0,  -2.0,    -inf, -inf,  0.0,   1.0,
+                        nan, 0.0,  -0.0, -1e-300, -7.5, -1.25, 699.0, -0.1};
     constexpr int N = sizeof(a) / sizeof(a[0]);
     double together[N];
     addlog_each<N>(a, b, together);
@@ -57,18 +57,20 @@ TEST(Addlog, SumsTakenTogetherEqualSumsTakenAlone) {
 }
 
 TEST(Addlog, EmptyVectorIsFatal) {
-    EXPECT_TRUE(ends_fatally([] {
-        std::vector<double> none;
-        addlog(none);
-    }, "Not enough arguments to addlog\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            std::vector<double> none;
+            addlog(none);
+        },
+        "Not enough arguments to addlog\n"));
 }
 
 TEST(Addlog, RowsGiveTheFoldOfEachRowBitForBit) {
     // Entries from a pool with infinities, signed zeros, ties and spreads
     // far beyond the precision of a double.
     const double inf = HUGE_VAL;
-    const double pool[] = {-inf, -inf, 0.0, -0.0, -1.5, -1.5, -1.5, -2.75, 3.0, -40.0,
-                           -745.0, -1e300, 1e-300, 700.0, -DBL_MAX, -36.7, -0.1, -9.0};
+    const double pool[] = {-inf,  -inf,   0.0,    -0.0,   -1.5,  -1.5,     -1.5,  -2.75, 3.0,
+                           -40.0, -745.0, -1e300, 1e-300, 700.0, -DBL_MAX, -36.7, -0.1,  -9.0};
     std::mt19937 g(17);
     std::uniform_int_distribution<size_t> pick(0, sizeof pool / sizeof pool[0] - 1);
     std::normal_distribution<double> near(-6.0, 4.0);
@@ -96,10 +98,12 @@ TEST(Addlog, RowsGiveTheFoldOfEachRowBitForBit) {
 }
 
 TEST(Addlog, RowsOfNoEntriesAreFatal) {
-    EXPECT_TRUE(ends_fatally([] {
-        double t = 0.0, s = 0.0;
-        addlog_rows(&t, 1, 0, &s);
-    }, "Not enough arguments to addlog\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            double t = 0.0, s = 0.0;
+            addlog_rows(&t, 1, 0, &s);
+        },
+        "Not enough arguments to addlog\n"));
 }
 
 TEST(Maximum, Forms) {

@@ -4,16 +4,16 @@
 #include "fatal_expect.h"
 #include "support/subprocess.h"
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
-#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -27,14 +27,18 @@ struct Known {
 };
 
 const std::vector<Known> kKnown = {
-    {0, {0x1.243ae3f20f1b6p-2, 0x1.037054444897fp-2, 0x1.7ed8dbbe3c01fp-4, 0x1.378ce78ae391cp-1,
-         0x1.ce8d19af29b31p-1}},
-    {-1, {0x1.243ae3f20f1b6p-2, 0x1.037054444897fp-2, 0x1.7ed8dbbe3c01fp-4, 0x1.378ce78ae391cp-1,
-          0x1.ce8d19af29b31p-1}},
-    {-12345, {0x1.bda23ba7edbbap-6, 0x1.e2f0eec0b3fe9p-5, 0x1.e9d0d7e544af6p-3, 0x1.8ef0e988ebfb1p-6,
-              0x1.d6ff5738c58ffp-4}},
-    {-1804289383, {0x1.279e24204f040p-1, 0x1.d9c5c6ba9d55fp-6, 0x1.d676d00c6ae62p-1, 0x1.cfd1c08c0149ep-1,
-                   0x1.de6787f5b0c04p-1}},
+    {0,
+     {0x1.243ae3f20f1b6p-2, 0x1.037054444897fp-2, 0x1.7ed8dbbe3c01fp-4, 0x1.378ce78ae391cp-1,
+      0x1.ce8d19af29b31p-1}},
+    {-1,
+     {0x1.243ae3f20f1b6p-2, 0x1.037054444897fp-2, 0x1.7ed8dbbe3c01fp-4, 0x1.378ce78ae391cp-1,
+      0x1.ce8d19af29b31p-1}},
+    {-12345,
+     {0x1.bda23ba7edbbap-6, 0x1.e2f0eec0b3fe9p-5, 0x1.e9d0d7e544af6p-3, 0x1.8ef0e988ebfb1p-6,
+      0x1.d6ff5738c58ffp-4}},
+    {-1804289383,
+     {0x1.279e24204f040p-1, 0x1.d9c5c6ba9d55fp-6, 0x1.d676d00c6ae62p-1, 0x1.cfd1c08c0149ep-1,
+      0x1.de6787f5b0c04p-1}},
 };
 
 // The uniforms that the next n draws from the state idum = seed give.
@@ -212,7 +216,8 @@ TEST(Random, Randominteger) {
     for (int seed : {0, -7, -12345, -1804289383}) {
         const auto u = uniforms(seed, 4);
         const int ns[] = {2, 10, 37, 1000000};
-        for (int i = 0; i < 4; ++i) EXPECT_EQ(randominteger(ns[i]), static_cast<int>(std::floor(u[i] * ns[i])));
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(randominteger(ns[i]), static_cast<int>(std::floor(u[i] * ns[i])));
     }
     idum = -5;
     std::vector<int> counts(10, 0);
@@ -232,13 +237,11 @@ TEST(Random, RandomchoiceInt) {
         int want;
     };
     const std::vector<C> cases = {
-        {{1, 1}, 0},        // target 0.57 <= 1
-        {{1, 3}, 1},        // target 1.14
-        {{0, 0, 5}, 2},
-        {{0, 0, 0}, 0},
-        {{3, -2, 1}, 0},    // target 1.14: negatives weigh nothing
-        {{-5, 0, 2}, 2},    // target 0.57 reached at index 2 only
-        {{-5, -1}, 0},      // S = 0: index 0
+        {{1, 1}, 0},                                       // target 0.57 <= 1
+        {{1, 3}, 1},                                       // target 1.14
+        {{0, 0, 5}, 2},  {{0, 0, 0}, 0}, {{3, -2, 1}, 0},  // target 1.14: negatives weigh nothing
+        {{-5, 0, 2}, 2},                                   // target 0.57 reached at index 2 only
+        {{-5, -1}, 0},                                     // S = 0: index 0
         {{0, 7}, 1},
     };
     for (const auto& c : cases) {
@@ -273,8 +276,9 @@ TEST(Random, RandomchoiceInt) {
     std::vector<int> big{INT_MAX, INT_MAX, INT_MAX};
     EXPECT_EQ(randomchoice(big), 1);
     std::vector<int> none;
-    EXPECT_FATAL(randomchoice(none),
-                 "randomchoice(vector<int> &clust) cannot find\na random member of an empty vector.\n");
+    EXPECT_FATAL(
+        randomchoice(none),
+        "randomchoice(vector<int> &clust) cannot find\na random member of an empty vector.\n");
 }
 
 TEST(Random, RandomchoiceDouble) {
@@ -297,11 +301,13 @@ TEST(Random, RandomchoiceDouble) {
     idum = -3;
     EXPECT_EQ(randomchoice(zero), 0);
     std::vector<double> none;
-    EXPECT_FATAL(randomchoice(none), "Error in funnction indel::randomchoice\nvariable stateidx out of range\n");
+    EXPECT_FATAL(randomchoice(none),
+                 "Error in funnction indel::randomchoice\nvariable stateidx out of range\n");
     // Negative weights sum below zero: with u = 0.285 no running sum reaches -2u.
     std::vector<double> neg{-1.0, -1.0};
     idum = 0;
-    EXPECT_FATAL(randomchoice(neg), "Error in funnction indel::randomchoice\nvariable stateidx out of range\n");
+    EXPECT_FATAL(randomchoice(neg),
+                 "Error in funnction indel::randomchoice\nvariable stateidx out of range\n");
     idum = -1804289383;  // u = 0.577: -1 >= -1.15
     EXPECT_EQ(randomchoice(neg), 0);
 }
@@ -320,7 +326,8 @@ TEST(Random, Chooser) {
     }
     // Outside the contract (k > n, a vector shorter than k): a fatal stop.
     std::vector<int> v(3), shortv(1);
-    for (auto r : {run_in_child([&] { chooser(2, 3, v); }), run_in_child([&] { chooser(5, 2, shortv); })}) {
+    for (auto r :
+         {run_in_child([&] { chooser(2, 3, v); }), run_in_child([&] { chooser(5, 2, shortv); })}) {
         EXPECT_TRUE(r.exited);
         EXPECT_EQ(r.status, 1);
         EXPECT_FALSE(r.err.empty());
@@ -354,7 +361,8 @@ TEST(Random, RandExpMatchesTheRecursion) {
             for (int i = 0; i < 20; ++i) rec.push_back(rand_exp_recursive(rate));
             const double after = randomunitintervall();
             idum = seed;
-            for (int i = 0; i < 20; ++i) ASSERT_EQ(rand_exp(rate), rec[i]) << seed << " " << rate << " " << i;
+            for (int i = 0; i < 20; ++i)
+                ASSERT_EQ(rand_exp(rate), rec[i]) << seed << " " << rate << " " << i;
             EXPECT_EQ(randomunitintervall(), after);
         }
     }

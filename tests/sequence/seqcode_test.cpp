@@ -17,9 +17,9 @@ struct Code {
 
 // The code tables, written out by hand.
 const std::vector<Code> kBases = {
-    {0, 'A', {0}},       {1, 'C', {1}},       {2, 'G', {2}},       {3, 'T', {3}},
-    {4, 'R', {0, 2}},    {5, 'Y', {1, 3}},    {6, 'M', {0, 1}},    {7, 'W', {0, 3}},
-    {8, 'S', {1, 2}},    {9, 'K', {2, 3}},    {10, 'B', {1, 2, 3}}, {11, 'D', {0, 2, 3}},
+    {0, 'A', {0}},        {1, 'C', {1}},        {2, 'G', {2}},           {3, 'T', {3}},
+    {4, 'R', {0, 2}},     {5, 'Y', {1, 3}},     {6, 'M', {0, 1}},        {7, 'W', {0, 3}},
+    {8, 'S', {1, 2}},     {9, 'K', {2, 3}},     {10, 'B', {1, 2, 3}},    {11, 'D', {0, 2, 3}},
     {12, 'H', {0, 1, 3}}, {13, 'V', {0, 1, 2}}, {14, 'N', {0, 1, 2, 3}},
 };
 
@@ -63,8 +63,8 @@ std::vector<int> mask_members(const std::vector<bool>& mask) {
 TEST(Seqcode, EnumerationValues) {
     EXPECT_EQ(NUC, 4);
     EXPECT_EQ(AA, 20);
-    const subarch models[] = {GENREV, TAMNEI, HKY, KIMURA2P, KIMURA3P, FEL81, JC69,
-                              MV2000, JTT, DAYHOFF, MTREV24, BLOSUM62, SH94};
+    const subarch models[] = {GENREV, TAMNEI, HKY,     KIMURA2P, KIMURA3P, FEL81, JC69,
+                              MV2000, JTT,    DAYHOFF, MTREV24,  BLOSUM62, SH94};
     for (int i = 0; i < 13; ++i) EXPECT_EQ(static_cast<int>(models[i]), i);
     EXPECT_EQ(TKF1, 0);
     EXPECT_EQ(TKF2, 1);
@@ -156,7 +156,8 @@ TEST(Seqcode, EveryByteAgainstChartobase) {
         if (want >= 0) {
             EXPECT_EQ(chartobase(c), want);
         } else {
-            EXPECT_FATAL(chartobase(c), "Unknown symbol for base: " + byte_text(byte) + " in function chartobase\n");
+            EXPECT_FATAL(chartobase(c), "Unknown symbol for base: " + byte_text(byte) +
+                                            " in function chartobase\n");
         }
     }
 }
@@ -169,8 +170,8 @@ TEST(Seqcode, EveryByteAgainstChartoamac) {
         if (want >= 0) {
             EXPECT_EQ(chartoamac(c), want);
         } else {
-            EXPECT_FATAL(chartoamac(c),
-                         "Unknown symbol for amino acid: " + byte_text(byte) + " in function chartoamac\n");
+            EXPECT_FATAL(chartoamac(c), "Unknown symbol for amino acid: " + byte_text(byte) +
+                                            " in function chartoamac\n");
         }
     }
 }
@@ -181,11 +182,13 @@ TEST(Seqcode, EveryByteAgainstWhichbase) {
         const char c = static_cast<char>(byte);
         const int base = expected_base(byte), amac = expected_amac(byte);
         if (base >= 0) EXPECT_EQ(whichbase(c, 4), base);
-        else EXPECT_FATAL(whichbase(c, 4), "Unknown symbol for base: " + byte_text(byte) + " in function chartobase\n");
+        else
+            EXPECT_FATAL(whichbase(c, 4), "Unknown symbol for base: " + byte_text(byte) +
+                                              " in function chartobase\n");
         if (amac >= 0) EXPECT_EQ(whichbase(c, 20), amac);
         else
-            EXPECT_FATAL(whichbase(c, 20),
-                         "Unknown symbol for amino acid: " + byte_text(byte) + " in function chartoamac\n");
+            EXPECT_FATAL(whichbase(c, 20), "Unknown symbol for amino acid: " + byte_text(byte) +
+                                               " in function chartoamac\n");
     }
 }
 
@@ -228,7 +231,8 @@ TEST(Seqcode, DecoderFailures) {
     EXPECT_FATAL(state_to_char(15, NUC), "Unknown base 15 in function basetochar\n");
     EXPECT_FATAL(state_to_char(-1, NUC), "Unknown base -1 in function basetochar\n");
     EXPECT_FATAL(state_to_char(23, AA), "Unknown amino acid 23 in function amactochar\n");
-    EXPECT_FATAL(state_to_char(0, static_cast<alphsize>(21)), "Unknown alphabet 21 in function state_to_char\n");
+    EXPECT_FATAL(state_to_char(0, static_cast<alphsize>(21)),
+                 "Unknown alphabet 21 in function state_to_char\n");
     EXPECT_FATAL(basetochar(100), "Unknown base 100 in function basetochar\n");
     EXPECT_FATAL(amactochar(-5), "Unknown amino acid -5 in function amactochar\n");
     EXPECT_FATAL(whichbase('A', 21), "Unknown alphabet 21 in function whichbase\n");

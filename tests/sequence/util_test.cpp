@@ -4,17 +4,17 @@
 
 #include "fatal_expect.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <functional>
-#include <gtest/gtest.h>
 #include <string>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -39,17 +39,20 @@ void check_cube(T*** q, int a, int b, int c) {
     T* block = q[0][0];
     for (int i = 0; i < a; ++i) {
         EXPECT_EQ(q[i], rows + static_cast<ptrdiff_t>(i) * b);
-        for (int j = 0; j < b; ++j) EXPECT_EQ(q[i][j], block + static_cast<ptrdiff_t>(i * b + j) * c);
+        for (int j = 0; j < b; ++j)
+            EXPECT_EQ(q[i][j], block + static_cast<ptrdiff_t>(i * b + j) * c);
     }
     for (int k = 0; k < a * b * c; ++k) block[k] = static_cast<T>(k % 100);
     for (int i = 0; i < a; ++i)
         for (int j = 0; j < b; ++j)
-            for (int l = 0; l < c; ++l) EXPECT_EQ(q[i][j][l], static_cast<T>(((i * b + j) * c + l) % 100));
+            for (int l = 0; l < c; ++l)
+                EXPECT_EQ(q[i][j][l], static_cast<T>(((i * b + j) * c + l) % 100));
 }
 
 std::string oom_text(const std::string& step) {
     return "\n\n\nUnable to proceed (lack of memory: " + step +
-           ")\n\nHint for Macintosh users:\nUse the <Get Info> command of the Finder to increase the memory "
+           ")\n\nHint for Macintosh users:\nUse the <Get Info> command of the Finder to increase "
+           "the memory "
            "partition!\n\n";
 }
 
@@ -186,12 +189,13 @@ TEST(Util, ProductsBeyondSizeTAreLackOfMemory) {
         new_dcube(1, INT_MAX, INT_MAX);
     });
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.out == oom_text("step 2 in in new_dcube") || r.out == oom_text("step 3 in in new_dcube"));
+    EXPECT_TRUE(r.out == oom_text("step 2 in in new_dcube") ||
+                r.out == oom_text("step 3 in in new_dcube"));
 }
 
 TEST(Util, NonPositiveSizesAreFatal) {
-    for (auto alloc : std::vector<std::function<void()>>{[] { new_dvector(0); }, [] { new_imatrix(2, -1); },
-                                                         [] { new_ccube(0, 1, 1); }}) {
+    for (auto alloc : std::vector<std::function<void()>>{
+             [] { new_dvector(0); }, [] { new_imatrix(2, -1); }, [] { new_ccube(0, 1, 1); }}) {
         auto r = run_in_child(alloc);
         EXPECT_TRUE(r.exited);
         EXPECT_EQ(r.status, 1);
@@ -229,8 +233,8 @@ TEST(Util, Mygets) {
     // "def\r\n" gives "def" and then the empty line between \r and \n; a line
     // is cut at 99 characters and the rest comes with the next call; the last
     // line, ended by the end of input, and every call after it give "".
-    EXPECT_EQ(r.out, "[abc]\n[def]\n[]\n[]\n[" + std::string(99, 'q') + "]\n[" + std::string(21, 'q') +
-                         "]\n[]\n[]\n");
+    EXPECT_EQ(r.out, "[abc]\n[def]\n[]\n[]\n[" + std::string(99, 'q') + "]\n[" +
+                         std::string(21, 'q') + "]\n[]\n[]\n");
 }
 
 // ---------------------------------------------------------------- minimisers
@@ -245,7 +249,9 @@ double quadratic(double x) {
 }
 
 double g_x1 = 0.0, g_x2 = 0.0;
-double joint(double x1, double x2) { return (x1 - 2.0) * (x1 - 2.0) + (x2 - 5.0) * (x2 - 5.0) + 0.5 * (x1 - 2.0) * (x2 - 5.0); }
+double joint(double x1, double x2) {
+    return (x1 - 2.0) * (x1 - 2.0) + (x2 - 5.0) * (x2 - 5.0) + 0.5 * (x1 - 2.0) * (x2 - 5.0);
+}
 double over_x1(double x) {
     g_points.push_back(x);
     return joint(x, g_x2);

@@ -14,10 +14,13 @@
 // (a whole run that prints its progress before it stops).
 inline ::testing::AssertionResult fatal_with_output(const ChildResult& r, const std::string& err) {
     if (r.timed_out) return ::testing::AssertionFailure() << "child killed after the time limit";
-    if (!r.exited) return ::testing::AssertionFailure() << "child did not exit (signal " << r.signal << ")";
-    if (r.status != 1) return ::testing::AssertionFailure() << "exit status " << r.status << ", stderr: " << r.err;
+    if (!r.exited)
+        return ::testing::AssertionFailure() << "child did not exit (signal " << r.signal << ")";
+    if (r.status != 1)
+        return ::testing::AssertionFailure() << "exit status " << r.status << ", stderr: " << r.err;
     if (r.err != err)
-        return ::testing::AssertionFailure() << "stderr is\n[" << r.err << "]\nexpected\n[" << err << "]";
+        return ::testing::AssertionFailure()
+               << "stderr is\n[" << r.err << "]\nexpected\n[" << err << "]";
     return ::testing::AssertionSuccess();
 }
 
@@ -35,7 +38,8 @@ constexpr unsigned fatal_time_limit = 60;
 
 // fn, run in a child process, ends it with exit status 1 and exactly this
 // message, within the time limit.
-inline ::testing::AssertionResult ends_fatally(const std::function<void()>& fn, const std::string& err) {
+inline ::testing::AssertionResult ends_fatally(const std::function<void()>& fn,
+                                               const std::string& err) {
     return fatal_with(run_in_child(fn, fatal_time_limit), err);
 }
 

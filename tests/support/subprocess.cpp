@@ -1,15 +1,15 @@
 #include "support/subprocess.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -87,7 +87,8 @@ ChildResult run_in_child(const std::function<void()>& fn, unsigned timeout_s) {
     return wait_child(pid, outfd, errfd, timeout_s);
 }
 
-ChildResult run_program(const std::vector<std::string>& argv, const std::string& cwd, unsigned timeout_s) {
+ChildResult run_program(const std::vector<std::string>& argv, const std::string& cwd,
+                        unsigned timeout_s) {
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);

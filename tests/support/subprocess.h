@@ -7,12 +7,12 @@
 #include <vector>
 
 struct ChildResult {
-    bool exited = false;    // ended by exit or return
-    int status = -1;        // exit status when exited
-    int signal = 0;         // terminating signal otherwise
-    bool timed_out = false; // killed after the time limit
-    std::string out;        // standard output, byte for byte
-    std::string err;        // standard error, byte for byte
+    bool exited = false;     // ended by exit or return
+    int status = -1;         // exit status when exited
+    int signal = 0;          // terminating signal otherwise
+    bool timed_out = false;  // killed after the time limit
+    std::string out;         // standard output, byte for byte
+    std::string err;         // standard error, byte for byte
 };
 
 // Runs fn in a forked child; a normal return counts as exit status 0.

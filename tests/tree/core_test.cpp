@@ -61,16 +61,20 @@ TEST(Records, SetNumber) {
     x.name = "B";
     x.setnumber({chars("A"), chars("B"), chars("C")});
     EXPECT_EQ(x.number, 1);
-    EXPECT_TRUE(ends_fatally([] {
-        identifier y;
-        y.name = "B";
-        y.setnumber({chars("B"), chars("B")});
-    }, "Two sequences in the data set have the same name!\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        identifier y;
-        y.name = "Q";
-        y.setnumber({chars("A"), chars("B ")});
-    }, "Taxon Q was not found in the following data set:\nA\nB \n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            identifier y;
+            y.name = "B";
+            y.setnumber({chars("B"), chars("B")});
+        },
+        "Two sequences in the data set have the same name!\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            identifier y;
+            y.name = "Q";
+            y.setnumber({chars("A"), chars("B ")});
+        },
+        "Taxon Q was not found in the following data set:\nA\nB \n"));
 }
 
 TEST(Queries, OnRootedTree) {
@@ -114,21 +118,27 @@ TEST(Queries, Failures) {
     EXPECT_FATAL(rooted_abc()->NB(1), "Index out of range in baum::NB(int i)\n");
     EXPECT_FATAL(rooted_abc()->NB(-1), "Index out of range in baum::NB(int i)\n");
     EXPECT_FATAL(rooted_abc()->whichone(nullptr), "Argument of whichone(baum *T) is NULL\n");
-    EXPECT_TRUE(ends_fatally([] {
-        baum* a = rooted_abc();
-        a->whichone(leaf_named(a, "B"));
-    }, "Node T could not be found in baum::whichone(baum *T)\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        baum* a = rooted_abc();
-        baum* x = a->NB(0);
-        x->neighbors[2].node = x->neighbors[1].node;
-        x->whichone(x->neighbors[1].node);
-    }, "One node appears twice in baum::whichone(baum *T)\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        baum* a = rooted_abc();
-        a->NB(0)->neighbors[1].isparent = true;
-        a->NB(0)->parent();
-    }, "There is more than one parent in baum::parent()\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum* a = rooted_abc();
+            a->whichone(leaf_named(a, "B"));
+        },
+        "Node T could not be found in baum::whichone(baum *T)\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum* a = rooted_abc();
+            baum* x = a->NB(0);
+            x->neighbors[2].node = x->neighbors[1].node;
+            x->whichone(x->neighbors[1].node);
+        },
+        "One node appears twice in baum::whichone(baum *T)\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum* a = rooted_abc();
+            a->NB(0)->neighbors[1].isparent = true;
+            a->NB(0)->parent();
+        },
+        "There is more than one parent in baum::parent()\n"));
 }
 
 TEST(Copy, DeepCopyMovesParentLastAndIsIndependent) {
@@ -190,21 +200,27 @@ TEST(Copy, TopologyOnly) {
     EXPECT_EQ(leaf_named(c, "B")->id.number, 1);
     delete c;
     delete t;
-    EXPECT_TRUE(ends_fatally([] {
-        baum t2("(A,B);", true);
-        baum c2(t2, false);
-    }, "Improper use of the topologyonly copy constructor of class baum\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        baum t2("(A,B);", true);
-        t2.neighbors[1].node = nullptr;
-        baum c2(t2);
-    }, "One tree node has a null pointer as neighbour\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        baum t2("(A,(B,C));", true);
-        baum* x = t2.NB(1);
-        x->neighbors[2].isparent = true;
-        baum c2(*x, true);
-    }, "More than one parent in the\ncopy constructor of class baum\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum t2("(A,B);", true);
+            baum c2(t2, false);
+        },
+        "Improper use of the topologyonly copy constructor of class baum\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum t2("(A,B);", true);
+            t2.neighbors[1].node = nullptr;
+            baum c2(t2);
+        },
+        "One tree node has a null pointer as neighbour\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum t2("(A,(B,C));", true);
+            baum* x = t2.NB(1);
+            x->neighbors[2].isparent = true;
+            baum c2(*x, true);
+        },
+        "More than one parent in the\ncopy constructor of class baum\n"));
 }
 
 TEST(Equality, TopologyRegardlessOfRootAndOrder) {

@@ -223,11 +223,12 @@ TEST(NeighborJoining, NestedNodesAgainstIndependentTranscription) {
         std::snprintf(buf, sizeof buf, "%.17g", s);
         sums += std::string(sums.empty() ? "" : " ") + buf;
     }
-    EXPECT_EQ(sums,
-              "1.5625 1.90625 5.0000000000000004e-06 5.0000000000000004e-06 5.0000000000000004e-06 "
-              "1.0000000000000001e-05 0.6718612500000003 0.031244999999999998 5.0000000000000004e-06 "
-              "0.34374750000000009 9.0000000000000002e-06 2.3281287499999999 1.0000000000000002e-06 "
-              "6.8437725000000009");
+    EXPECT_EQ(
+        sums,
+        "1.5625 1.90625 5.0000000000000004e-06 5.0000000000000004e-06 5.0000000000000004e-06 "
+        "1.0000000000000001e-05 0.6718612500000003 0.031244999999999998 5.0000000000000004e-06 "
+        "0.34374750000000009 9.0000000000000002e-06 2.3281287499999999 1.0000000000000002e-06 "
+        "6.8437725000000009");
     delete a;
 }
 
@@ -252,36 +253,75 @@ TEST(NeighborJoining, Failures) {
         std::string err;
     };
     const std::vector<tcase> cases{
-        {"a root that is not a leaf", {"A", "B", "C"}, as_read("(A,(B,C));"), 3, 3, 1.0, 3,
+        {"a root that is not a leaf",
+         {"A", "B", "C"},
+         as_read("(A,(B,C));"),
+         3,
+         3,
+         1.0,
+         3,
          "The Neighbor Joining algorithm works only with a leaf as the root!\n"},
-        {"a leaf number that is not a row", {"A", "B", "C", "D"}, at_a("(A,(B,C,D));"), 3, 3, 1.0, 3, err},
-        {"two leaves with one number", {"A", "B", "C", "D"},
+        {"a leaf number that is not a row",
+         {"A", "B", "C", "D"},
+         at_a("(A,(B,C,D));"),
+         3,
+         3,
+         1.0,
+         3,
+         err},
+        {"two leaves with one number",
+         {"A", "B", "C", "D"},
          [](dataset& ds) {
              baum* a = start_tree("(A,(B,C,D));", ds, "A");
              leaf_named(a, "D")->id.number = 1;
              return a;
          },
-         4, 4, 1.0, 4, err},
-        {"an inner node with two records", {"A", "B", "C"},
+         4,
+         4,
+         1.0,
+         4,
+         err},
+        {"an inner node with two records",
+         {"A", "B", "C"},
          [](dataset& ds) {
              baum* a = leaf_named(new baum("(A,(B,C));", true, ds), "A");
              a->reroot(nullptr);
              return a;
          },
-         3, 3, 1.0, 3, err},
-        {"too few active nodes: n - 2 would wrap", {"A", "B", "C"}, at_a("(A,(B,C));"), 3, 3, 1.0, 2, err},
+         3,
+         3,
+         1.0,
+         3,
+         err},
+        {"too few active nodes: n - 2 would wrap",
+         {"A", "B", "C"},
+         at_a("(A,(B,C));"),
+         3,
+         3,
+         1.0,
+         2,
+         err},
         {"a matrix that is not square", {"A", "B", "C"}, at_a("(A,(B,C));"), 3, 2, 1.0, 3, err},
-        {"no pair below the largest double", {"A", "B", "C"}, at_a("(A,(B,C));"), 3, 3, std::nan(""), 3, err},
+        {"no pair below the largest double",
+         {"A", "B", "C"},
+         at_a("(A,(B,C));"),
+         3,
+         3,
+         std::nan(""),
+         3,
+         err},
     };
     for (const tcase& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_FATAL({
-            dataset ds = make_ds(c.names);
-            baum* a = c.start(ds);
-            Matrix D(c.rows, std::vector<double>(c.cols, c.fill));
-            unsigned n = c.n;
-            a->NeighborJoining(D, n);
-        }, c.err);
+        EXPECT_FATAL(
+            {
+                dataset ds = make_ds(c.names);
+                baum* a = c.start(ds);
+                Matrix D(c.rows, std::vector<double>(c.cols, c.fill));
+                unsigned n = c.n;
+                a->NeighborJoining(D, n);
+            },
+            c.err);
     }
 }
 

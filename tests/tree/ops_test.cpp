@@ -148,22 +148,28 @@ TEST(Fusion, RootWithTwoChildrenAndFlags) {
     EXPECT_TRUE(a->neighbors[0].fixed);
     delete t;
 
-    EXPECT_TRUE(ends_fatally([] {
-        baum t2("(A,B);", true);
-        t2.neighbors[0].isparent = true;
-        t2.neighbors[1].isparent = true;
-        t2.fusenodes();
-    }, "Impossible: two neighbours are parents\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        baum t2("(A,B,C);", true);
-        t2.neighbors[2].node = nullptr;
-        t2.fuseblindnodes(false);
-    }, "Neighbor points to nil\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        baum t2("(A,B,C);", true);
-        t2.neighbors[1].node = nullptr;
-        t2.reroot(nullptr);
-    }, "Neighbor points to nil\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum t2("(A,B);", true);
+            t2.neighbors[0].isparent = true;
+            t2.neighbors[1].isparent = true;
+            t2.fusenodes();
+        },
+        "Impossible: two neighbours are parents\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum t2("(A,B,C);", true);
+            t2.neighbors[2].node = nullptr;
+            t2.fuseblindnodes(false);
+        },
+        "Neighbor points to nil\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum t2("(A,B,C);", true);
+            t2.neighbors[1].node = nullptr;
+            t2.reroot(nullptr);
+        },
+        "Neighbor points to nil\n"));
 }
 
 // Which child of a node [P, A, B, C] ends up linked directly after a split.
@@ -210,7 +216,8 @@ TEST(Split, OneDrawPerChildAndGroupOrder) {
         // sides by the rule: u in single precision below 0.5 is group 1
         idum = -seed;
         std::vector<int> side;
-        for (int i = 0; i < 5; ++i) side.push_back(static_cast<float>(randomunitintervall()) < 0.5f ? 1 : 2);
+        for (int i = 0; i < 5; ++i)
+            side.push_back(static_cast<float>(randomunitintervall()) < 0.5f ? 1 : 2);
         bool all1 = true, all2 = true;
         for (int s : side) (s == 1 ? all2 : all1) = false;
         if (all1) side[0] = 2;
@@ -219,13 +226,15 @@ TEST(Split, OneDrawPerChildAndGroupOrder) {
         check_tree(p);
         // leaves of the node's parts in list order: group 1 first
         std::string order, expect1, expect2;
-        for (int i = 0; i < 5; ++i) (side[i] == 1 ? expect1 : expect2) += std::string(1, "ABCDE"[i]);
+        for (int i = 0; i < 5; ++i)
+            (side[i] == 1 ? expect1 : expect2) += std::string(1, "ABCDE"[i]);
         for (size_t i = 1; i < x->neighbors.size(); ++i) {
             baum* c = x->NB(static_cast<int>(i));
             if (c->isLeaf()) {
                 order += c->id.name;
             } else {
-                for (size_t j = 0; j + 1 < c->neighbors.size(); ++j) order += c->NB(static_cast<int>(j))->id.name;
+                for (size_t j = 0; j + 1 < c->neighbors.size(); ++j)
+                    order += c->NB(static_cast<int>(j))->id.name;
             }
         }
         EXPECT_EQ(order, expect1 + expect2);
@@ -321,7 +330,8 @@ TEST(Bifurcate, RandomTreesBecomeBinaryWithRootPathsKept) {
 TEST(Bifurcate, DrawOrderTopDown) {
     idum = -56;
     std::vector<int> side;
-    for (int i = 0; i < 10; ++i) side.push_back(static_cast<float>(randomunitintervall()) < 0.5f ? 1 : 2);
+    for (int i = 0; i < 10; ++i)
+        side.push_back(static_cast<float>(randomunitintervall()) < 0.5f ? 1 : 2);
     ASSERT_EQ(side, (std::vector<int>{1, 1, 1, 2, 2, 1, 2, 2, 1, 1}));
     baum* p = start_tree("(P:1,(A:1,B:1,C:1,(D:1,E:1,F:1):1):1);", "P");
     EXPECT_EQ(draws_of([&] { p->bifurcate(true); }, 56), 10);
@@ -390,10 +400,27 @@ TEST(Swap, AllFourParentConfigurations) {
         n.T->neighbors[n.T->whichone(n.U)].fixed = false;
         n.U->neighbors[n.U->whichone(n.T)].fixed = false;
         baum *self, *u, *x, *y;
-        if (k == 0) { self = n.T; u = n.U; x = n.X; y = n.Y; }
-        else if (k == 1) { self = n.T; u = n.U; x = n.P; y = n.Y; }
-        else if (k == 2) { self = n.U; u = n.T; x = n.Z; y = n.P; }
-        else { self = n.U; u = n.T; x = n.Z; y = n.X; }
+        if (k == 0) {
+            self = n.T;
+            u = n.U;
+            x = n.X;
+            y = n.Y;
+        } else if (k == 1) {
+            self = n.T;
+            u = n.U;
+            x = n.P;
+            y = n.Y;
+        } else if (k == 2) {
+            self = n.U;
+            u = n.T;
+            x = n.Z;
+            y = n.P;
+        } else {
+            self = n.U;
+            u = n.T;
+            x = n.Z;
+            y = n.X;
+        }
         const int a = self->whichone(u), b = self->whichone(x), c = u->whichone(y);
         const int d = x->whichone(self), e = y->whichone(u);
         // X's branch unfixed, Y's fixed: the flags travel with the subtrees
@@ -476,33 +503,43 @@ TEST(Swap, RandomSwapsKeepInvariants) {
 }
 
 TEST(Swap, Failures) {
-    EXPECT_TRUE(ends_fatally([] {
-        baum* r = swap_tree();
-        SwapNodes n = swap_nodes(r);
-        const int a = n.T->whichone(n.U);
-        n.T->swapbr(a, a, 0);
-    }, "There are loops in the tree\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        baum* r = swap_tree();
-        SwapNodes n = swap_nodes(r);
-        n.T->swapbr(n.T->whichone(n.U), n.T->whichone(n.X), n.U->whichone(n.T));
-    }, "There are loops in the tree\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        baum* r = swap_tree();
-        SwapNodes n = swap_nodes(r);
-        n.U->neighbors[n.U->whichone(n.Y)].isparent = true;  // a broken tree
-        n.T->swapbr(n.T->whichone(n.U), n.T->whichone(n.P), n.U->whichone(n.Y));
-    }, "The tree seems to have more than one root!\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        baum* r = swap_tree();
-        SwapNodes n = swap_nodes(r);
-        n.T->swapbr(n.T->whichone(n.U), n.T->whichone(n.X), n.U->whichone(n.Y));
-    }, "Destroyed a branch which should have been fixed!\n"));
-    EXPECT_TRUE(ends_fatally([] {
-        baum* r = swap_tree();
-        SwapNodes n = swap_nodes(r);
-        n.T->swapbr(n.T->whichone(n.U), 7, 0);
-    }, "Index out of range in baum::NB(int i)\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum* r = swap_tree();
+            SwapNodes n = swap_nodes(r);
+            const int a = n.T->whichone(n.U);
+            n.T->swapbr(a, a, 0);
+        },
+        "There are loops in the tree\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum* r = swap_tree();
+            SwapNodes n = swap_nodes(r);
+            n.T->swapbr(n.T->whichone(n.U), n.T->whichone(n.X), n.U->whichone(n.T));
+        },
+        "There are loops in the tree\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum* r = swap_tree();
+            SwapNodes n = swap_nodes(r);
+            n.U->neighbors[n.U->whichone(n.Y)].isparent = true;  // a broken tree
+            n.T->swapbr(n.T->whichone(n.U), n.T->whichone(n.P), n.U->whichone(n.Y));
+        },
+        "The tree seems to have more than one root!\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum* r = swap_tree();
+            SwapNodes n = swap_nodes(r);
+            n.T->swapbr(n.T->whichone(n.U), n.T->whichone(n.X), n.U->whichone(n.Y));
+        },
+        "Destroyed a branch which should have been fixed!\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum* r = swap_tree();
+            SwapNodes n = swap_nodes(r);
+            n.T->swapbr(n.T->whichone(n.U), 7, 0);
+        },
+        "Index out of range in baum::NB(int i)\n"));
 }
 
 TEST(BranchLength, FixedBranchNearZero) {
@@ -597,10 +634,12 @@ TEST(BranchLength, UnfixedUniformAndShiftnodes) {
     EXPECT_EQ(leaf_named(r, "C")->neighbors[0].brl, y);
     check_tree(r);
     delete r;
-    EXPECT_TRUE(ends_fatally([] {
-        baum* t = start_tree("(A,(B,C));", "A");
-        t->shiftnodes(0.1, 1);
-    }, "Index out of range in baum::NB(int i)\n"));
+    EXPECT_TRUE(ends_fatally(
+        [] {
+            baum* t = start_tree("(A,(B,C));", "A");
+            t->shiftnodes(0.1, 1);
+        },
+        "Index out of range in baum::NB(int i)\n"));
 }
 
 TEST(Rndchild, UniformOverOtherRecords) {
@@ -627,7 +666,8 @@ TEST(Rndchild, UniformOverOtherRecords) {
             }
         }
     }
-    for (int i : {-1, 3}) EXPECT_FATAL(x->rndchild(i), "Argument to function rndchild out of range\n");
+    for (int i : {-1, 3})
+        EXPECT_FATAL(x->rndchild(i), "Argument to function rndchild out of range\n");
     EXPECT_FATAL(r->rndchild(0), "Argument to function rndchild out of range\n");
     delete r;
 }
@@ -688,7 +728,8 @@ TEST(Enumeration, RandomTrees) {
                     if (!v->isLeaf()) ++expect_intnodes;
                 }
         EXPECT_EQ(static_cast<int>(inner.size()), expect_inner);
-        EXPECT_EQ(static_cast<int>(inner.size()), static_cast<int>(r->numleaves() + r->NB(0)->numleaves()) - 3);
+        EXPECT_EQ(static_cast<int>(inner.size()),
+                  static_cast<int>(r->numleaves() + r->NB(0)->numleaves()) - 3);
         std::vector<baum*> in;
         r->intnodes(in);
         EXPECT_EQ(static_cast<int>(in.size()), expect_intnodes);

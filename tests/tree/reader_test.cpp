@@ -46,10 +46,12 @@ TEST(Clustal, Failures) {
     // a folder opens as a stream, and fails at the first read
     const std::string dir = make_temp_dir();
     EXPECT_FATAL(clustal c(dir.c_str()), "cannot read file " + dir + "\n");
-    EXPECT_TRUE(ends_fatally([&] {
-        std::ifstream in(dir);
-        clustal c(in);
-    }, "cannot read the guide tree file\n"));
+    EXPECT_TRUE(ends_fatally(
+        [&] {
+            std::ifstream in(dir);
+            clustal c(in);
+        },
+        "cannot read the guide tree file\n"));
 }
 
 TEST(Clustal, FromOpenStream) {
@@ -94,8 +96,8 @@ TEST(Clustal, TextReadWithoutReportingFaults) {
 
 TEST(GuideTree, LeafCandidatesHoldEveryLeafName) {
     const char* texts[] = {
-        "(A,B);", "(A:1,(B:2,C:3)x:4);", "(A:1,(B:0.5):0.7,(C):0.7);", "(A;,B);", "(a:b:1,c);",
-        "(((A:1,B:2):3),C);", "((s1,s10,s100),s1000);", "(A,(B,C)):1:2;",
+        "(A,B);",     "(A:1,(B:2,C:3)x:4);", "(A:1,(B:0.5):0.7,(C):0.7);", "(A;,B);",
+        "(a:b:1,c);", "(((A:1,B:2):3),C);",  "((s1,s10,s100),s1000);",     "(A,(B,C)):1:2;",
     };
     for (const char* t : texts) {
         baum* tree = new baum(t, true);
@@ -104,7 +106,8 @@ TEST(GuideTree, LeafCandidatesHoldEveryLeafName) {
         while (!todo.empty()) {
             baum* x = todo.back();
             todo.pop_back();
-            EXPECT_TRUE(!x->isLeaf() || cand.contains(chars(x->id.name))) << t << ": " << x->id.name;
+            EXPECT_TRUE(!x->isLeaf() || cand.contains(chars(x->id.name)))
+                << t << ": " << x->id.name;
             for (auto& nb : x->neighbors)
                 if (!nb.isparent && nb.node) todo.push_back(nb.node);
         }
@@ -128,7 +131,8 @@ TEST(GuideTree, LeafCandidatesHoldEveryLeafName) {
         {"(((A:1,B:2):3),C);", "(A:1,B:2)", true},
     };
     for (const tcase& c : cases)
-        EXPECT_EQ(leaf_candidates(c.text).contains(chars(c.name)), c.candidate) << c.text << " " << c.name;
+        EXPECT_EQ(leaf_candidates(c.text).contains(chars(c.name)), c.candidate)
+            << c.text << " " << c.name;
 }
 
 struct ShapeCase {
@@ -235,7 +239,8 @@ TEST(GuideTree, DataSetMatching) {
     EXPECT_FATAL(baum t("(A,B,Z);", true, ds),
                  "Taxon Z was not found in the following data set:\nA\nB\nC\n");
     dataset dup = make_ds({"A", "B", "A"});
-    EXPECT_FATAL(baum t("(A,B);", true, dup), "Two sequences in the data set have the same name!\n");
+    EXPECT_FATAL(baum t("(A,B);", true, dup),
+                 "Two sequences in the data set have the same name!\n");
     // a duplicate that no leaf names goes unnoticed; unnamed rows are dropped
     baum t("(B,C);", true, ds);
     EXPECT_EQ(t.numleaves(), 2u);
@@ -261,7 +266,8 @@ TEST(GuideTree, MatchesPhylipNames) {
 // the innermost holds L(levels-1) and Z.
 std::string caterpillar(unsigned levels) {
     std::string t;
-    for (unsigned i = 0; i + 1 < levels; ++i) t += "(L" + std::to_string(i) + ":" + std::to_string(i % 7 + 1) + ",";
+    for (unsigned i = 0; i + 1 < levels; ++i)
+        t += "(L" + std::to_string(i) + ":" + std::to_string(i % 7 + 1) + ",";
     t += "(L" + std::to_string(levels - 1) + ":1,Z:2)";
     for (unsigned i = 0; i + 1 < levels; ++i) t += ":0.5)";
     return t + ";";

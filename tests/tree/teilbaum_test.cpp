@@ -162,33 +162,43 @@ TEST(Teilbaum, RandomColumns) {
 
 TEST(Teilbaum, Failures) {
     auto tree = [] { return start_tree("(A:1,(B:2,C:3):4);", "A"); };
-    EXPECT_TRUE(ends_fatally([&] {
-        std::vector<std::string> names{"A", "B", "C"};
-        std::vector<char> column = col("--");
-        tree()->teilbaum(names, column);
-    }, "Unequal numbers of identifiers and of sequences in abuse_fix\n3\t2\n"));
-    EXPECT_TRUE(ends_fatally([&] {
-        std::vector<std::string> names{"A", "B", "C"};
-        std::vector<char> column = col("-_-");
-        tree()->teilbaum(names, column);
-    }, "Lost tree\n"));
-    EXPECT_TRUE(ends_fatally([&] {
-        std::vector<std::string> names{"A", "B", "C", "Q"};
-        std::vector<char> column = col("-_-x");
-        tree()->teilbaum(names, column);
-    }, "At least one of the names was not found in the tree\n"));
-    EXPECT_TRUE(ends_fatally([&] {
-        std::vector<std::string> names{"A", "B"};
-        std::vector<char> column = col("xx");
-        tree()->teilbaum(names, column);
-    }, "A leaf of the tree was not found among the names in abuse_fix\n"));
-    EXPECT_TRUE(ends_fatally([&] {
-        dataset ds = make_ds({"A", "A", "B"});
-        baum star(ds);
-        std::vector<std::string> names{"A", "B", "C"};
-        std::vector<char> column = col("xxx");
-        star.teilbaum(names, column);
-    }, "One name was found twice in the tree\n"));
+    EXPECT_TRUE(ends_fatally(
+        [&] {
+            std::vector<std::string> names{"A", "B", "C"};
+            std::vector<char> column = col("--");
+            tree()->teilbaum(names, column);
+        },
+        "Unequal numbers of identifiers and of sequences in abuse_fix\n3\t2\n"));
+    EXPECT_TRUE(ends_fatally(
+        [&] {
+            std::vector<std::string> names{"A", "B", "C"};
+            std::vector<char> column = col("-_-");
+            tree()->teilbaum(names, column);
+        },
+        "Lost tree\n"));
+    EXPECT_TRUE(ends_fatally(
+        [&] {
+            std::vector<std::string> names{"A", "B", "C", "Q"};
+            std::vector<char> column = col("-_-x");
+            tree()->teilbaum(names, column);
+        },
+        "At least one of the names was not found in the tree\n"));
+    EXPECT_TRUE(ends_fatally(
+        [&] {
+            std::vector<std::string> names{"A", "B"};
+            std::vector<char> column = col("xx");
+            tree()->teilbaum(names, column);
+        },
+        "A leaf of the tree was not found among the names in abuse_fix\n"));
+    EXPECT_TRUE(ends_fatally(
+        [&] {
+            dataset ds = make_ds({"A", "A", "B"});
+            baum star(ds);
+            std::vector<std::string> names{"A", "B", "C"};
+            std::vector<char> column = col("xxx");
+            star.teilbaum(names, column);
+        },
+        "One name was found twice in the tree\n"));
 }
 
 // The marks are set on every branch, also after a present leaf was seen:

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "sequence/data.h"
-#include "support/fatal.h"
 #include "sequence/random.h"
+#include "support/fatal.h"
 #include "tree/treespec.h"
 
 namespace treetest {
@@ -34,7 +34,9 @@ inline baum* start_tree(const std::string& text, const std::string& rootname) {
     return r;
 }
 
-inline std::vector<char> chars(const std::string& s) { return std::vector<char>(s.begin(), s.end()); }
+inline std::vector<char> chars(const std::string& s) {
+    return std::vector<char>(s.begin(), s.end());
+}
 
 // Nucleotide data set with the given names, every row "ACGT".
 inline dataset make_ds(const std::vector<std::string>& names) {

@@ -189,6 +189,13 @@ mult_alignment::mult_alignment(eingabe_parameter P, int type) {
     std::vector<bool> named(file.names.size(), false);
     for_leaves(tree,
                [&named](baum* leaf) { named[static_cast<std::size_t>(leaf->id.number)] = true; });
+    // A leaf whose row the reader passed over would align an empty sequence.
+    if (candidates)
+        for (std::size_t i = 0; i < named.size(); ++i)
+            if (named[i] && !candidates->contains(file.names[i]))
+                fatal(
+                    "Internal error: the guide tree names a sequence whose residues were not "
+                    "read\n");
     std::vector<int> row_of(file.names.size(), -1);
     dataset ds;
     for (std::size_t i = 0; i < named.size(); ++i) {

@@ -2,10 +2,7 @@
 // run with the summary and the three result files.
 #include "sampler/quillmar.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <cerrno>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -137,28 +134,14 @@ bool appendable(const std::string& name) {
 }
 
 // Appends a finished text to a result file; returns the message of a
-// failure, empty on success. A regular file that cannot take the whole text
-// is cut back to its earlier length, so it never holds part of a record.
+// failure, empty on success. The file never holds part of a record.
 std::string append_result(const std::string& name, const std::string& text) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return "Cannot open output file " + name + "\n";
-    struct stat st;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const off_t earlier = regular ? st.st_size : 0;
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0) done += static_cast<std::size_t>(n);
-        else if (n < 0 && errno == EINTR) continue;
-        else ok = false;
+    switch (append_whole(name, text)) {
+    case append_outcome::written: return "";
+    case append_outcome::not_opened: return "Cannot open output file " + name + "\n";
+    case append_outcome::not_written: break;
     }
-    if (!ok && regular) {
-        while (::ftruncate(fd, earlier) != 0 && errno == EINTR) {
-        }
-    }
-    if (::close(fd) != 0 && errno != EINTR) ok = false;
-    if (!ok) return "Cannot write output file " + name + "\n";
-    return "";
+    return "Cannot write output file " + name + "\n";
 }
 
 }  // namespace
@@ -181,12 +164,13 @@ int quillmar_run(int argc, char** argv) {
     }
 
     refuse_shared_names(P, argv[1]);
+    // A result file that cannot be opened is found before the run, not after,
+    // and before anything is written.
+    for (const std::string* name : {&P.files.outalign, &P.files.outtree, &P.files.outparam})
+        if (!appendable(*name)) fatal("Cannot open output file ", *name, "\n");
     if (!append_seed())
         warn("WARNING: Cannot write the seed file ", seed_file, "; the seed of this run is ",
              last_seed(), "\n");
-    // A result file that cannot be opened is found before the run, not after.
-    for (const std::string* name : {&P.files.outalign, &P.files.outtree, &P.files.outparam})
-        if (!appendable(*name)) fatal("Cannot open output file ", *name, "\n");
     std::ofstream log(P.files.logfile, std::ios::out | std::ios::trunc);
     if (!log) fatal("Cannot open logfile ", P.files.logfile, "\n");
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <string>
 
 int idum = 0;
 
@@ -78,10 +79,7 @@ void initrandom() { seed_from(static_cast<unsigned int>(std::time(nullptr))); }
 
 bool append_seed() {
     if (!seeded) return true;
-    std::ofstream out(seed_file, std::ios::app);
-    out << seed_given << "\n";
-    out.close();
-    return !out.fail();
+    return append_whole(seed_file, std::to_string(seed_given) + "\n") == append_outcome::written;
 }
 
 unsigned int last_seed() { return seed_given; }

@@ -385,7 +385,7 @@ TEST(CliFail, UnopenableResultFileStopsBeforeTheRun) {
         EXPECT_TRUE(fatal_with(r, "Cannot open output file " + c.name + "\n")) << c.line;
         EXPECT_EQ(read_file(dir + "/run.log"), "old log\n") << c.line;
         EXPECT_EQ(read_file(dir + "/result.phy"), "earlier\n") << c.line;
-        for (const char* f : {"/result.tree", "/result.param"})
+        for (const char* f : {"/result.tree", "/result.param", "/Zufallszahl"})
             EXPECT_FALSE(exists(dir + f)) << c.line << f;
     }
 }
@@ -534,22 +534,55 @@ TEST(CliRun, DevicesMayBeNamedMoreThanOnce) {
     }
 }
 
+// A seed file that cannot take the seed line keeps what it held: a folder,
+// or a file with room for only part of the line.
 TEST(CliRun, UnwritableSeedFileGivesAWarning) {
-    std::string dir = setup(control("JC69", "maxsteps = 0\n"));
-    ASSERT_EQ(mkdir((dir + "/Zufallszahl").c_str(), 0755), 0);
-    const long long t0 = static_cast<long long>(std::time(nullptr));
-    ChildResult r = run(dir, {"control.txt", "0"});
-    const long long t1 = static_cast<long long>(std::time(nullptr));
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(
-        r.err, m,
-        std::regex(
-            "WARNING: Cannot write the seed file Zufallszahl; the seed of this run is ([0-9]+)\n")))
-        << r.err;
-    EXPECT_GE(std::stoll(m[1]), t0);
-    EXPECT_LE(std::stoll(m[1]), t1);
-    EXPECT_FALSE(read_file(dir + "/result.param").empty());
+    struct tcase {
+        const char* what;
+        std::string earlier;  // content of the seed file, "/" for a folder
+        rlim_t limit;         // largest file the run may write
+    };
+    // The tree and parameter records fit under 128 bytes; the seed line
+    // takes 11.
+    const std::string full(119, '1');
+    const std::vector<tcase> cases{{"a folder", "/", RLIM_INFINITY},
+                                   {"room for part of the line", full + "\n", 128}};
+    for (const auto& c : cases) {
+        std::string dir =
+            setup(control("JC69", "maxsteps = 0\n", "logfile = /dev/null\noutalign = /dev/null\n"));
+        const std::string seed = dir + "/Zufallszahl";
+        if (c.earlier == "/") {
+            ASSERT_EQ(mkdir(seed.c_str(), 0755), 0);
+        } else {
+            write_file(seed, c.earlier);
+        }
+        const long long t0 = static_cast<long long>(std::time(nullptr));
+        ChildResult r = run_in_child(
+            [&] {
+                if (chdir(dir.c_str()) != 0) _exit(9);
+                const rlimit fsize{c.limit, c.limit};
+                setrlimit(RLIMIT_FSIZE, &fsize);
+                std::signal(SIGXFSZ, SIG_IGN);
+                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0",
+                      static_cast<char*>(nullptr));
+                _exit(127);
+            },
+            300);
+        const long long t1 = static_cast<long long>(std::time(nullptr));
+        ASSERT_EQ(r.status, 0) << c.what << ": " << r.err;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(
+            r.err, m,
+            std::regex("WARNING: Cannot write the seed file Zufallszahl; the seed of this run is "
+                       "([0-9]+)\n")))
+            << c.what << ": " << r.err;
+        EXPECT_GE(std::stoll(m[1]), t0);
+        EXPECT_LE(std::stoll(m[1]), t1);
+        EXPECT_FALSE(read_file(dir + "/result.param").empty()) << c.what;
+        if (c.earlier != "/") {
+            EXPECT_EQ(read_file(seed), c.earlier) << c.what;
+        }
+    }
 }
 
 // A FIFO is opened once, when its record is written; a reader that waits

@@ -472,6 +472,22 @@ TEST(CliFail, SeedFileSharedWithAnotherFileIsRefused) {
     }
 }
 
+// Runs the program on control.txt in dir, type 0, with no file larger than
+// limit bytes; a write past the limit fails instead of ending the process.
+ChildResult run_with_file_limit(const std::string& dir, rlim_t limit) {
+    return run_in_child(
+        [&] {
+            if (chdir(dir.c_str()) != 0) _exit(9);
+            const rlimit fsize{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &fsize);
+            std::signal(SIGXFSZ, SIG_IGN);
+            execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        },
+        300);
+}
+
 // A result append that fails leaves the file as it was: an earlier file
 // keeps exactly its bytes, one the run created holds nothing.
 TEST(CliFail, FailedAppendLeavesNoPartOfARecord) {
@@ -490,17 +506,7 @@ TEST(CliFail, FailedAppendLeavesNoPartOfARecord) {
         std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
         const std::string before = std::string(c.earlier, 'x');
         if (c.earlier > 0) write_file(dir + "/result.phy", before);
-        ChildResult r = run_in_child(
-            [&] {
-                if (chdir(dir.c_str()) != 0) _exit(9);
-                const rlimit fsize{c.limit, c.limit};
-                setrlimit(RLIMIT_FSIZE, &fsize);
-                std::signal(SIGXFSZ, SIG_IGN);
-                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0",
-                      static_cast<char*>(nullptr));
-                _exit(127);
-            },
-            300);
+        ChildResult r = run_with_file_limit(dir, c.limit);
         // The run's progress lines precede the stop on standard output.
         EXPECT_TRUE(fatal_with_output(r, "Cannot write output file result.phy\n")) << c.line;
         if (c.line.empty()) {
@@ -557,17 +563,7 @@ TEST(CliRun, UnwritableSeedFileGivesAWarning) {
             write_file(seed, c.earlier);
         }
         const long long t0 = static_cast<long long>(std::time(nullptr));
-        ChildResult r = run_in_child(
-            [&] {
-                if (chdir(dir.c_str()) != 0) _exit(9);
-                const rlimit fsize{c.limit, c.limit};
-                setrlimit(RLIMIT_FSIZE, &fsize);
-                std::signal(SIGXFSZ, SIG_IGN);
-                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0",
-                      static_cast<char*>(nullptr));
-                _exit(127);
-            },
-            300);
+        ChildResult r = run_with_file_limit(dir, c.limit);
         const long long t1 = static_cast<long long>(std::time(nullptr));
         ASSERT_EQ(r.status, 0) << c.what << ": " << r.err;
         std::smatch m;

@@ -1,5 +1,6 @@
 #include "sequence/random.h"
 
+#include "sequence/outfile.h"
 #include "sequence/util.h"
 
 #include <cfloat>

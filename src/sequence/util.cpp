@@ -1,9 +1,6 @@
 #include "sequence/util.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -23,27 +20,6 @@ void fatal_text(const std::string& text) {
 void warn_text(const std::string& text) {
     std::cerr << text;
     std::cerr.flush();
-}
-
-append_outcome append_whole(const std::string& name, const std::string& text) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return append_outcome::not_opened;
-    struct stat st;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const off_t earlier = regular ? st.st_size : 0;
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0) done += static_cast<std::size_t>(n);
-        else if (n < 0 && errno == EINTR) continue;
-        else ok = false;
-    }
-    if (!ok && regular) {
-        while (::ftruncate(fd, earlier) != 0 && errno == EINTR) {
-        }
-    }
-    if (::close(fd) != 0 && errno != EINTR) ok = false;
-    return ok ? append_outcome::written : append_outcome::not_written;
 }
 
 void maerror(const char* step) {

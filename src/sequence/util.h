@@ -38,12 +38,6 @@ void warn(const A&... parts) {
     warn_text(os.str());
 }
 
-// Appends a text to a file, created if it does not exist. A regular file
-// that cannot take the whole text is cut back to its earlier length, so it
-// never holds part of it.
-enum class append_outcome { written, not_opened, not_written };
-append_outcome append_whole(const std::string& name, const std::string& text);
-
 // Out-of-memory stop: the one failure reported on standard output.
 [[noreturn]] void maerror(const char* step);
 

@@ -278,6 +278,30 @@ TEST(CliFail, MissingSequenceFileLeavesLogTruncated) {
         EXPECT_FALSE(exists(dir + f)) << f;
 }
 
+// A run refused for a file it names leaves no seed line; each fault is still
+// reported where it was before.
+TEST(CliFail, RunRefusedForAFileWritesNoSeedLine) {
+    struct tcase {
+        std::string line;  // FILES line
+        std::string err;
+    };
+    const std::vector<tcase> cases{
+        {"logfile = nod/l.log\n", "Cannot open logfile nod/l.log\n"},
+        {"logfile = sub\n", "Cannot open logfile sub\n"},
+        {"infile = none.fasta\n", "Cannot open sequence file none.fasta\n"},
+        {"infile = sub\n", "Cannot read the sequence file\n"},
+        {"guidetree = none.tree\n", "cannot open file none.tree\n"},
+        {"guidetree = sub\n", "cannot read file sub\n"},
+    };
+    for (const auto& c : cases) {
+        std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
+        mkdir((dir + "/sub").c_str(), 0755);
+        ChildResult r = run(dir, {"control.txt", "0"});
+        EXPECT_TRUE(fatal_with(r, c.err)) << c.line;
+        EXPECT_FALSE(exists(dir + "/Zufallszahl")) << c.line;
+    }
+}
+
 TEST(CliFail, OneSequence) {
     std::string dir = setup(control("JC69", "maxsteps = 0\n"), ">a\nACGT\n", "(a);\n");
     ChildResult r = run(dir, {"control.txt", "1"});
@@ -372,7 +396,14 @@ TEST(CliFail, UnopenableResultFileStopsBeforeTheRun) {
         // relative to the link's folder, where there is no nodir
         {"outparam = sub/p.lnk\n", "sub/p.lnk", {"nodir", "sub", "sub/p.lnk", "nodir/p"}},
         // a loop of links
-        {"", "result.param", {"result.param", "loop", "loop", "result.param"}}};
+        {"", "result.param", {"result.param", "loop", "loop", "result.param"}},
+        // every part before a ".." must be a folder
+        {"outalign = nod/../ali.phy\n", "nod/../ali.phy"},
+        {"outalign = seqs.fasta/../ali.phy\n", "seqs.fasta/../ali.phy"},
+        {"outtree = gl/../t.tree\n", "gl/../t.tree", {"gl", "seqs.fasta"}},
+        {"", "result.param", {"result.param", "nod/../p.param"}},
+        // not the tree file result.tree, which is no reason to refuse it
+        {"outparam = nod/../result.tree\n", "nod/../result.tree"}};
     for (const auto& c : cases) {
         std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
         mkdir((dir + "/sub").c_str(), 0755);
@@ -473,14 +504,14 @@ TEST(CliFail, SeedFileSharedWithAnotherFileIsRefused) {
 }
 
 // Runs the program on control.txt in dir, type 0, with no file larger than
-// limit bytes; a write past the limit fails instead of ending the process.
+// limit bytes and SIGXFSZ at its default, as a shell's ulimit -f gives it.
 ChildResult run_with_file_limit(const std::string& dir, rlim_t limit) {
     return run_in_child(
         [&] {
             if (chdir(dir.c_str()) != 0) _exit(9);
             const rlimit fsize{limit, limit};
             setrlimit(RLIMIT_FSIZE, &fsize);
-            std::signal(SIGXFSZ, SIG_IGN);
+            std::signal(SIGXFSZ, SIG_DFL);
             execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0",
                   static_cast<char*>(nullptr));
             _exit(127);
@@ -501,7 +532,8 @@ TEST(CliFail, FailedAppendLeavesNoPartOfARecord) {
     // log holds all three.
     const std::vector<tcase> cases{
         {"", 4096, 4000, {"result.tree", "result.param"}},
-        {"logfile = /dev/null\n", 128, 0, {"result.tree", "result.param"}}};
+        {"logfile = /dev/null\n", 128, 0, {"result.tree", "result.param"}},
+        {"logfile = /dev/null\n", 1024, 1020, {"result.tree", "result.param"}}};
     for (const auto& c : cases) {
         std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
         const std::string before = std::string(c.earlier, 'x');
@@ -614,15 +646,16 @@ TEST(CliRun, FifoResultFileIsOpenedOnceAtTheEnd) {
     EXPECT_TRUE(starts_with(got, "(")) << got;
 }
 
-// The log entry is in the file when its progress line arrives: a run killed
-// then keeps it.
-TEST(CliRun, LogEntryIsInTheFileWhenReported) {
-    std::string dir = setup(control("JC69", "maxsteps = 1000000\nreportafter = 1000000\n"));
+// Runs the program on control.txt in dir with standard output to a pipe,
+// reads what arrives until enough(text) holds, the output ends or 300 s
+// pass, then kills the run. True when the run was still going then.
+bool read_while_running(const std::string& dir, const char* type,
+                        const std::function<bool(const std::string&)>& enough, std::string& text) {
     int out[2];
-    ASSERT_EQ(pipe(out), 0);
+    if (pipe(out) != 0) return false;
     std::fflush(nullptr);
     const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
+    if (pid < 0) return false;
     if (pid == 0) {
         alarm(300);
         dup2(out[1], 1);
@@ -632,13 +665,12 @@ TEST(CliRun, LogEntryIsInTheFileWhenReported) {
         dup2(null, 0);
         dup2(null, 2);
         if (chdir(dir.c_str()) != 0) _exit(9);
-        execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0", static_cast<char*>(nullptr));
+        execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", type, static_cast<char*>(nullptr));
         _exit(127);
     }
     ::close(out[1]);
-    const std::string prefix = "log likelihood after 0 steps: ";
-    std::string text;
-    for (int waited = 0; waited < 300 && text.find('\n', text.find(prefix)) == std::string::npos;) {
+    text.clear();
+    for (int waited = 0; waited < 300 && !enough(text);) {
         pollfd p{out[0], POLLIN, 0};
         if (poll(&p, 1, 1000) == 0) {
             ++waited;
@@ -653,7 +685,29 @@ TEST(CliRun, LogEntryIsInTheFileWhenReported) {
     int status = 0;
     waitpid(pid, &status, 0);
     ::close(out[0]);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was stopped";
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+// Whether every piece stands at the start of a whole line of text.
+bool whole_lines(const std::string& text, const strings& pieces) {
+    const std::string t = "\n" + text;
+    for (const auto& p : pieces) {
+        const std::size_t at = t.find("\n" + p);
+        if (at == std::string::npos || t.find('\n', at + 1 + p.size()) == std::string::npos)
+            return false;
+    }
+    return true;
+}
+
+// The log entry is in the file when its progress line arrives: a run killed
+// then keeps it.
+TEST(CliRun, LogEntryIsInTheFileWhenReported) {
+    std::string dir = setup(control("JC69", "maxsteps = 1000000\nreportafter = 1000000\n"));
+    const std::string prefix = "log likelihood after 0 steps: ";
+    std::string text;
+    const bool running = read_while_running(
+        dir, "0", [&](const std::string& t) { return whole_lines(t, {prefix}); }, text);
+    ASSERT_TRUE(running) << "the run ended before it was stopped";
     const std::size_t at = text.find(prefix);
     ASSERT_NE(at, std::string::npos) << text;
     const std::string L = text.substr(at + prefix.size(), text.find('\n', at) - at - prefix.size());
@@ -730,9 +784,8 @@ TEST(CliRun, NoStepsExactOutput) {
     }
 }
 
-// Standard output to a file is block-buffered. The run is ended by the
-// signal of its log outgrowing a file-size limit, a few steps in; lines that
-// were not flushed by then are lost.
+// Standard output to a pipe or a file is block-buffered: every start-up and
+// progress line arrives while the run goes on.
 TEST(CliRun, ProgressLinesArriveWhileTheRunGoesOn) {
     struct tcase {
         const char* type;
@@ -747,24 +800,12 @@ TEST(CliRun, ProgressLinesArriveWhileTheRunGoesOn) {
           "steps: "}},
     };
     for (const auto& c : cases) {
-        std::string dir = setup(control("JC69", "reportafter = 1\n"));
-        ChildResult r = run_in_child(
-            [&] {
-                if (chdir(dir.c_str()) != 0) _exit(9);
-                const rlimit fsize{4096, 4096}, core{0, 0};
-                setrlimit(RLIMIT_FSIZE, &fsize);
-                setrlimit(RLIMIT_CORE, &core);
-                std::signal(SIGXFSZ, SIG_DFL);
-                execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", c.type,
-                      static_cast<char*>(nullptr));
-                _exit(127);
-            },
-            300);
-        ASSERT_FALSE(r.exited) << r.err;
-        EXPECT_EQ(r.signal, SIGXFSZ);
-        const std::string out = "\n" + r.out;
-        for (auto& p : c.pieces)
-            EXPECT_NE(out.find("\n" + p), std::string::npos) << c.type << ": " << p;
+        std::string dir = setup(control("JC69", "maxsteps = 1000000\nreportafter = 1000000\n"));
+        std::string text;
+        const bool running = read_while_running(
+            dir, c.type, [&](const std::string& t) { return whole_lines(t, c.pieces); }, text);
+        EXPECT_TRUE(running) << c.type << ": the run ended before its lines arrived";
+        EXPECT_TRUE(whole_lines(text, c.pieces)) << c.type << ": " << text;
     }
 }
 

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -120,10 +120,22 @@ void warn_unnamed(const std::vector<std::vector<char>>& names, const std::vector
              missing);
 }
 
-// The result alignment writes ten characters of a name; names that agree in
-// those are listed in groups, each in data-set order.
+// The result alignment writes ten characters of a name and the result tree
+// the whole name: longer names are listed in data-set order, then those
+// that agree in their first ten in groups, each in data-set order.
 void warn_cut_names(const std::vector<std::vector<char>>& names) {
     constexpr std::size_t kept = 10;
+    std::string longer;
+    for (const auto& name : names)
+        if (name.size() > kept) {
+            longer.append(name.begin(), name.end());
+            longer += "\n";
+        }
+    if (!longer.empty())
+        warn(
+            "WARNING: The result alignment keeps only the first ten characters of each name, "
+            "and cuts these, which the result tree keeps whole:\n",
+            longer);
     std::unordered_map<std::string, std::size_t> group_of;
     std::vector<std::vector<std::size_t>> groups;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -156,19 +168,19 @@ mult_alignment::mult_alignment(eingabe_parameter P, int type) {
     std::ifstream in(seqname);
     if (!in) fatal("Cannot open sequence file ", seqname, "\n");
 
-    // Only the rows of names the guide tree may give a leaf are stored. A
-    // guide-tree file that does not read cleanly keeps every row; its fault
-    // is reported below, after those of the sequence file.
+    // Only the rows of the guide tree's leaves are stored. A guide tree that
+    // does not read cleanly keeps every row; its fault is reported below,
+    // after those of the sequence file.
     const char* guidename = P.files.guidetree.c_str();
     std::string guide;
     const bool guide_read = read_guide_text(guidename, guide);
+    std::unordered_set<std::string> leaves;
+    const bool filtered = guide_read && guide_leaf_names(guide, leaves);
+    auto is_leaf = [&leaves](const std::vector<char>& name) {
+        return leaves.count(std::string(name.begin(), name.end())) != 0;
+    };
     row_filter wanted;
-    std::unique_ptr<leaf_candidates> candidates;
-    if (guide_read) {
-        candidates = std::make_unique<leaf_candidates>(guide);
-        const leaf_candidates* c = candidates.get();
-        wanted = [c](const std::vector<char>& name) { return c->contains(name); };
-    }
+    if (filtered) wanted = is_leaf;
     dataset file(in, P.files.format, wanted);
     if (file.spez() < 2)
         fatal("There are ", file.spez(), " sequences.\n", "There is nothing to align.\n");
@@ -190,9 +202,9 @@ mult_alignment::mult_alignment(eingabe_parameter P, int type) {
     for_leaves(tree,
                [&named](baum* leaf) { named[static_cast<std::size_t>(leaf->id.number)] = true; });
     // A leaf whose row the reader passed over would align an empty sequence.
-    if (candidates)
+    if (filtered)
         for (std::size_t i = 0; i < named.size(); ++i)
-            if (named[i] && !candidates->contains(file.names[i]))
+            if (named[i] && !is_leaf(file.names[i]))
                 fatal(
                     "Internal error: the guide tree names a sequence whose residues were not "
                     "read\n");

@@ -44,10 +44,6 @@ scan_result scan_guide(std::istream& in, std::string& out) {
     return scan_result::no_semicolon;
 }
 
-bool delimiter(char c) { return c == '(' || c == ')' || c == ',' || c == ':' || c == ';'; }
-bool opens_leaf(char c) { return c == '(' || c == ','; }
-bool closes_leaf(char c) { return c == ')' || c == ',' || c == ':' || c == ';'; }
-
 }  // namespace
 
 clustal::clustal(const char* filename) {
@@ -82,47 +78,27 @@ bool read_guide_text(const char* filename, std::string& text) {
     return false;
 }
 
-// ---- names a text may give its leaves ----
-
-leaf_candidates::leaf_candidates(const std::string& text) : text_(text) {
-    size_t b = 0;
-    while (b <= text_.size()) {
-        size_t e = b;
-        while (e < text_.size() && !delimiter(text_[e])) ++e;
-        if (e > b && (b == 0 || opens_leaf(text_[b - 1])) &&
-            (e == text_.size() || closes_leaf(text_[e])))
-            tokens_.insert(text_.substr(b, e - b));
-        b = e + 1;
-    }
-}
-
-bool leaf_candidates::contains(const std::vector<char>& name) const {
-    if (name.empty()) return false;
-    const std::string s(name.begin(), name.end());
-    if (std::none_of(s.begin(), s.end(), delimiter)) return tokens_.count(s) != 0;
-    // A name with punctuation: any occurrence that a leaf could stand on.
-    for (size_t at = text_.find(s); at != std::string::npos; at = text_.find(s, at + 1)) {
-        const size_t end = at + s.size();
-        if ((at == 0 || opens_leaf(text_[at - 1])) &&
-            (end == text_.size() || closes_leaf(text_[end])))
-            return true;
-    }
-    return false;
-}
-
 // ---- one level of a Newick text ----
 
 namespace {
 
 const size_t npos = std::string::npos;
 
+// A fault of the text: fatal, or false where the text is only looked at
+// (quiet).
+template <class... A>
+bool fault(bool quiet, const A&... parts) {
+    if (!quiet) fatal(parts...);
+    return false;
+}
+
 // A branch length after a ':'; anything that does not scan as a finite
-// number is fatal.
-double scan_length(const std::string& rest) {
-    double x = 0.0;
+// number is a fault.
+bool scan_length(const std::string& rest, double& x, bool quiet) {
+    x = 0.0;
     if (std::sscanf(rest.c_str(), "%lf", &x) != 1 || !std::isfinite(x))
-        fatal("Cannot scan from string\n", rest, "\n");
-    return x;
+        return fault(quiet, "Cannot scan from string\n", rest, "\n");
+    return true;
 }
 
 // The positions of the punctuation of one Newick text, so that any part of
@@ -150,6 +126,7 @@ public:
     }
 
     std::string part(size_t b, size_t e) const { return s.substr(b, e - b); }
+    size_t size() const { return s.size(); }
 
     // The last position of ')', ':' or ';' in [b, e), or npos.
     size_t last(char c, size_t b, size_t e) const {
@@ -192,14 +169,14 @@ struct newick_level {
 };
 
 // Label, length and leaf flag of the part [b, e).
-void read_head(const newick_text& t, size_t b, size_t e, newick_level& lv) {
-    if (b == e) fatal("An empty string was passed to the constructor Newick\n");
+bool read_head(const newick_text& t, size_t b, size_t e, newick_level& lv, bool quiet) {
+    if (b == e) return fault(quiet, "An empty string was passed to the constructor Newick\n");
     const size_t rp = t.last(')', b, e);
     const size_t co = t.last(':', b, e);
     const size_t se = t.last(';', b, e);
     const bool whole = se != npos;
     if (whole && ((rp != npos && rp > se) || (co != npos && co > se)))
-        fatal("Error in Clustal tree: \n", t.part(b, e), "\n");
+        return fault(quiet, "Error in Clustal tree: \n", t.part(b, e), "\n");
 
     lv.lb = b;
     if (rp == npos) {
@@ -207,7 +184,7 @@ void read_head(const newick_text& t, size_t b, size_t e, newick_level& lv) {
         if (co == npos) {
             lv.le = e;
         } else {
-            if (co == b) fatal("Leaf has no name\n");
+            if (co == b) return fault(quiet, "Leaf has no name\n");
             lv.le = co;
         }
     } else {
@@ -216,18 +193,18 @@ void read_head(const newick_text& t, size_t b, size_t e, newick_level& lv) {
     }
 
     const bool ownlength = co != npos && (rp == npos || co > rp);
-    if (whole) lv.length = 0.0;
-    else if (ownlength) lv.length = scan_length(t.part(co + 1, e));
-    else lv.length = 0.1;
+    lv.length = whole ? 0.0 : 0.1;
+    return whole || !ownlength || scan_length(t.part(co + 1, e), lv.length, quiet);
 }
 
 // The subtrees of the label, or a one-member group turned into a leaf.
-void read_groups(const newick_text& t, newick_level& lv, std::vector<size_t>& commas) {
+bool read_groups(const newick_text& t, newick_level& lv, std::vector<size_t>& commas, bool quiet) {
     lv.parts.clear();
     const size_t b = lv.lb, e = lv.le;
     const long d = t.depth(b, e);
-    if (d != 0) fatal(d, " more '(' than ')' or v.v. in subtree\n", t.part(b, e), "\n");
-    if (lv.leaf) return;
+    if (d != 0)
+        return fault(quiet, d, " more '(' than ')' or v.v. in subtree\n", t.part(b, e), "\n");
+    if (lv.leaf) return true;
 
     t.commas(b, e, commas);
     if (!commas.empty()) {
@@ -236,24 +213,65 @@ void read_groups(const newick_text& t, newick_level& lv, std::vector<size_t>& co
         for (size_t k = 1; k < commas.size(); ++k)
             lv.parts.emplace_back(commas[k - 1] + 1, commas[k]);
         lv.parts.emplace_back(commas.back() + 1, last);
-        return;
+        return true;
     }
 
     // A group with one member is a leaf; it needs a name.
     lv.leaf = true;
     const size_t co = t.last(':', b, e);
     if (co != npos) {
-        lv.length = scan_length(t.part(co + 1, e));
+        if (!scan_length(t.part(co + 1, e), lv.length, quiet)) return false;
         lv.lb = b + 1;
         lv.le = co > b + 1 ? co : b + 1;
     } else {
         lv.lb = b + 1;
         lv.le = e - b > 2 ? e - 1 : b + 1;
     }
-    if (lv.lb == lv.le) fatal("Leaf has no name\n");
+    if (lv.lb == lv.le) return fault(quiet, "Leaf has no name\n");
+    return true;
+}
+
+// Reads the parts of a text in pre-order with a stack of parts still to
+// read, so that neither the depth of the tree nor copies of the text are
+// limited by the call stack. visit(level, parent) makes what a part stands
+// for and returns it, the parent of the part's subtrees; the top part has
+// the parent given. False on a fault of the text, when quiet.
+template <class Node, class Visit>
+bool read_parts(const newick_text& t, bool quiet, Node top, Visit&& visit) {
+    struct pending {
+        size_t b, e;
+        Node parent;
+        unsigned level;
+    };
+    std::vector<pending> todo{{0, t.size(), top, 0}};
+    newick_level lv;
+    std::vector<size_t> commas;
+    while (!todo.empty()) {
+        const pending p = todo.back();
+        todo.pop_back();
+        if (p.level > max_guide_depth)
+            return fault(quiet, "The guide tree is nested more than ", max_guide_depth,
+                         " levels deep\n");
+        if (!read_head(t, p.b, p.e, lv, quiet) || !read_groups(t, lv, commas, quiet)) return false;
+        const Node x = visit(static_cast<const newick_level&>(lv), p.parent);
+        for (auto it = lv.parts.rbegin(); it != lv.parts.rend(); ++it)
+            todo.push_back({it->first, it->second, x, p.level + 1});
+    }
+    return true;
 }
 
 }  // namespace
+
+bool guide_leaf_names(const std::string& text, std::unordered_set<std::string>& names) {
+    names.clear();
+    const newick_text t(text);
+    const bool read = read_parts(t, true, 0, [&](const newick_level& lv, int) {
+        if (lv.leaf) names.insert(t.part(lv.lb, lv.le));
+        return 0;
+    });
+    if (!read) names.clear();
+    return read;
+}
 
 // ---- Newick ----
 
@@ -265,7 +283,7 @@ Newick::Newick(std::string text) {
 void Newick::desc_lab_len(std::string text) {
     const newick_text t(text);
     newick_level lv;
-    read_head(t, 0, text.size(), lv);
+    read_head(t, 0, text.size(), lv, false);
     label = t.part(lv.lb, lv.le);
     length = lv.length;
     leaf = lv.leaf;
@@ -280,7 +298,7 @@ void Newick::subtrees() {
     lv.length = length;
     lv.leaf = leaf;
     std::vector<size_t> commas;
-    read_groups(t, lv, commas);
+    read_groups(t, lv, commas, false);
     for (const auto& p : lv.parts) subtexts.push_back(t.part(p.first, p.second));
     length = lv.length;
     leaf = lv.leaf;
@@ -299,27 +317,11 @@ baum::baum(std::string text, bool isroot) {
     if (isroot) check_read_tree();
 }
 
-// Pre-order over the parts of the text with a stack of parts still to read,
-// so that neither the depth of the tree nor copies of the text are limited by
-// the call stack.
+// The nodes of the text's parts, in pre-order.
 void baum::build(const std::string& text, bool isroot, dataset* ds) {
     const newick_text t(text);
-    struct pending {
-        size_t b, e;
-        baum* parent;  // null for the top node
-        unsigned level;
-    };
-    std::vector<pending> todo{{0, text.size(), nullptr, 0}};
-    newick_level lv;
-    std::vector<size_t> commas;
-    while (!todo.empty()) {
-        const pending p = todo.back();
-        todo.pop_back();
-        if (p.level > max_guide_depth)
-            fatal("The guide tree is nested more than ", max_guide_depth, " levels deep\n");
-        read_head(t, p.b, p.e, lv);
-        read_groups(t, lv, commas);
-        baum* x = p.parent == nullptr ? this : new baum(identifier());
+    read_parts(t, false, static_cast<baum*>(nullptr), [&](const newick_level& lv, baum* parent) {
+        baum* x = parent == nullptr ? this : new baum(identifier());
         if (x == this && isroot && lv.leaf) fatal("The guide tree has fewer than two leaves\n");
         x->id.number = -1;
         if (lv.leaf) {
@@ -331,25 +333,24 @@ void baum::build(const std::string& text, bool isroot, dataset* ds) {
             }
         }
         // The parent record first; the parent lists its children in text order.
-        if (p.parent != nullptr || !isroot) {
+        if (parent != nullptr || !isroot) {
             neighbor up;
             up.brl = lv.length;
             up.fixed = true;
             x->neighbors.push_back(up);
         }
-        if (p.parent != nullptr) {
+        if (parent != nullptr) {
             neighbor& up = x->neighbors.front();
-            up.node = p.parent;
+            up.node = parent;
             up.isparent = true;
             neighbor down;
             down.brl = up.brl;
             down.fixed = true;
             down.node = x;
-            p.parent->neighbors.push_back(down);
+            parent->neighbors.push_back(down);
         }
-        for (auto it = lv.parts.rbegin(); it != lv.parts.rend(); ++it)
-            todo.push_back({it->first, it->second, x, p.level + 1});
-    }
+        return x;
+    });
 }
 
 // A guide tree needs two leaves at least, with distinct names.

@@ -71,19 +71,10 @@ private:
 // reported, when the file cannot be opened or read or its text is faulty.
 bool read_guide_text(const char* filename, std::string& text);
 
-// Every name that a guide-tree text may give a leaf, known before the tree
-// is built: each leaf's name is among them, and beyond those only names
-// that stand where a leaf could stand (the members of a group read as one
-// leaf, for instance).
-class leaf_candidates {
-public:
-    explicit leaf_candidates(const std::string& text);
-    bool contains(const std::vector<char>& name) const;
-
-private:
-    std::string text_;
-    std::unordered_set<std::string> tokens_;
-};
+// The names of the leaves of a guide-tree text, read as the tree is read;
+// false, with nothing reported and no names, where the text does not read
+// as a tree.
+bool guide_leaf_names(const std::string& text, std::unordered_set<std::string>& names);
 
 // One level of a Newick text.
 class Newick {

@@ -495,10 +495,47 @@ TEST(StartupLeftOut, NothingIsComputedForSequencesTheTreeLeavesOut) {
     }
 }
 
+// Text just before a one-member group: the reader takes the group's member as
+// the leaf, and the rows kept are those of the leaves it reads.
+TEST(StartupLeftOut, TextBeforeAOneMemberGroup) {
+    struct tcase {
+        const char* seqs;
+        const char* guide;
+        const char* left_out;
+    };
+    const std::vector<tcase> cases{
+        {">AB\nACGTTGCAACGTAGCTAGCTAGGA\n>B\nACGTTGCAACGTTGCTAGCAGGA\n"
+         ">C\nACTTTGCAACGAAGCTAGCTAGGCA\n>D\nACGATGCAAGGTAGCTTGCTAGGA\n>E\nACGTAGCTAGGA\n",
+         "(AB:1(C),D,E);", "AB\nC\n"},
+        {">x\nACGTTGCAACGTAGCTAGCTAGGA\n>(A\nACGTTGCAACGTTGCTAGCAGGA\n"
+         ">D\nACGATGCAAGGTAGCTTGCTAGGA\n>E\nACGTAGCTAGGA\n",
+         "(x(A),D,E);", "x\n"},
+    };
+    for (const auto& c : cases) {
+        std::string dir = files(c.seqs, c.guide);
+        eingabe_parameter P = params_of(dir);
+        ChildResult r = run_in_child(
+            [&] {
+                mult_alignment s(P, 0);
+                if (s.malign.spez() != 3) _exit(3);
+            },
+            120);
+        EXPECT_EQ(r.status, 0) << c.guide << ": " << r.err;
+        EXPECT_EQ(r.err,
+                  std::string("WARNING: The guide tree does not name these sequences, which are "
+                              "left out:\n") +
+                      c.left_out)
+            << c.guide;
+    }
+}
+
 TEST(StartupWarnings, NamesThatAgreeInTheirFirstTenCharacters) {
     const std::vector<std::string> rows{"ACGTTGCAACGTAGCTAGCTAGGA", "ACGTTGCAACGTTGCTAGCAGGA",
                                         "ACTTTGCAACGAAGCTAGCTAGGCA", "ACGATGCAAGGTAGCTTGCTAGGA",
                                         "ACGATGCAGGGTAGCTTGCAAGGA"};
+    const std::string cut =
+        "WARNING: The result alignment keeps only the first ten characters of each name, and cuts "
+        "these, which the result tree keeps whole:\n";
     const std::string head =
         "WARNING: The result alignment keeps only the first ten characters of each name, and these "
         "sequences share them:\n";
@@ -507,32 +544,44 @@ TEST(StartupWarnings, NamesThatAgreeInTheirFirstTenCharacters) {
         strings names;
         const char* guide;
         std::string warning;  // after the header line; empty: no warning
+        std::string longer;   // the names that are cut
     };
     const std::vector<tcase> cases{
         {"all distinct",
          {"alpha", "beta", "gamma", "delta", "eps"},
          "((alpha,beta),gamma,(delta,eps));",
+         "",
          ""},
         {"two coinciding",
          {"sample_0001", "b", "sample_0002", "d", "e"},
          "((sample_0001,b),sample_0002,(d,e));",
+         "sample_0001\nsample_0002\n",
          "sample_0001\nsample_0002\n"},
         {"ten characters, distinct",
          {"abcdefghij", "abcdefghik", "abcdefghi", "x", "y"},
          "((abcdefghij,abcdefghik),abcdefghi,(x,y));",
+         "",
          ""},
         {"ten characters and a longer name",
          {"x", "abcdefghijk", "y", "abcdefghij", "z"},
          "((x,abcdefghijk),y,(abcdefghij,z));",
-         "abcdefghijk\nabcdefghij\n"},
+         "abcdefghijk\nabcdefghij\n",
+         "abcdefghijk\n"},
         {"a group of four and a pair, in file order",
          {"sample_0001", "longname_A", "sample_0002", "sample_0003", "longname_AB", "sample_0004"},
          "((sample_0001,longname_A),sample_0002,(sample_0003,longname_AB),sample_0004);",
-         "sample_0001\nsample_0002\nsample_0003\nsample_0004\n\nlongname_A\nlongname_AB\n"},
+         "sample_0001\nsample_0002\nsample_0003\nsample_0004\n\nlongname_A\nlongname_AB\n",
+         "sample_0001\nsample_0002\nsample_0003\nlongname_AB\nsample_0004\n"},
         {"a left-out sequence does not count",
          {"sample_0001", "b", "sample_0002", "d", "e"},
          "((sample_0001,b),d,e);",
-         ""},
+         "",
+         "sample_0001\n"},
+        {"distinct, and longer than ten",
+         {"Escherichia_coli", "Bacillus_subtilis", "c", "d", "e"},
+         "((Escherichia_coli,Bacillus_subtilis),c,(d,e));",
+         "",
+         "Escherichia_coli\nBacillus_subtilis\n"},
     };
     for (const auto& c : cases) {
         std::string seqs;
@@ -546,7 +595,9 @@ TEST(StartupWarnings, NamesThatAgreeInTheirFirstTenCharacters) {
         const std::string left =
             "WARNING: The guide tree does not name these sequences, which are left out:\n";
         if (err.compare(0, left.size(), left) == 0) err.erase(0, err.find('\n', left.size()) + 1);
-        EXPECT_EQ(err, c.warning.empty() ? "" : head + c.warning) << c.what;
+        EXPECT_EQ(err, (c.longer.empty() ? "" : cut + c.longer) +
+                           (c.warning.empty() ? "" : head + c.warning))
+            << c.what;
     }
 }
 

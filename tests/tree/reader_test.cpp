@@ -3,7 +3,11 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "tree_helpers.h"
 
@@ -94,45 +98,92 @@ TEST(Clustal, TextReadWithoutReportingFaults) {
     EXPECT_FALSE(read_guide_text(dir.c_str(), text));  // a folder
 }
 
-TEST(GuideTree, LeafCandidatesHoldEveryLeafName) {
-    const char* texts[] = {
-        "(A,B);",     "(A:1,(B:2,C:3)x:4);", "(A:1,(B:0.5):0.7,(C):0.7);", "(A;,B);",
-        "(a:b:1,c);", "(((A:1,B:2):3),C);",  "((s1,s10,s100),s1000);",     "(A,(B,C)):1:2;",
-    };
-    for (const char* t : texts) {
-        baum* tree = new baum(t, true);
-        const leaf_candidates cand{std::string(t)};
-        std::vector<baum*> todo{tree};
-        while (!todo.empty()) {
-            baum* x = todo.back();
-            todo.pop_back();
-            EXPECT_TRUE(!x->isLeaf() || cand.contains(chars(x->id.name)))
-                << t << ": " << x->id.name;
-            for (auto& nb : x->neighbors)
-                if (!nb.isparent && nb.node) todo.push_back(nb.node);
-        }
-        delete tree;
+// The leaf names of the built tree, in no order.
+std::set<std::string> built_leaves(const std::string& text) {
+    baum* tree = new baum(text, false);
+    std::set<std::string> names;
+    std::vector<baum*> todo{tree};
+    while (!todo.empty()) {
+        baum* x = todo.back();
+        todo.pop_back();
+        if (x->isLeaf()) names.insert(x->id.name);
+        for (auto& nb : x->neighbors)
+            if (!nb.isparent && nb.node) todo.push_back(nb.node);
     }
-    // Inner labels, lengths and parts of names are no candidates.
+    delete tree;
+    return names;
+}
+
+std::set<std::string> leaf_names(const std::string& text, bool& read) {
+    std::unordered_set<std::string> names;
+    read = guide_leaf_names(text, names);
+    return std::set<std::string>(names.begin(), names.end());
+}
+
+TEST(GuideTree, LeafNamesAreTheReadersOwn) {
     struct tcase {
         const char* text;
-        const char* name;
-        bool candidate;
+        std::set<std::string> names;
     };
-    const tcase cases[] = {
-        {"(A:1,(B:2,C:3)x:4);", "x", false},
-        {"(A:1,(B:2,C:3)x:4);", "4", false},
-        {"(A:1,(B:2,C:3)x:4);", "", false},
-        {"((s1,s10,s100),s1000);", "s1", true},
-        {"((s10,s100),s1000);", "s1", false},
-        {"((s10,s100),s1000);", "s100", true},
-        {"(a:b:1,c);", "a:b", true},
-        {"(a:b:1,c);", "b", false},
-        {"(((A:1,B:2):3),C);", "(A:1,B:2)", true},
+    const std::vector<tcase> cases{
+        {"(A,B);", {"A", "B"}},
+        {"(A:1,(B:2,C:3)x:4);", {"A", "B", "C"}},
+        {"(A:1,(B:0.5):0.7,(C):0.7);", {"A", "B", "C"}},
+        {"(a:b:1,c);", {"a:b", "c"}},
+        {"(((A:1,B:2):3),C);", {"(A:1,B:2)", "C"}},
+        {"((s1,s10,s100),s1000);", {"s1", "s10", "s100", "s1000"}},
+        // text just before a one-member group: the group's member is the leaf
+        {"(AB:1(C),D,E);", {"B", "D", "E"}},
+        {"(x(A),D,E);", {"(A", "D", "E"}},
+        {"((x)(y),z);", {"x)(y", "z"}},
     };
-    for (const tcase& c : cases)
-        EXPECT_EQ(leaf_candidates(c.text).contains(chars(c.name)), c.candidate)
-            << c.text << " " << c.name;
+    for (const auto& c : cases) {
+        bool read = false;
+        EXPECT_EQ(leaf_names(c.text, read), c.names) << c.text;
+        EXPECT_TRUE(read) << c.text;
+        EXPECT_EQ(built_leaves(c.text), c.names) << c.text;
+    }
+    // Texts the reader refuses give no names, and nothing is reported.
+    for (const char* text : {"((A,B);", "(A:x,B);", "(,B);", "(:1,B);", "(A,()B);"}) {
+        bool read = true;
+        EXPECT_TRUE(leaf_names(text, read).empty()) << text;
+        EXPECT_FALSE(read) << text;
+    }
+}
+
+// Random texts of tree punctuation and names: where the names are read, the
+// tree is built with exactly those leaves; where they are not, building it
+// stops with a message.
+TEST(GuideTree, LeafNamesAgreeWithTheBuiltTreeOnRandomTexts) {
+    const std::string alphabet = "((()),,::AB1";
+    unsigned long state = 20261211;
+    auto next = [&state](std::size_t n) {
+        state = state * 6364136223846793005ul + 1442695040888963407ul;
+        return static_cast<std::size_t>((state >> 33) % n);
+    };
+    int read_count = 0, refused_checked = 0;
+    for (int k = 0; k < 3000; ++k) {
+        std::string text = "(";
+        const std::size_t len = 2 + next(12);
+        for (std::size_t i = 0; i < len; ++i) text += alphabet[next(alphabet.size())];
+        text += ");";
+        bool read = false;
+        const std::set<std::string> names = leaf_names(text, read);
+        if (read) {
+            ++read_count;
+            EXPECT_EQ(names, built_leaves(text)) << text;
+        } else if (refused_checked < 40) {
+            ++refused_checked;
+            const ChildResult r = run_in_child([&] {
+                baum tree(text, false);
+                _exit(0);
+            });
+            EXPECT_EQ(r.status, 1) << text;
+            EXPECT_FALSE(r.err.empty()) << text;
+        }
+    }
+    EXPECT_GT(read_count, 100);
+    EXPECT_EQ(refused_checked, 40);
 }
 
 struct ShapeCase {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -87,9 +88,15 @@ int indel_param_count(idarch m) {
     fatal("Unknown indel model in function keepfixed.\n");
 }
 
-void check_rate_list(const std::vector<double>& params, std::size_t count,
-                     const char* count_message) {
-    if (params.size() != count) fatal(count_message);
+// A given list of rate parameters has the count of the model's defaults and
+// values in range; without a list the defaults hold.
+void rate_list(std::vector<double>& params, bool given, std::vector<double> defaults,
+               const char* count_message) {
+    if (!given) {
+        params = std::move(defaults);
+        return;
+    }
+    if (params.size() != defaults.size()) fatal(count_message);
     for (double p : params)
         if (!sp_above(p, 0.0))
             fatal("The parameters of the substitution model\n", "have to be positive.\n");
@@ -103,159 +110,9 @@ bool equal_base_freqs(const std::vector<double>& f) {
     return true;
 }
 
-// What an item of type T must be.
-const char* expected(double) { return not_number; }
-const char* expected(unsigned long) { return not_integer; }
-
-// A list of numbers, each item nothing but its number between blanks.
-template <class T>
-void number_list(const std::string& value, std::vector<T>& target, const char* name) {
-    if (!stringtovector(value, target)) bad_value(value, name, expected(T{}));
-}
-
-// The one number of a VALUE.
-template <class T>
-T single_number(const std::string& value, const char* name) {
-    std::vector<T> items;
-    number_list(value, items, name);
-    if (items.size() != 1) bad_value(value, name, expected(T{}));
-    return items[0];
-}
-
-[[noreturn]] void bad_kind(option_arg kind, const char* name) {
-    fatal("Invalid argument ", oatostring(kind), " to option ", name, "\n");
-}
-
-double cool_double(const std::string& value, option_arg kind, double def, const char* name) {
-    if (kind == option_arg::DEFAULT) return def;
-    if (kind == option_arg::VALUE) return single_number<double>(value, name);
-    bad_kind(kind, name);
-}
-
-std::uint32_t cool_count(const std::string& value, option_arg kind, std::uint32_t def,
-                         const char* name) {
-    if (kind == option_arg::DEFAULT) return def;
-    if (kind == option_arg::VALUE)
-        return static_cast<std::uint32_t>(single_number<unsigned long>(value, name));
-    bad_kind(kind, name);
-}
-
-}  // namespace
-
-// ---- SUBST ----
-
-void substmod_parameters::adjust(subst_option opt, std::string value, option_arg kind) {
-    switch (opt) {
-    case subst_option::MODEL: setmodel(value, kind); return;
-    case subst_option::PARAMETER: setparams(value, kind); return;
-    case subst_option::FREQS: setfreqs(value, kind); return;
-    default: break;
-    }
-    fatal("Impossible option ", static_cast<int>(opt), " under headline SUBST\n");
-}
-
-void substmod_parameters::setmodel(std::string value, option_arg kind) {
-    if (model_given)
-        warn("\nWARNING:\n", "The substitution model has already been set.\n",
-             "The older value is now overwritten.\n\n");
-    if (kind == option_arg::DEFAULT) {
-        model_given = true;
-        model = JC69;
-    } else if (kind == option_arg::VALUE) {
-        model_given = true;
-        model = stringtosubarch(value);
-    } else {
-        bad_kind(kind, "model");
-    }
-}
-
-void substmod_parameters::setparams(std::string value, option_arg kind) {
-    if (params_given)
-        warn("\nWARNING:\n", "The substitution model's parameters have already been set.\n",
-             "The older values are now overwritten.\n\n");
-    if (kind == option_arg::DEFAULT) {
-        params_given = false;
-    } else if (kind == option_arg::VECTOR) {
-        params_given = true;
-        number_list(value, params, "parameter");
-    } else {
-        bad_kind(kind, "parameter");
-    }
-}
-
-void substmod_parameters::setfreqs(std::string value, option_arg kind) {
-    if (freqs_given)
-        warn("\nWARNING:\n", "The base or amino acid frequencies have already been set.\n",
-             "The older values are now overwritten.\n\n");
-    if (kind == option_arg::DEFAULT || kind == option_arg::ESTIMATE) {
-        freqs_given = false;
-    } else if (kind == option_arg::VECTOR) {
-        freqs_given = true;
-        number_list(value, freqs, "freqs");
-    } else {
-        bad_kind(kind, "freqs");
-    }
-}
-
-void substmod_parameters::abgleich() {
-    if (!model_given) {
-        if (params_given || freqs_given)
-            fatal("Please specify a substitution model using the option 'model=X'\n",
-                  "Possible choices for X are:\n",
-                  "for nucleotides:             for amino acids:\n",
-                  "   FEL81                        MV2000\n",
-                  "   JC69                         DAYHOFF\n",
-                  "   HKY                          BLOSUM62\n",
-                  "   KIMURA2P                     JTT\n",
-                  "   TAMNEI                       MTREV24\n", "   KIMURA3P\n", "   GENREV\n\n");
-        model = JC69;
-        return;
-    }
-
-    switch (model) {
-    case GENREV:
-        if (params_given)
-            check_rate_list(params, 6, "The general reversible model has six rate parameters.\n");
-        else params.assign(6, 1.0);
-        break;
-    case TAMNEI:
-    case KIMURA3P:
-        if (params_given)
-            check_rate_list(params, 2,
-                            "The Tamura-Nei and the Kimura3P model have two rate parameters.\n");
-        else params = {0.5, 1.0};
-        break;
-    case HKY:
-    case KIMURA2P:
-        if (params_given)
-            check_rate_list(params, 1, "The HKY and the K2P model have only one rate parameter.\n");
-        else params = {0.5};
-        break;
-    case FEL81:
-    case JC69:
-        if (params_given)
-            fatal("The Felsenstein model and the Jukes Cantor do not use\n",
-                  "any rate parameters.\n");
-        params.clear();
-        break;
-    case MV2000:
-        if (params_given)
-            check_rate_list(params, 190,
-                            "The general reversible model for proteins has 190 rate parameters.\n");
-        else params.assign(190, 1.0);
-        break;
-    case JTT:
-    case DAYHOFF:
-    case MTREV24:
-    case BLOSUM62:
-        if (params_given || freqs_given)
-            fatal("The substitution model that you want to use does not\n",
-                  "accept user specified rate parameters or amino acid\n", "frequencies.\n");
-        break;
-    default: fatal("Unknown substitution model\n");
-    }
-
-    if (!freqs_given) return;
+// Checks given frequencies against the model. Equal base frequencies turn
+// some models into the one without frequencies: the model that holds.
+subarch freqs_model(const std::vector<double>& freqs, subarch model) {
     for (double f : freqs)
         if (!sp_above(f, 0.0))
             fatal("All nucleotide or amino acid frequencies have to be positive.\n");
@@ -300,8 +157,164 @@ void substmod_parameters::abgleich() {
         bad_value(fmax, "freqs", "out of range: at most 1e6 times the smallest frequency");
     if (note != nullptr && equal_base_freqs(freqs)) {
         warn("You want all base frequencies to be equal,\n", note);
-        model = changed;
+        return changed;
     }
+    return model;
+}
+
+// What an item of type T must be.
+const char* expected(double) { return not_number; }
+const char* expected(unsigned long) { return not_integer; }
+
+// A list of numbers, each item nothing but its number between blanks.
+template <class T>
+void number_list(const std::string& value, std::vector<T>& target, const char* name) {
+    if (!stringtovector(value, target)) bad_value(value, name, expected(T{}));
+}
+
+// The one number of a VALUE.
+template <class T>
+T single_number(const std::string& value, const char* name) {
+    std::vector<T> items;
+    number_list(value, items, name);
+    if (items.size() != 1) bad_value(value, name, expected(T{}));
+    return items[0];
+}
+
+[[noreturn]] void bad_kind(option_arg kind, const char* name) {
+    fatal("Invalid argument ", oatostring(kind), " to option ", name, "\n");
+}
+
+double cool_double(const std::string& value, option_arg kind, double def, const char* name) {
+    if (kind == option_arg::DEFAULT) return def;
+    if (kind == option_arg::VALUE) return single_number<double>(value, name);
+    bad_kind(kind, name);
+}
+
+std::uint32_t cool_count(const std::string& value, option_arg kind, std::uint32_t def,
+                         const char* name) {
+    if (kind == option_arg::DEFAULT) return def;
+    if (kind == option_arg::VALUE)
+        return static_cast<std::uint32_t>(single_number<unsigned long>(value, name));
+    bad_kind(kind, name);
+}
+
+// A model option: DEFAULT takes the default model, VALUE names one. A model
+// given again replaces the earlier one after a warning.
+template <class M>
+void set_model(M& model, bool& given, const std::string& value, option_arg kind, M def,
+               M (*parse)(std::string), const char* again) {
+    if (given) warn("\nWARNING:\n", again, "The older value is now overwritten.\n\n");
+    if (kind == option_arg::DEFAULT) {
+        given = true;
+        model = def;
+    } else if (kind == option_arg::VALUE) {
+        given = true;
+        model = parse(value);
+    } else {
+        bad_kind(kind, "model");
+    }
+}
+
+// A list option: DEFAULT drops the list, VECTOR gives it. A list given again
+// replaces the earlier one after a warning.
+void set_list(std::vector<double>& list, bool& given, const std::string& value, option_arg kind,
+              const char* name, const char* again) {
+    if (given) warn("\nWARNING:\n", again, "The older values are now overwritten.\n\n");
+    if (kind == option_arg::DEFAULT) {
+        given = false;
+    } else if (kind == option_arg::VECTOR) {
+        given = true;
+        number_list(value, list, name);
+    } else {
+        bad_kind(kind, name);
+    }
+}
+
+}  // namespace
+
+// ---- SUBST ----
+
+void substmod_parameters::adjust(subst_option opt, std::string value, option_arg kind) {
+    switch (opt) {
+    case subst_option::MODEL: setmodel(value, kind); return;
+    case subst_option::PARAMETER: setparams(value, kind); return;
+    case subst_option::FREQS: setfreqs(value, kind); return;
+    default: break;
+    }
+    fatal("Impossible option ", static_cast<int>(opt), " under headline SUBST\n");
+}
+
+void substmod_parameters::setmodel(std::string value, option_arg kind) {
+    set_model(model, model_given, value, kind, JC69, stringtosubarch,
+              "The substitution model has already been set.\n");
+}
+
+void substmod_parameters::setparams(std::string value, option_arg kind) {
+    set_list(params, params_given, value, kind, "parameter",
+             "The substitution model's parameters have already been set.\n");
+}
+
+void substmod_parameters::setfreqs(std::string value, option_arg kind) {
+    // Estimating the frequencies is what the default does.
+    if (kind == option_arg::ESTIMATE) kind = option_arg::DEFAULT;
+    set_list(freqs, freqs_given, value, kind, "freqs",
+             "The base or amino acid frequencies have already been set.\n");
+}
+
+void substmod_parameters::abgleich() {
+    if (!model_given) {
+        if (params_given || freqs_given)
+            fatal("Please specify a substitution model using the option 'model=X'\n",
+                  "Possible choices for X are:\n",
+                  "for nucleotides:             for amino acids:\n",
+                  "   FEL81                        MV2000\n",
+                  "   JC69                         DAYHOFF\n",
+                  "   HKY                          BLOSUM62\n",
+                  "   KIMURA2P                     JTT\n",
+                  "   TAMNEI                       MTREV24\n", "   KIMURA3P\n", "   GENREV\n\n");
+        model = JC69;
+        return;
+    }
+
+    switch (model) {
+    case GENREV:
+        rate_list(params, params_given, std::vector<double>(6, 1.0),
+                  "The general reversible model has six rate parameters.\n");
+        break;
+    case TAMNEI:
+    case KIMURA3P:
+        rate_list(params, params_given, {0.5, 1.0},
+                  "The Tamura-Nei and the Kimura3P model have two rate parameters.\n");
+        break;
+    case HKY:
+    case KIMURA2P:
+        rate_list(params, params_given, {0.5},
+                  "The HKY and the K2P model have only one rate parameter.\n");
+        break;
+    case FEL81:
+    case JC69:
+        if (params_given)
+            fatal("The Felsenstein model and the Jukes Cantor do not use\n",
+                  "any rate parameters.\n");
+        params.clear();
+        break;
+    case MV2000:
+        rate_list(params, params_given, std::vector<double>(190, 1.0),
+                  "The general reversible model for proteins has 190 rate parameters.\n");
+        break;
+    case JTT:
+    case DAYHOFF:
+    case MTREV24:
+    case BLOSUM62:
+        if (params_given || freqs_given)
+            fatal("The substitution model that you want to use does not\n",
+                  "accept user specified rate parameters or amino acid\n", "frequencies.\n");
+        break;
+    default: fatal("Unknown substitution model\n");
+    }
+
+    if (freqs_given) model = freqs_model(freqs, model);
 }
 
 // ---- INDEL ----
@@ -316,32 +329,13 @@ void indel_parameters::adjust(indel_option opt, std::string value, option_arg ki
 }
 
 void indel_parameters::setmodel(std::string value, option_arg kind) {
-    if (model_given)
-        warn("\nWARNING:\n", "The insertion deletion model has already been set.\n",
-             "The older value is now overwritten.\n\n");
-    if (kind == option_arg::DEFAULT) {
-        model_given = true;
-        model = TKF1;
-    } else if (kind == option_arg::VALUE) {
-        model_given = true;
-        model = stringtoidarch(value);
-    } else {
-        bad_kind(kind, "model");
-    }
+    set_model(model, model_given, value, kind, TKF1, stringtoidarch,
+              "The insertion deletion model has already been set.\n");
 }
 
 void indel_parameters::setparams(std::string value, option_arg kind) {
-    if (params_given)
-        warn("\nWARNING:\n", "The insertion deletion model's parameters have already been set.\n",
-             "The older values are now overwritten.\n\n");
-    if (kind == option_arg::DEFAULT) {
-        params_given = false;
-    } else if (kind == option_arg::VECTOR) {
-        params_given = true;
-        number_list(value, params, "parameter");
-    } else {
-        bad_kind(kind, "parameter");
-    }
+    set_list(params, params_given, value, kind, "parameter",
+             "The insertion deletion model's parameters have already been set.\n");
 }
 
 void indel_parameters::abgleich() {

@@ -48,16 +48,7 @@ void check_pair_states(int from, int to) {
 
 }  // namespace
 
-indel::indel() : params{0.001, 0.0011}, model(TKF1) {
-    tP = 1.0;
-    tT.fill(1.0);
-    tQ.fill(1.0);
-    tH.fill(1.0);
-    fillP(tP);
-    fillT(tT[0], tT[1]);
-    fillQ(tQ[0], tQ[1], tQ[2]);
-    fillH(tH[0], tH[1], tH[2], tH[3], tH[4]);
-}
+indel::indel() : indel(0.001, 0.0011) {}
 
 indel::indel(std::vector<double> p, idarch m) : model(m) {
     if (m != TKF1 && m != TKF2) fatal("Unknown indel model\n");
@@ -70,23 +61,10 @@ indel::indel(std::vector<double> p, idarch m) : model(m) {
     tT.fill(1.0);
     tQ.fill(1.0);
     tH.fill(1.0);
-    fillP(tP);
-    fillT(tT[0], tT[1]);
-    fillQ(tQ[0], tQ[1], tQ[2]);
-    fillH(tH[0], tH[1], tH[2], tH[3], tH[4]);
+    refill();
 }
 
-indel::indel(double lambda, double mu) : params{lambda, mu}, model(TKF1) {
-    check_rates(lambda, mu, TKF1);
-    tP = 1.0;
-    tT.fill(1.0);
-    tQ.fill(1.0);
-    tH.fill(1.0);
-    fillP(tP);
-    fillT(tT[0], tT[1]);
-    fillQ(tQ[0], tQ[1], tQ[2]);
-    fillH(tH[0], tH[1], tH[2], tH[3], tH[4]);
-}
+indel::indel(double lambda, double mu) : indel(std::vector<double>{lambda, mu}, TKF1) {}
 
 indel indel::operator=(indel other) {
     params = std::move(other.params);
@@ -111,6 +89,10 @@ int indel::returnparams(std::vector<double>& v) const {
 void indel::setparams(const std::vector<double>& v) {
     if (v.size() != params.size()) count_mismatch();
     params = v;
+    refill();
+}
+
+void indel::refill() {
     fillP(tP);
     fillT(tT[0], tT[1]);
     fillQ(tQ[0], tQ[1], tQ[2]);

@@ -124,6 +124,9 @@ public:
     quart_zus nextquartet_wint(quart_zus cur, triplet_zus outer) const;
     hex_zus nexthextet(hex_zus cur, quart_zus outer) const;
     hex_zus nexthextet_wint(hex_zus cur, quart_zus outer) const;
+
+private:
+    void refill();  // all four tables at the times they hold
 };
 
 // ln(e^a + e^b) as the larger plus ln(1 + e^(smaller - larger)).

@@ -159,10 +159,9 @@ public:
                        substmodel& sm);
 
     // --- Local swap with hextet re-alignment ---
-    // The exchange about to happen: 1 P with R1, 2 P with R2, 3 S with R1,
-    // 4 S with R2 (P, S: parent side and other child of the upper centre;
-    // R1, R2: children of the lower centre).
-    enum swapflag : int {};
+    // The exchange about to happen (P, S: parent side and other child of
+    // the upper centre; R1, R2: children of the lower centre).
+    enum swapflag : int { SWAP_P_R1 = 1, SWAP_P_R2, SWAP_S_R1, SWAP_S_R2 };
     // One end of the swapped branch with its three neighbours.
     struct mercedes_stern {
         baum* centre = nullptr;      // inner node with three neighbours

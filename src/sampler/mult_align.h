@@ -201,6 +201,13 @@ public:
     // Centre sequences and the ten maps of the post-exchange topology.
     void write_centpair(std::vector<hex_zus>& path, mercedes_stern& anc, mercedes_stern& rec,
                         swapflag swp);
+    // Nodes of the hextet roles after the exchange, the maps they get and
+    // the models of their branches.
+    struct hextet_roles;
+    hextet_roles exchanged_roles(mercedes_stern& anc, mercedes_stern& rec, swapflag swp);
+    // The centres' sequences and the maps written anew from the path, the
+    // centre residues drawn column by column.
+    void write_hextet_path(std::vector<hex_zus>& path, hextet_roles& r);
 
     // --- Start-up, accessors, log entries and result files ---
 

@@ -279,8 +279,21 @@ void mult_alignment::keeptrack(std::vector<baum*>& nodes, std::vector<unsigned>&
 // ---------------------------------------------------------------------------
 // Writing the hextet path
 
+struct mult_alignment::hextet_roles {
+    baum *U, *N, *B, *M, *D, *E;
+    // Maps of the branches after the exchange, from the first-named node.
+    std::vector<int>&UN, &BN, &DM, &EM, &NU, &NB, &MD, &ME, &NM, &MN;
+    substmodel Ma, Mb, Mc, Md, Me;  // at the times of branches a to e
+};
+
 void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& anc,
                                     mercedes_stern& rec, swapflag swp) {
+    hextet_roles r = exchanged_roles(anc, rec, swp);
+    write_hextet_path(path, r);
+}
+
+mult_alignment::hextet_roles mult_alignment::exchanged_roles(mercedes_stern& anc,
+                                                             mercedes_stern& rec, swapflag swp) {
     baum* A = anc.centre;
     baum* R = rec.centre;
     if (R->parent() != A) fatal("anc is not the parent of rec in function fillH\n");
@@ -323,33 +336,36 @@ void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& 
     baum* D = outer[rD];
     baum* E = outer[rE];
 
-    std::vector<int>& mUN = U->neighbors[back[rU]].posmap;
-    std::vector<int>& mBN = B->neighbors[back[rB]].posmap;
-    std::vector<int>& mDM = D->neighbors[back[rD]].posmap;
-    std::vector<int>& mEM = E->neighbors[back[rE]].posmap;
-    std::vector<int>& mNU = N->neighbors[postslot[rU]].posmap;
-    std::vector<int>& mNB = N->neighbors[postslot[rB]].posmap;
-    std::vector<int>& mMD = M->neighbors[postslot[rD]].posmap;
-    std::vector<int>& mME = M->neighbors[postslot[rE]].posmap;
-    std::vector<int>& mNM = N->neighbors[N == A ? toR : toA].posmap;
-    std::vector<int>& mMN = M->neighbors[M == A ? toR : toA].posmap;
+    auto map = [](baum* x, int k) -> std::vector<int>& { return x->neighbors[k].posmap; };
+    const int toM = N == A ? toR : toA, toN = M == A ? toR : toA;
+    hextet_roles r{U, N, B, M, D, E,
+                   // U, B, D, E to their centres, in their records of the old ones
+                   map(U, back[rU]), map(B, back[rB]), map(D, back[rD]), map(E, back[rE]),
+                   // N and M to their neighbours
+                   map(N, postslot[rU]), map(N, postslot[rB]), map(M, postslot[rD]),
+                   map(M, postslot[rE]), map(N, toM), map(M, toN),
+                   // branches a to e, timed below
+                   submodel, submodel, submodel, submodel, submodel};
+    r.Ma.settime(brl[rU]);
+    r.Mb.settime(brl[rB]);
+    r.Mc.settime(A->neighbors[toR].brl);
+    r.Md.settime(brl[rD]);
+    r.Me.settime(brl[rE]);
+    return r;
+}
 
-    substmodel Ma(submodel), Mb(submodel), Mc(submodel), Md(submodel), Me(submodel);
-    Ma.settime(brl[rU]);
-    Mb.settime(brl[rB]);
-    Mc.settime(A->neighbors[toR].brl);
-    Md.settime(brl[rD]);
-    Me.settime(brl[rE]);
-
-    for (std::vector<int>* m : {&mUN, &mBN, &mDM, &mEM, &mNU, &mNB, &mMD, &mME, &mNM, &mMN})
+void mult_alignment::write_hextet_path(std::vector<hex_zus>& path, hextet_roles& r) {
+    for (std::vector<int>* m :
+         {&r.UN, &r.BN, &r.DM, &r.EM, &r.NU, &r.NB, &r.MD, &r.ME, &r.NM, &r.MN})
         m->clear();
-    N->seq.clear();
-    M->seq.clear();
+    r.N->seq.clear();
+    r.M->seq.clear();
 
-    const bioseq& Us = U->seq;
-    const bioseq& Bs = B->seq;
-    const bioseq& Ds = D->seq;
-    const bioseq& Es = E->seq;
+    const bioseq& Us = r.U->seq;
+    const bioseq& Bs = r.B->seq;
+    const bioseq& Ds = r.D->seq;
+    const bioseq& Es = r.E->seq;
+    const substmodel &Ma = r.Ma, &Mb = r.Mb, &Mc = r.Mc, &Md = r.Md, &Me = r.Me;
     int u = -1, n = -1, b = -1, m = -1, d = -1, e = -1;
     const int lu = static_cast<int>(Us.size()), lb = static_cast<int>(Bs.size()),
               ld = static_cast<int>(Ds.size()), le = static_cast<int>(Es.size());
@@ -384,20 +400,20 @@ void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& 
         if (h & hD) step(d, ld);
         if (h & hE) step(e, le);
 
-        if (h & hU) mUN.push_back(n);
-        if (h & hB) mBN.push_back(n);
+        if (h & hU) r.UN.push_back(n);
+        if (h & hB) r.BN.push_back(n);
         if (h & hN) {
-            mNU.push_back(u);
-            mNB.push_back(b);
-            mNM.push_back(m);
+            r.NU.push_back(u);
+            r.NB.push_back(b);
+            r.NM.push_back(m);
         }
         if (h & hM) {
-            mMN.push_back(n);
-            mMD.push_back(d);
-            mME.push_back(e);
+            r.MN.push_back(n);
+            r.MD.push_back(d);
+            r.ME.push_back(e);
         }
-        if (h & hD) mDM.push_back(m);
-        if (h & hE) mEM.push_back(m);
+        if (h & hD) r.DM.push_back(m);
+        if (h & hE) r.EM.push_back(m);
 
         // Residues of N (x) and M (y); a pair draw takes the centre with
         // fewer known neighbours as its first node.
@@ -429,8 +445,8 @@ void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& 
         case HEX_HIDDEN_M: y = submodel.choosebase(); break;
         default: break;  // outer residues only
         }
-        if (h & hN) N->seq.push_back(x);
-        if (h & hM) M->seq.push_back(y);
+        if (h & hN) r.N->seq.push_back(x);
+        if (h & hM) r.M->seq.push_back(y);
     }
 
     if (u + 1 != lu || b + 1 != lb || d + 1 != ld || e + 1 != le) stop();

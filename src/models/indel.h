@@ -37,7 +37,10 @@ enum triplet_zus : int {
 //   descended), 15 start, 16 end, 17 marker, 18 UBC, 19 UB, 20 UC, 21 BC
 //   (outer codes).
 enum quart_zus : int {
+    QUART_U_ALONE = 7,
     QUART_HIDDEN_N = 8,
+    QUART_INS_B = 9,   // first of the insertions on b
+    QUART_INS_C = 13,  // first of the insertions on c
     QUART_START = 15,
     QUART_END = 16,
     QUART_MARKER = 17,              // sampler: a known column comes next
@@ -48,14 +51,22 @@ enum quart_zus : int {
     QUART_OUTER_BC = 21,
 };
 
+// Quartet columns of B alone (insertions on b) and of C alone (on c).
+constexpr bool quart_ins_b(int q) { return q >= QUART_INS_B && q < QUART_INS_C; }
+constexpr bool quart_ins_c(int q) { return q >= QUART_INS_C && q < QUART_START; }
+
 // hex_zus (U-a-N, N-b-B, N-c-M, M-d-D, M-e-E):
 //   0-10 root emissions, 11-20 insertions on a (18, 20 hidden),
 //   21-25 insertions on b, 26-29 on c (29 hidden), 30, 31 on d, 32 on e,
 //   33 start, 34 end, 35 marker.
 enum hex_zus : int {
+    HEX_U_ALONE = 10,
     HEX_HIDDEN_NM = 18,
     HEX_HIDDEN_N = 20,
+    HEX_INS_B = 21,  // first of the insertions on b
     HEX_HIDDEN_M = 29,
+    HEX_INS_D = 30,  // first of the insertions on d
+    HEX_INS_E = 32,
     HEX_START = 33,
     HEX_END = 34,
     HEX_MARKER = 35,  // sampler: a column with a known residue comes next
@@ -88,11 +99,12 @@ public:
     std::array<double, 2> tT;  // b, c
     std::array<double, 3> tQ;  // a, b, c
     std::array<double, 5> tH;  // a, b, c, d, e
-    // Natural-log transition tables [from][to]; -DBL_MAX is impossible.
-    std::array<std::array<double, 5>, 4> P;
-    std::array<std::array<double, 9>, 8> T;
-    std::array<std::array<double, 17>, 16> Q;
-    std::array<std::array<double, 35>, 34> H;
+    // Natural-log transition tables [from][to], from every state up to the
+    // start to every state up to the end; -DBL_MAX is impossible.
+    std::array<std::array<double, END + 1>, START + 1> P;
+    std::array<std::array<double, TRIPLET_END + 1>, TRIPLET_START + 1> T;
+    std::array<std::array<double, QUART_END + 1>, QUART_START + 1> Q;
+    std::array<std::array<double, HEX_END + 1>, HEX_START + 1> H;
 
     indel();
     indel(std::vector<double> params, idarch model);

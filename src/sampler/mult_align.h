@@ -159,10 +159,9 @@ public:
                        substmodel& sm);
 
     // --- Local swap with hextet re-alignment ---
-    // The exchange about to happen: 1 P with R1, 2 P with R2, 3 S with R1,
-    // 4 S with R2 (P, S: parent side and other child of the upper centre;
-    // R1, R2: children of the lower centre).
-    enum swapflag : int {};
+    // The exchange about to happen (P, S: parent side and other child of
+    // the upper centre; R1, R2: children of the lower centre).
+    enum swapflag : int { SWAP_P_R1 = 1, SWAP_P_R2, SWAP_S_R1, SWAP_S_R2 };
     // One end of the swapped branch with its three neighbours.
     struct mercedes_stern {
         baum* centre = nullptr;      // inner node with three neighbours
@@ -202,6 +201,13 @@ public:
     // Centre sequences and the ten maps of the post-exchange topology.
     void write_centpair(std::vector<hex_zus>& path, mercedes_stern& anc, mercedes_stern& rec,
                         swapflag swp);
+    // Nodes of the hextet roles after the exchange, the maps they get and
+    // the models of their branches.
+    struct hextet_roles;
+    hextet_roles exchanged_roles(mercedes_stern& anc, mercedes_stern& rec, swapflag swp);
+    // The centres' sequences and the maps written anew from the path, the
+    // centre residues drawn column by column.
+    void write_hextet_path(std::vector<hex_zus>& path, hextet_roles& r);
 
     // --- Start-up, accessors, log entries and result files ---
 

@@ -30,6 +30,28 @@ enum : int {
 // Outer roles of the local swap: P, S (anc's side), R1, R2 (rec's side).
 enum { oP = 0, oS = 1, oR1 = 2, oR2 = 3 };
 
+using swapflag = mult_alignment::swapflag;
+
+// After the exchange P and R2 share a centre (P with R1, S with R2
+// exchanged), or P and R1 do (P with R2, S with R1).
+bool pairs_p_with_r2(swapflag swp) {
+    return swp == mult_alignment::SWAP_P_R1 || swp == mult_alignment::SWAP_S_R2;
+}
+bool pairs_p_with_r1(swapflag swp) {
+    return swp == mult_alignment::SWAP_P_R2 || swp == mult_alignment::SWAP_S_R1;
+}
+
+// Columns that neither relabelling moves: N, B and C all hold a residue or
+// none does.
+bool unmoved_by_exchange(int q) {
+    if (q == QUART_NO_KNOWN) return true;
+    if (q < 0 || q > QUART_END) return false;
+    const unsigned nbc =
+        role_bit(quart_role::N) | role_bit(quart_role::B) | role_bit(quart_role::C);
+    const unsigned h = quart_holder_table()[static_cast<std::size_t>(q)] & nbc;
+    return h == 0 || h == nbc;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -120,13 +142,13 @@ mult_alignment::swapflag mult_alignment::which_pair_swaps(mercedes_stern& m1, me
     const unsigned ca = static_cast<unsigned>(anc->childtochange);
     const unsigned cr = static_cast<unsigned>(rec->childtochange);
     if (ca == anc->kd[0]) {
-        if (cr == rec->kd[1]) return swapflag(1);
-        if (cr == rec->kd[2]) return swapflag(2);
+        if (cr == rec->kd[1]) return SWAP_P_R1;
+        if (cr == rec->kd[2]) return SWAP_P_R2;
         fatal("Error III in function which_pair_swaps\n");
     }
     if (ca == sIdx) {
-        if (cr == rec->kd[1]) return swapflag(3);
-        if (cr == rec->kd[2]) return swapflag(4);
+        if (cr == rec->kd[1]) return SWAP_S_R1;
+        if (cr == rec->kd[2]) return SWAP_S_R2;
         fatal("Error IV in function which_pair_swaps\n");
     }
     fatal("Error V in function which_pair_swaps\n");
@@ -156,40 +178,42 @@ hex_zus mult_alignment::two_quart_to_hex(mercedes_stern& anc, mercedes_stern& re
     const int r = rec.ali[idx[1]];
     if (a > QUART_END || a < 0) fatal("Unreasonable state in m1.ali\n");
     const bool rok = r >= 0 && r <= QUART_END;
-    // Insertions on S's branch first, then on R1's and R2's, then P alone.
-    if (a >= 9 && a <= 12 && rok) {
+    // Insertions on S's branch first, then on R1's and R2's, then P alone:
+    // the first hextet state of that single residue.
+    if (quart_ins_b(a) && rok) {
         ++idx[0];
-        return hex_zus(21);
+        return HEX_INS_B;
     }
-    if (r >= 9 && r <= 12) {
+    if (quart_ins_b(r)) {
         ++idx[1];
-        return hex_zus(30);
+        return HEX_INS_D;
     }
-    if (r == 13 || r == 14) {
+    if (quart_ins_c(r)) {
         ++idx[1];
-        return hex_zus(32);
+        return HEX_INS_E;
     }
-    if (a == 7 && rok) {
+    if (a == QUART_U_ALONE && rok) {
         ++idx[0];
-        return hex_zus(10);
+        return HEX_U_ALONE;
     }
     int h = -1;
-    switch (a) {
-    case 0: h = r == 0 ? 0 : r == 1 ? 4 : r == 2 ? 2 : r == 4 ? 6 : -1; break;
-    case 1: h = r == 7 ? 8 : -1; break;
-    case 2: h = r == 0 ? 1 : r == 1 ? 5 : r == 2 ? 3 : r == 4 ? 7 : -1; break;
-    case 3: h = r == 0 ? 11 : r == 1 ? 15 : r == 2 ? 13 : r == 4 ? 17 : -1; break;
-    case 4: h = r == 7 ? 9 : -1; break;
-    case 5: h = r == 7 ? 19 : -1; break;
-    case 6: h = r == 0 ? 12 : r == 1 ? 16 : r == 2 ? 14 : r == 4 ? HEX_HIDDEN_NM : -1; break;
-    case QUART_HIDDEN_N: h = r == 7 ? HEX_HIDDEN_N : -1; break;
-    case 13:
-    case 14:
+    if (quart_ins_c(a)) {
+        // An insertion on the centre branch: rec's column lacks A, its U.
         h = r == 3 ? 26 : r == 5 ? 28 : r == 6 ? 27 : r == QUART_HIDDEN_N ? HEX_HIDDEN_M : -1;
-        break;
-    case QUART_START: h = r == QUART_START ? HEX_START : -1; break;
-    case QUART_END: h = r == QUART_END ? HEX_END : -1; break;
-    default: break;
+    } else {
+        switch (a) {
+        case 0: h = r == 0 ? 0 : r == 1 ? 4 : r == 2 ? 2 : r == 4 ? 6 : -1; break;
+        case 1: h = r == QUART_U_ALONE ? 8 : -1; break;
+        case 2: h = r == 0 ? 1 : r == 1 ? 5 : r == 2 ? 3 : r == 4 ? 7 : -1; break;
+        case 3: h = r == 0 ? 11 : r == 1 ? 15 : r == 2 ? 13 : r == 4 ? 17 : -1; break;
+        case 4: h = r == QUART_U_ALONE ? 9 : -1; break;
+        case 5: h = r == QUART_U_ALONE ? 19 : -1; break;
+        case 6: h = r == 0 ? 12 : r == 1 ? 16 : r == 2 ? 14 : r == 4 ? HEX_HIDDEN_NM : -1; break;
+        case QUART_HIDDEN_N: h = r == QUART_U_ALONE ? HEX_HIDDEN_N : -1; break;
+        case QUART_START: h = r == QUART_START ? HEX_START : -1; break;
+        case QUART_END: h = r == QUART_END ? HEX_END : -1; break;
+        default: break;
+        }
     }
     if (h < 0) fatal("Unreasonable state in m2.ali\n");
     ++idx[0];
@@ -210,16 +234,15 @@ quart_zus mult_alignment::hex_to_quart(hex_zus h) {
 }
 
 quart_zus mult_alignment::swap_quart_zus(quart_zus q, swapflag swp) {
-    // Roles N and C exchanged (flags 1, 4), N and B exchanged (flags 2, 3).
+    // Roles N and C exchanged when P joins R2, N and B when P joins R1.
     static const int nc[22] = {0,  UBC, 2, 3, UC,          BC,        6,    7, 13, 9, 10,
                                11, 12,  8, 8, QUART_START, QUART_END, NONE, 1, UB, 4, 5};
     static const int nb[22] = {0, 1, UBC, 3,  UB,          5,         BC,   7, 9, 8,  8,
                                8, 8, 13,  14, QUART_START, QUART_END, NONE, 2, 4, UC, 6};
     if (q < 0 || q > QUART_OUTER_BC) fatal("Strange state in function swap_quart_zus\n");
-    if (q == 0 || q == 3 || q == 7 || q == QUART_START || q == QUART_END || q == QUART_NO_KNOWN)
-        return q;
-    if (swp == 1 || swp == 4) return quart_zus(nc[q]);
-    if (swp == 2 || swp == 3) return quart_zus(nb[q]);
+    if (unmoved_by_exchange(q)) return q;
+    if (pairs_p_with_r2(swp)) return quart_zus(nc[q]);
+    if (pairs_p_with_r1(swp)) return quart_zus(nb[q]);
     fatal("swapflag=", static_cast<int>(swp), "\n");
 }
 
@@ -234,8 +257,8 @@ void mult_alignment::fillH(mercedes_stern& anc, mercedes_stern& rec, swapflag sw
 
     double t[5] = {A->neighbors[anc.kd[0]].brl, A->neighbors[sIdx].brl, A->neighbors[toR].brl,
                    R->neighbors[rec.kd[1]].brl, R->neighbors[rec.kd[2]].brl};
-    if (swp == 2 || swp == 3) std::swap(t[1], t[3]);
-    else if (swp == 1 || swp == 4) std::swap(t[1], t[4]);
+    if (pairs_p_with_r1(swp)) std::swap(t[1], t[3]);
+    else if (pairs_p_with_r2(swp)) std::swap(t[1], t[4]);
     else fatal("Impossible value of swp\n");
     indmodel.fillH(t[0], t[1], t[2], t[3], t[4]);
 }
@@ -256,12 +279,25 @@ void mult_alignment::keeptrack(std::vector<baum*>& nodes, std::vector<unsigned>&
 // ---------------------------------------------------------------------------
 // Writing the hextet path
 
+struct mult_alignment::hextet_roles {
+    baum *U, *N, *B, *M, *D, *E;
+    // Maps of the branches after the exchange, from the first-named node.
+    std::vector<int>&UN, &BN, &DM, &EM, &NU, &NB, &MD, &ME, &NM, &MN;
+    substmodel Ma, Mb, Mc, Md, Me;  // at the times of branches a to e
+};
+
 void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& anc,
                                     mercedes_stern& rec, swapflag swp) {
+    hextet_roles r = exchanged_roles(anc, rec, swp);
+    write_hextet_path(path, r);
+}
+
+mult_alignment::hextet_roles mult_alignment::exchanged_roles(mercedes_stern& anc,
+                                                             mercedes_stern& rec, swapflag swp) {
     baum* A = anc.centre;
     baum* R = rec.centre;
     if (R->parent() != A) fatal("anc is not the parent of rec in function fillH\n");
-    if (swp < 1 || swp > 4) fatal("Impossible value of swp in write_centpair\n");
+    if (swp < SWAP_P_R1 || swp > SWAP_S_R2) fatal("Impossible value of swp in write_centpair\n");
 
     // Outer nodes with their centre and slot before the exchange.
     const int toR = A->whichone(R);
@@ -280,51 +316,56 @@ void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& 
         back[k] = outer[k]->whichone(centre[k]);
     }
     // After the exchange an exchanged node sits in its partner's slot.
-    static const int pair[5][2] = {{0, 0}, {oP, oR1}, {oP, oR2}, {oS, oR1}, {oS, oR2}};
+    static const int pair[SWAP_S_R2 + 1][2] = {{0, 0}, {oP, oR1}, {oP, oR2}, {oS, oR1}, {oS, oR2}};
     int postslot[4] = {slot[0], slot[1], slot[2], slot[3]};
     std::swap(postslot[pair[swp][0]], postslot[pair[swp][1]]);
 
-    // Roles U, B, D, E per flag; N and M are the centres.
-    static const int roles[5][4] = {{0, 0, 0, 0},
-                                    {oP, oR2, oR1, oS},
-                                    {oP, oR1, oS, oR2},
-                                    {oP, oR1, oS, oR2},
-                                    {oP, oR2, oR1, oS}};
-    baum* N = (swp <= 2) ? R : A;
-    baum* M = (swp <= 2) ? A : R;
+    // Roles U, B, D, E per exchange (U is P); N and M are the centres, N
+    // the one P hangs from after the exchange.
+    static const int roles[SWAP_S_R2 + 1][4] = {{0, 0, 0, 0},
+                                                {oP, oR2, oR1, oS},
+                                                {oP, oR1, oS, oR2},
+                                                {oP, oR1, oS, oR2},
+                                                {oP, oR2, oR1, oS}};
+    const bool p_moves = swp == SWAP_P_R1 || swp == SWAP_P_R2;
+    baum* N = p_moves ? R : A;
+    baum* M = p_moves ? A : R;
     const int rU = roles[swp][0], rB = roles[swp][1], rD = roles[swp][2], rE = roles[swp][3];
     baum* U = outer[rU];
     baum* B = outer[rB];
     baum* D = outer[rD];
     baum* E = outer[rE];
 
-    std::vector<int>& mUN = U->neighbors[back[rU]].posmap;
-    std::vector<int>& mBN = B->neighbors[back[rB]].posmap;
-    std::vector<int>& mDM = D->neighbors[back[rD]].posmap;
-    std::vector<int>& mEM = E->neighbors[back[rE]].posmap;
-    std::vector<int>& mNU = N->neighbors[postslot[rU]].posmap;
-    std::vector<int>& mNB = N->neighbors[postslot[rB]].posmap;
-    std::vector<int>& mMD = M->neighbors[postslot[rD]].posmap;
-    std::vector<int>& mME = M->neighbors[postslot[rE]].posmap;
-    std::vector<int>& mNM = N->neighbors[N == A ? toR : toA].posmap;
-    std::vector<int>& mMN = M->neighbors[M == A ? toR : toA].posmap;
+    auto map = [](baum* x, int k) -> std::vector<int>& { return x->neighbors[k].posmap; };
+    const int toM = N == A ? toR : toA, toN = M == A ? toR : toA;
+    hextet_roles r{U, N, B, M, D, E,
+                   // U, B, D, E to their centres, in their records of the old ones
+                   map(U, back[rU]), map(B, back[rB]), map(D, back[rD]), map(E, back[rE]),
+                   // N and M to their neighbours
+                   map(N, postslot[rU]), map(N, postslot[rB]), map(M, postslot[rD]),
+                   map(M, postslot[rE]), map(N, toM), map(M, toN),
+                   // branches a to e, timed below
+                   submodel, submodel, submodel, submodel, submodel};
+    r.Ma.settime(brl[rU]);
+    r.Mb.settime(brl[rB]);
+    r.Mc.settime(A->neighbors[toR].brl);
+    r.Md.settime(brl[rD]);
+    r.Me.settime(brl[rE]);
+    return r;
+}
 
-    substmodel Ma(submodel), Mb(submodel), Mc(submodel), Md(submodel), Me(submodel);
-    Ma.settime(brl[rU]);
-    Mb.settime(brl[rB]);
-    Mc.settime(A->neighbors[toR].brl);
-    Md.settime(brl[rD]);
-    Me.settime(brl[rE]);
-
-    for (std::vector<int>* m : {&mUN, &mBN, &mDM, &mEM, &mNU, &mNB, &mMD, &mME, &mNM, &mMN})
+void mult_alignment::write_hextet_path(std::vector<hex_zus>& path, hextet_roles& r) {
+    for (std::vector<int>* m :
+         {&r.UN, &r.BN, &r.DM, &r.EM, &r.NU, &r.NB, &r.MD, &r.ME, &r.NM, &r.MN})
         m->clear();
-    N->seq.clear();
-    M->seq.clear();
+    r.N->seq.clear();
+    r.M->seq.clear();
 
-    const bioseq& Us = U->seq;
-    const bioseq& Bs = B->seq;
-    const bioseq& Ds = D->seq;
-    const bioseq& Es = E->seq;
+    const bioseq& Us = r.U->seq;
+    const bioseq& Bs = r.B->seq;
+    const bioseq& Ds = r.D->seq;
+    const bioseq& Es = r.E->seq;
+    const substmodel &Ma = r.Ma, &Mb = r.Mb, &Mc = r.Mc, &Md = r.Md, &Me = r.Me;
     int u = -1, n = -1, b = -1, m = -1, d = -1, e = -1;
     const int lu = static_cast<int>(Us.size()), lb = static_cast<int>(Bs.size()),
               ld = static_cast<int>(Ds.size()), le = static_cast<int>(Es.size());
@@ -359,20 +400,20 @@ void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& 
         if (h & hD) step(d, ld);
         if (h & hE) step(e, le);
 
-        if (h & hU) mUN.push_back(n);
-        if (h & hB) mBN.push_back(n);
+        if (h & hU) r.UN.push_back(n);
+        if (h & hB) r.BN.push_back(n);
         if (h & hN) {
-            mNU.push_back(u);
-            mNB.push_back(b);
-            mNM.push_back(m);
+            r.NU.push_back(u);
+            r.NB.push_back(b);
+            r.NM.push_back(m);
         }
         if (h & hM) {
-            mMN.push_back(n);
-            mMD.push_back(d);
-            mME.push_back(e);
+            r.MN.push_back(n);
+            r.MD.push_back(d);
+            r.ME.push_back(e);
         }
-        if (h & hD) mDM.push_back(m);
-        if (h & hE) mEM.push_back(m);
+        if (h & hD) r.DM.push_back(m);
+        if (h & hE) r.EM.push_back(m);
 
         // Residues of N (x) and M (y); a pair draw takes the centre with
         // fewer known neighbours as its first node.
@@ -404,8 +445,8 @@ void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& 
         case HEX_HIDDEN_M: y = submodel.choosebase(); break;
         default: break;  // outer residues only
         }
-        if (h & hN) N->seq.push_back(x);
-        if (h & hM) M->seq.push_back(y);
+        if (h & hN) r.N->seq.push_back(x);
+        if (h & hM) r.M->seq.push_back(y);
     }
 
     if (u + 1 != lu || b + 1 != lb || d + 1 != ld || e + 1 != le) stop();

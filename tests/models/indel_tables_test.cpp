@@ -292,7 +292,7 @@ TEST(IndelTables, TellingEntriesOfTheLargerTables) {
     EXPECT_NEAR(m.H[10][34], l1g(ta) + l1k, tol);
     // Only U holds the residue: every insertion below N and the start are impossible.
     std::set<int> imp;
-    for (int c = 0; c < 35; ++c)
+    for (int c = 0; c <= HEX_END; ++c)
         if (!possible(m.H[10][c])) imp.insert(c);
     EXPECT_EQ(imp, (std::set<int>{21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33}));
 }
@@ -436,7 +436,7 @@ TEST(IndelTables, QuartetTwinsSwapTheirTwinColumns) {
     const std::vector<std::vector<int>> cols = {{9, 11, 13, 14}, {10, 12, 13, 14}, {13, 14}};
     for (int i = 0; i < 3; ++i) {
         const int a = twins[i][0], b = twins[i][1];
-        for (int c = 0; c < 17; ++c) {
+        for (int c = 0; c <= QUART_END; ++c) {
             bool twin_col = false;
             for (int x : cols[i]) twin_col = twin_col || x == c;
             if (!twin_col) {

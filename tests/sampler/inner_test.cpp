@@ -327,22 +327,22 @@ INSTANTIATE_TEST_SUITE_P(
                                 "Unreasonable state in function which_quartet_zus\n"},
                       deathcase{"tri_late_start",
                                 [] {
-                                    conv({15, 0, 15, 16});
+                                    conv({QUART_START, 0, QUART_START, QUART_END});
                                 },
                                 "Late start of vector quart in quart_to_tri\n"},
                       deathcase{"tri_early_end",
                                 [] {
-                                    conv({15, 16, 0, 16});
+                                    conv({QUART_START, QUART_END, 0, QUART_END});
                                 },
                                 "Premature end of vector quart in quart_to_tri\n"},
                       deathcase{"tri_strange",
                                 [] {
-                                    conv({15, 17, 16});
+                                    conv({QUART_START, QUART_MARKER, QUART_END});
                                 },
                                 "Strange state in function quart_to_tri\n"},
                       deathcase{"tri_no_end",
                                 [] {
-                                    conv({15, 0, 8});
+                                    conv({QUART_START, 0, QUART_HIDDEN_N});
                                 },
                                 "Error in function quart_to_tri\n"}));
 
@@ -789,13 +789,14 @@ TEST_P(InnerQuartali, InsertionsOrderedWithinAGap) {
 
 // The parent-side paths are read parent first: D there is a parent residue
 // alone (U insertion seen from the centre), I a centre residue alone.
-INSTANTIATE_TEST_SUITE_P(InnerWalks, InnerQuartali,
-                         ::testing::Values(walkcase{"MDM", "MIM", "MIM", {15, 0, 11, 14, 7, 0, 16}},
-                                           walkcase{"IM", "MIM", "MIM", {15, 3, 9, 13, 0, 16}},
-                                           walkcase{"IM", "MIM", "DIM", {15, 5, 10, 13, 0, 16}},
-                                           walkcase{"MI", "MID", "DIM", {15, 1, 12, 14, 6, 16}},
-                                           walkcase{"", "", "", {15, 16}},
-                                           walkcase{"D", "I", "", {15, 9, 7, 16}}));
+INSTANTIATE_TEST_SUITE_P(
+    InnerWalks, InnerQuartali,
+    ::testing::Values(walkcase{"MDM", "MIM", "MIM", {QUART_START, 0, 11, 14, 7, 0, QUART_END}},
+                      walkcase{"IM", "MIM", "MIM", {QUART_START, 3, 9, 13, 0, QUART_END}},
+                      walkcase{"IM", "MIM", "DIM", {QUART_START, 5, 10, 13, 0, QUART_END}},
+                      walkcase{"MI", "MID", "DIM", {QUART_START, 1, 12, 14, 6, QUART_END}},
+                      walkcase{"", "", "", {QUART_START, QUART_END}},
+                      walkcase{"D", "I", "", {QUART_START, 9, 7, QUART_END}}));
 
 INSTANTIATE_TEST_SUITE_P(
     InnerWalks, InnerFailures,
@@ -883,69 +884,70 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     InnerWriterPaths, InnerFailures,
-    ::testing::Values(deathcase{"mid_state",
-                                [] {
-                                    write_mid({7, 9, 8}, "", "");
-                                },
-                                "Impossible state in write_midseq_to_tree\n"},
-                      deathcase{"mid_late_start",
-                                [] {
-                                    write_mid({7, 7, 8}, "", "");
-                                },
-                                "Impossible state in write_midseq_to_tree\n"},
-                      deathcase{"mid_early_end",
-                                [] {
-                                    write_mid({7, 8, 8}, "", "");
-                                },
-                                "Impossible state in write_midseq_to_tree\n"},
-                      deathcase{"mid_too_many_b",
-                                [] {
-                                    write_mid({7, 4, 4, 8}, "A", "CC");
-                                },
-                                "Error in function write_midseq_to_tree:\n0 -1 2\n"},
-                      deathcase{"mid_too_many_c",
-                                [] {
-                                    write_mid({7, 0, 3, 8}, "AG", "C");
-                                },
-                                "Error in function write_midseq_to_tree:\n0 1 -1\n"},
-                      deathcase{"mid_too_few",
-                                [] {
-                                    write_mid({7, 1, 8}, "AG", "C");
-                                },
-                                "Error in function write_midseq_to_tree:\n0 1 1\n"},
-                      deathcase{"cent_args",
-                                [] {
-                                    star s("", "A", "A", "A");
-                                    std::vector<quart_zus> p = qpath({15, 16});
-                                    std::vector<unsigned> fam{2, 0};
-                                    st().write_centseq(p, s.x, fam, st().submodel);
-                                },
-                                "Strange arguments to function writecentseq!\n"},
-                      deathcase{"cent_state",
-                                [] {
-                                    write_cent({15, 17, 16}, "", "", "");
-                                },
-                                "Impossible state in write_centseq\n"},
-                      deathcase{"cent_late_start",
-                                [] {
-                                    write_cent({15, 15, 16}, "", "", "");
-                                },
-                                "Impossible state in write_centseq\n"},
-                      deathcase{"cent_too_many_u",
-                                [] {
-                                    write_cent({15, 7, 7, 16}, "A", "", "GG");
-                                },
-                                "Impossible state in write_centseq\n-1 0 2\n"},
-                      deathcase{"cent_too_many_b",
-                                [] {
-                                    write_cent({15, 0, 9, 16}, "A", "C", "G");
-                                },
-                                "Impossible state in write_centseq\n0 -1 0\n"},
-                      deathcase{"cent_too_few",
-                                [] {
-                                    write_cent({15, 1, 16}, "A", "CC", "G");
-                                },
-                                "Impossible state in write_centseq\n0 1 1\n"}));
+    ::testing::Values(
+        deathcase{"mid_state",
+                  [] {
+                      write_mid({TRIPLET_START, TRIPLET_OUTER_BC, TRIPLET_END}, "", "");
+                  },
+                  "Impossible state in write_midseq_to_tree\n"},
+        deathcase{"mid_late_start",
+                  [] {
+                      write_mid({TRIPLET_START, TRIPLET_START, TRIPLET_END}, "", "");
+                  },
+                  "Impossible state in write_midseq_to_tree\n"},
+        deathcase{"mid_early_end",
+                  [] {
+                      write_mid({TRIPLET_START, TRIPLET_END, TRIPLET_END}, "", "");
+                  },
+                  "Impossible state in write_midseq_to_tree\n"},
+        deathcase{"mid_too_many_b",
+                  [] {
+                      write_mid({TRIPLET_START, 4, 4, TRIPLET_END}, "A", "CC");
+                  },
+                  "Error in function write_midseq_to_tree:\n0 -1 2\n"},
+        deathcase{"mid_too_many_c",
+                  [] {
+                      write_mid({TRIPLET_START, 0, 3, TRIPLET_END}, "AG", "C");
+                  },
+                  "Error in function write_midseq_to_tree:\n0 1 -1\n"},
+        deathcase{"mid_too_few",
+                  [] {
+                      write_mid({TRIPLET_START, 1, TRIPLET_END}, "AG", "C");
+                  },
+                  "Error in function write_midseq_to_tree:\n0 1 1\n"},
+        deathcase{"cent_args",
+                  [] {
+                      star s("", "A", "A", "A");
+                      std::vector<quart_zus> p = qpath({QUART_START, QUART_END});
+                      std::vector<unsigned> fam{2, 0};
+                      st().write_centseq(p, s.x, fam, st().submodel);
+                  },
+                  "Strange arguments to function writecentseq!\n"},
+        deathcase{"cent_state",
+                  [] {
+                      write_cent({QUART_START, QUART_MARKER, QUART_END}, "", "", "");
+                  },
+                  "Impossible state in write_centseq\n"},
+        deathcase{"cent_late_start",
+                  [] {
+                      write_cent({QUART_START, QUART_START, QUART_END}, "", "", "");
+                  },
+                  "Impossible state in write_centseq\n"},
+        deathcase{"cent_too_many_u",
+                  [] {
+                      write_cent({QUART_START, 7, 7, QUART_END}, "A", "", "GG");
+                  },
+                  "Impossible state in write_centseq\n-1 0 2\n"},
+        deathcase{"cent_too_many_b",
+                  [] {
+                      write_cent({QUART_START, 0, 9, QUART_END}, "A", "C", "G");
+                  },
+                  "Impossible state in write_centseq\n0 -1 0\n"},
+        deathcase{"cent_too_few",
+                  [] {
+                      write_cent({QUART_START, 1, QUART_END}, "A", "CC", "G");
+                  },
+                  "Impossible state in write_centseq\n0 1 1\n"}));
 
 // A valid path written by hand: the maps and the residues copied over
 // zero-length branches.
@@ -954,7 +956,7 @@ TEST(InnerWriters, HandPathsGiveTheirMaps) {
     for (neighbor& r : s.x->neighbors) r.brl = 0.0;
     for (baum* y : {s.r, s.x->NB(0), s.x->NB(1)}) y->neighbors[y->whichone(s.x)].brl = 0.0;
     // U N B C, U alone, N B, C alone, U N over U = ACG, B = TT, C = GA.
-    std::vector<quart_zus> p = qpath({15, 0, 7, 5, 13, 4, 16});
+    std::vector<quart_zus> p = qpath({QUART_START, 0, 7, 5, 13, 4, QUART_END});
     substmodel sm = st().submodel;
     st().write_centseq(p, s.x, s.fam, sm);
     // Centre residues: column 0 copies U (first neighbour at time 0), column
@@ -971,7 +973,7 @@ TEST(InnerWriters, HandPathsGiveTheirMaps) {
     EXPECT_EQ(map(C, s.x), (std::vector<int>{0, 1}));
     expect_consistent(s.r);
 
-    std::vector<triplet_zus> t = tpath({7, 4, 0, 6, 3, 8});
+    std::vector<triplet_zus> t = tpath({TRIPLET_START, 4, 0, TRIPLET_HIDDEN_N, 3, TRIPLET_END});
     std::vector<unsigned> nbs{0, 1};
     st().write_midseq_to_tree(t, s.x, nbs);
     EXPECT_EQ(s.x->seq.laen(), 2);

@@ -185,8 +185,10 @@ TEST(ReplayWriteCentpair, EveryColumnDrawsWithTheModelsOfItsBranches) {
     mult_alignment& st = rb_state();
     const double tP = 1.3, tS = 2.1, tc = 3.7, tR1 = 4.4, tR2 = 5.9;
     const int K = 12;
-    for (int f = 1; f <= 4; ++f)
-        for (int s = 0; s <= 32; ++s) {
+    using flag = mult_alignment::swapflag;
+    for (flag f : {mult_alignment::SWAP_P_R1, mult_alignment::SWAP_P_R2, mult_alignment::SWAP_S_R1,
+                   mult_alignment::SWAP_S_R2})
+        for (int s = 0; s < HEX_START; ++s) {
             baum* P = mknode("P", 0);
             baum* A = mknode("", -1);
             baum* S = mknode("S", 1);
@@ -202,13 +204,13 @@ TEST(ReplayWriteCentpair, EveryColumnDrawsWithTheModelsOfItsBranches) {
             baum* role[6];
             double t[6];
             switch (f) {
-            case 1:
+            case mult_alignment::SWAP_P_R1:
                 role[0] = P, role[1] = R, role[2] = R2, role[3] = A, role[4] = R1, role[5] = S;
                 break;
-            case 2:
+            case mult_alignment::SWAP_P_R2:
                 role[0] = P, role[1] = R, role[2] = R1, role[3] = A, role[4] = S, role[5] = R2;
                 break;
-            case 3:
+            case mult_alignment::SWAP_S_R1:
                 role[0] = P, role[1] = A, role[2] = R1, role[3] = R, role[4] = S, role[5] = R2;
                 break;
             default: role[0] = P, role[1] = A, role[2] = R2, role[3] = R, role[4] = R1, role[5] = S;
@@ -232,10 +234,12 @@ TEST(ReplayWriteCentpair, EveryColumnDrawsWithTheModelsOfItsBranches) {
 
             std::vector<quart_zus> none;
             std::vector<unsigned> kd{0, 1, 2};
-            mult_alignment::mercedes_stern an(A, none, kd, f <= 2 ? 0 : 1);
-            mult_alignment::mercedes_stern re(R, none, kd, (f == 1 || f == 3) ? 1 : 2);
+            const bool pmoves = f == mult_alignment::SWAP_P_R1 || f == mult_alignment::SWAP_P_R2;
+            const bool r1moves = f == mult_alignment::SWAP_P_R1 || f == mult_alignment::SWAP_S_R1;
+            mult_alignment::mercedes_stern an(A, none, kd, pmoves ? 0 : 1);
+            mult_alignment::mercedes_stern re(R, none, kd, r1moves ? 1 : 2);
             idum = -(f * 100 + s + 1);
-            st.write_centpair(path, an, re, mult_alignment::swapflag(f));
+            st.write_centpair(path, an, re, f);
             const int after = idum;
 
             substmodel Ma(st.submodel), Mb(st.submodel), Mc(st.submodel), Md(st.submodel),

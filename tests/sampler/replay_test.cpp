@@ -515,7 +515,7 @@ TEST(ReplayReplay, WritersDrawPerColumnAtTheBranchTimes) {
         link(r, x, 31.0);
     };
     // U N B C, U, N B, C, U N, N C, N, U N C, B, U N B.
-    const std::vector<int> q{15, 0, 7, 5, 13, 4, 6, 8, 2, 9, 1, 16};
+    const std::vector<int> q{QUART_START, 0, 7, 5, 13, 4, 6, 8, 2, 9, 1, QUART_END};
     for (int seed = 1; seed <= 30; ++seed) {
         baum *r, *x;
         make(r, x);
@@ -540,9 +540,10 @@ TEST(ReplayReplay, WritersDrawPerColumnAtTheBranchTimes) {
         delete r;
 
         make(r, x);
-        std::vector<triplet_zus> t;
+        std::vector<triplet_zus> t{TRIPLET_START};
         // N B C, B, N C, C, N, N B, B, C.
-        for (int v : {7, 0, 4, 2, 3, 6, 1, 5, 3, 8}) t.push_back(triplet_zus(v));
+        for (int v : {0, 4, 2, 3, 6, 1, 5, 3}) t.push_back(triplet_zus(v));
+        t.push_back(TRIPLET_END);
         std::vector<unsigned> nbs{1, 0};  // B's role for C, C's for B
         seedrandom(static_cast<unsigned>(seed));
         s.write_midseq_to_tree(t, x, nbs);
@@ -572,9 +573,10 @@ TEST(ReplayReplay, WritersOverEveryState) {
         link(r, x, 31.0);
         // N B C, B (four variants), C, U N B C, U N B, U N C, U N, N B,
         // N C, U, N, B, C.
-        std::vector<quart_zus> path;
-        for (int v : {15, 3, 10, 11, 12, 14, 0, 1, 2, 4, 5, 6, 7, 8, 9, 13, 16})
+        std::vector<quart_zus> path{QUART_START};
+        for (int v : {3, 10, 11, 12, 14, 0, 1, 2, 4, 5, 6, 7, 8, 9, 13})
             path.push_back(quart_zus(v));
+        path.push_back(QUART_END);
         std::vector<unsigned> fam{2, 0, 1};
         seedrandom(static_cast<unsigned>(seed));
         s.write_centseq(path, x, fam, s.submodel);
@@ -605,8 +607,9 @@ TEST(ReplayReplay, WritersOverEveryState) {
         B->seq.assign({1, 3, 0, 2});
         C->seq.assign({2, 2, 1, 0});
         // B, C, N B C, B, N B, N, N C, C.
-        std::vector<triplet_zus> t;
-        for (int v : {7, 4, 3, 0, 5, 1, 6, 2, 3, 8}) t.push_back(triplet_zus(v));
+        std::vector<triplet_zus> t{TRIPLET_START};
+        for (int v : {4, 3, 0, 5, 1, 6, 2, 3}) t.push_back(triplet_zus(v));
+        t.push_back(TRIPLET_END);
         std::vector<unsigned> nbs{0, 1};
         seedrandom(static_cast<unsigned>(seed));
         s.write_midseq_to_tree(t, x, nbs);

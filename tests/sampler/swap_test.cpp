@@ -25,10 +25,19 @@ using samplertest::tkf;
 using star = mult_alignment::mercedes_stern;
 using swapflag = mult_alignment::swapflag;
 
+// The four exchanges: P or S with R1 or R2.
+constexpr swapflag P_R1 = mult_alignment::SWAP_P_R1, P_R2 = mult_alignment::SWAP_P_R2,
+                   S_R1 = mult_alignment::SWAP_S_R1, S_R2 = mult_alignment::SWAP_S_R2;
+const std::vector<swapflag> kFlags = {P_R1, P_R2, S_R1, S_R2};
+
+// Start, end and marker of the quartet and hextet paths.
+constexpr int qs = QUART_START, qe = QUART_END;
+constexpr int hs = HEX_START, he = HEX_END, hm = HEX_MARKER;
+
 // ---------------------------------------------------------------------------
 // Holder sets of the column-state alphabets
 
-// quart_zus roles U, N, B, C; codes 15 to 17 hold nothing.
+// quart_zus roles U, N, B, C; start, end and marker hold nothing.
 enum : unsigned { qU = 1, qN = 2, qB = 4, qC = 8 };
 unsigned quart_holders(int q) {
     switch (q) {
@@ -82,7 +91,7 @@ std::vector<Z> states(const std::vector<int>& v) {
 // The smallest quartet code (outer codes included, start and end not) with
 // the given holders.
 int quart_with(unsigned holders) {
-    for (int q = 0; q <= 21; ++q)
+    for (int q = 0; q <= QUART_OUTER_BC; ++q)
         if (q != QUART_START && q != QUART_END && quart_holders(q) == holders) return q;
     return -1;
 }
@@ -146,16 +155,16 @@ struct fragment {
     }
 };
 
-// The slots of A and R that flag f exchanges (A: P = 0, S = 1; R: R1 = 1, R2 = 2).
-int anc_slot(int f) { return f <= 2 ? 0 : 1; }
-int rec_slot(int f) { return (f == 1 || f == 3) ? 1 : 2; }
+// The slots of A and R that exchange f swaps (A: P = 0, S = 1; R: R1 = 1, R2 = 2).
+int anc_slot(swapflag f) { return (f == P_R1 || f == P_R2) ? 0 : 1; }
+int rec_slot(swapflag f) { return (f == P_R1 || f == S_R1) ? 1 : 2; }
 
 // The hextet roles U, N, B, M, D, E of the topology after exchange f.
-std::vector<baum*> roles(fragment& t, int f) {
+std::vector<baum*> roles(fragment& t, swapflag f) {
     switch (f) {
-    case 1: return {t.P, t.R, t.R2, t.A, t.R1, t.S};
-    case 2: return {t.P, t.R, t.R1, t.A, t.S, t.R2};
-    case 3: return {t.P, t.A, t.R1, t.R, t.S, t.R2};
+    case P_R1: return {t.P, t.R, t.R2, t.A, t.R1, t.S};
+    case P_R2: return {t.P, t.R, t.R1, t.A, t.S, t.R2};
+    case S_R1: return {t.P, t.A, t.R1, t.R, t.S, t.R2};
     default: return {t.P, t.A, t.R2, t.R, t.R1, t.S};
     }
 }
@@ -353,33 +362,33 @@ TEST(SwapConversion, TwoQuartToHexEveryCell) {
     fragment t(1, 1, 1, 1, 1);
     for (int a = 0; a <= QUART_END; ++a)
         for (int r = 0; r <= QUART_END; ++r) {
-            // Expected from the merge order and the holders of both columns.
+            // Expected from the merge order and the holders of both columns:
+            // the first hextet state with the merged holders h.
             int want = -1;
-            unsigned adv0 = 1, adv1 = 1;
+            unsigned h = 0, adv0 = 1, adv1 = 1;
             const unsigned ha = quart_holders(a), hr = quart_holders(r);
-            if (a >= 9 && a <= 12) {
-                want = 21, adv1 = 0;
-            } else if (r >= 9 && r <= 12) {
-                want = 30, adv0 = 0;
-            } else if (r == 13 || r == 14) {
-                want = 32, adv0 = 0;
-            } else if (a == 7) {
-                want = 10, adv1 = 0;
+            if (ha == qB) {  // S alone
+                h = xB, adv1 = 0;
+            } else if (hr == qB) {  // R1 alone
+                h = xD, adv0 = 0;
+            } else if (hr == qC) {  // R2 alone
+                h = xE, adv0 = 0;
+            } else if (ha == qU) {  // P alone
+                h = xU, adv1 = 0;
             } else if (a == QUART_START || a == QUART_END || r == QUART_START || r == QUART_END) {
                 want = (a == r) ? (a == QUART_START ? HEX_START : HEX_END) : -1;
             } else if (((ha & qN) != 0) == ((hr & qU) != 0) &&
                        ((ha & qC) != 0) == ((hr & qN) != 0)) {
                 // anc: U P, N A, B S, C R; rec: U A, N R, B R1, C R2.
-                unsigned h = 0;
                 if (ha & qU) h |= xU;
                 if (ha & qN) h |= xN;
                 if (ha & qB) h |= xB;
                 if (ha & qC) h |= xM;
                 if (hr & qB) h |= xD;
                 if (hr & qC) h |= xE;
-                for (int s = 0; s <= 32 && want < 0; ++s)
-                    if (hex_holders(s) == h) want = s;
             }
+            for (int s = 0; s < HEX_START && h != 0 && want < 0; ++s)
+                if (hex_holders(s) == h) want = s;
             std::vector<quart_zus> aa(1, quart_zus(a)), rr(1, quart_zus(r));
             std::vector<unsigned> kd{0, 1, 2};
             star an(t.A, aa, kd, 0), re(t.R, rr, kd, 1);
@@ -407,10 +416,10 @@ TEST(SwapConversion, TwoQuartToHexRejects) {
         const char* err;
     };
     const std::vector<bad> cases = {
-        {17, 0, {0, 0}, "Unreasonable state in m1.ali\n"},
-        {0, 17, {0, 0}, "Unreasonable state in m2.ali\n"},
-        {9, 17, {0, 0}, "Unreasonable state in m2.ali\n"},
-        {7, 21, {0, 0}, "Unreasonable state in m2.ali\n"},
+        {QUART_MARKER, 0, {0, 0}, "Unreasonable state in m1.ali\n"},
+        {0, QUART_MARKER, {0, 0}, "Unreasonable state in m2.ali\n"},
+        {QUART_INS_B, QUART_MARKER, {0, 0}, "Unreasonable state in m2.ali\n"},
+        {QUART_U_ALONE, QUART_OUTER_BC, {0, 0}, "Unreasonable state in m2.ali\n"},
         {0, 0, {0}, "Inadequate index vector in function two_quart_to_hex!\n"},
         {0, 0, {1, 0}, "Inadequate index vector in function two_quart_to_hex!\n"},
     };
@@ -439,27 +448,39 @@ TEST(SwapConversion, HexToQuartEveryState) {
         const int want = h == HEX_START ? QUART_START : h == HEX_END ? QUART_END : quart_with(q);
         EXPECT_EQ(state().hex_to_quart(hex_zus(h)), want) << h;
     }
-    for (int h : {35, 36, -1}) {
+    for (int h : {hm, hm + 1, -1}) {
         EXPECT_FATAL(state().hex_to_quart(hex_zus(h)),
                      "Strange hextett state in function hex_to_quart\n");
     }
 }
 
 TEST(SwapConversion, SwapQuartZusEveryCode) {
-    for (int f = 1; f <= 4; ++f)
-        for (int q = 0; q <= 21; ++q) {
+    for (swapflag f : kFlags)
+        for (int q = 0; q <= QUART_OUTER_BC; ++q) {
+            // N exchanged with C when P joins R2, with B when P joins R1.
             const unsigned h = quart_holders(q);
-            const unsigned other = (f == 1 || f == 4) ? qC : qB;
+            const bool p_r2 = f == P_R1 || f == S_R2;
+            const unsigned other = p_r2 ? qC : qB;
             unsigned s = h & ~(qN | other);
             if (h & qN) s |= other;
             if (h & other) s |= qN;
             const int want = (s == h) ? q : quart_with(s);
-            EXPECT_EQ(state().swap_quart_zus(quart_zus(q), swapflag(f)), want) << f << " " << q;
+            EXPECT_EQ(state().swap_quart_zus(quart_zus(q), f), want) << f << " " << q;
         }
-    // Codes whose holders no flag moves need no valid flag.
-    for (int q : {0, 3, 7, 15, 16, 17})
-        EXPECT_EQ(state().swap_quart_zus(quart_zus(q), swapflag(9)), q);
-    EXPECT_FATAL(state().swap_quart_zus(quart_zus(22), swapflag(1)),
+    // Codes whose holders no flag moves (N, B and C all or none) need no
+    // valid flag; the others stop on one.
+    int unmoved = 0;
+    for (int q = 0; q <= QUART_OUTER_BC; ++q) {
+        const unsigned nbc = quart_holders(q) & (qN | qB | qC);
+        if (nbc == 0 || nbc == (qN | qB | qC)) {
+            EXPECT_EQ(state().swap_quart_zus(quart_zus(q), swapflag(9)), q);
+            ++unmoved;
+        } else {
+            EXPECT_FATAL(state().swap_quart_zus(quart_zus(q), swapflag(9)), "swapflag=9\n");
+        }
+    }
+    EXPECT_EQ(unmoved, 6);  // UNBC, NBC, U, start, end, marker
+    EXPECT_FATAL(state().swap_quart_zus(quart_zus(QUART_OUTER_BC + 1), P_R1),
                  "Strange state in function swap_quart_zus\n");
     EXPECT_FATAL(state().swap_quart_zus(quart_zus(9), swapflag(5)), "swapflag=5\n");
 }
@@ -529,7 +550,7 @@ TEST(SwapStar, FamilyWithPartnerLast) {
 
 TEST(SwapStar, WhichPairSwaps) {
     fragment t(1, 1, 1, 1, 1);
-    for (int f = 1; f <= 4; ++f) {
+    for (swapflag f : kFlags) {
         star an = t.anc(anc_slot(f)), re = t.rec(rec_slot(f));
         star *pa = nullptr, *pr = nullptr;
         EXPECT_EQ(state().which_pair_swaps(an, re, pa, pr), f);
@@ -571,10 +592,10 @@ TEST(SwapStar, FillHTimesOfTheNewRoles) {
     const double tP = 1.5, tS = 2.5, tc = 3.5, tR1 = 4.5, tR2 = 5.5;
     fragment t(tP, tS, tc, tR1, tR2);
     std::map<baum*, double> brl = {{t.P, tP}, {t.S, tS}, {t.R1, tR1}, {t.R2, tR2}};
-    for (int f = 1; f <= 4; ++f) {
+    for (swapflag f : kFlags) {
         std::vector<baum*> r = roles(t, f);
         star an = t.anc(anc_slot(f)), re = t.rec(rec_slot(f));
-        state().fillH(an, re, swapflag(f));
+        state().fillH(an, re, f);
         indel ref = tkf();
         ref.fillH(brl[r[0]], brl[r[2]], tc, brl[r[4]], brl[r[5]]);
         EXPECT_EQ(state().indmodel.tH, ref.tH) << f;
@@ -586,7 +607,7 @@ TEST(SwapStar, FillHTimesOfTheNewRoles) {
         const char* err;
     };
     for (const bad& b :
-         std::vector<bad>{{true, 1, "anc is not the parent of rec in function fillH\n"},
+         std::vector<bad>{{true, P_R1, "anc is not the parent of rec in function fillH\n"},
                           {false, 0, "Impossible value of swp\n"},
                           {false, 5, "Impossible value of swp\n"}}) {
         EXPECT_TRUE(ends_fatally(
@@ -602,22 +623,22 @@ TEST(SwapStar, FillHTimesOfTheNewRoles) {
 TEST(SwapStar, ZweimalvierDropsCentreOnlyColumns) {
     fragment t(1, 1, 1, 1, 1);
     std::vector<unsigned> kd{0, 1, 2};
-    auto run = [&](std::vector<int> a, std::vector<int> r, int f) {
+    auto run = [&](std::vector<int> a, std::vector<int> r, swapflag f) {
         std::vector<quart_zus> aa = states<quart_zus>(a), rr = states<quart_zus>(r);
         star an(t.A, aa, kd, anc_slot(f)), re(t.R, rr, kd, rec_slot(f));
         std::vector<quart_zus> outer{quart_zus(3)};
-        state().zweimalvier(outer, an, re, swapflag(f));
+        state().zweimalvier(outer, an, re, f);
         return std::vector<int>(outer.begin(), outer.end());
     };
     // Merged 20, 18 and 29 hold no outer residue.
-    EXPECT_EQ(run({15, 8, 6, 13, 16}, {15, 7, 4, 8, 16}, 1), (std::vector<int>{15, 16}));
+    EXPECT_EQ(run({qs, 8, 6, 13, qe}, {qs, 7, 4, 8, qe}, P_R1), (std::vector<int>{qs, qe}));
     // S inserts, then R1 alone; P with S and R1 (hextet 4 -> quartet 1).
-    EXPECT_EQ(run({15, 9, 0, 16}, {15, 9, 1, 16}, 1), (std::vector<int>{15, 13, 9, 18, 16}));
-    EXPECT_EQ(run({15, 9, 0, 16}, {15, 9, 1, 16}, 3), (std::vector<int>{15, 9, 8, 1, 16}));
+    EXPECT_EQ(run({qs, 9, 0, qe}, {qs, 9, 1, qe}, P_R1), (std::vector<int>{qs, 13, 9, 18, qe}));
+    EXPECT_EQ(run({qs, 9, 0, qe}, {qs, 9, 1, qe}, S_R1), (std::vector<int>{qs, 9, 8, 1, qe}));
 
     for (auto& p : std::vector<std::pair<std::vector<int>, std::vector<int>>>{
-             {{15, 16, 16}, {15, 16}}, {{15, 7}, {15, 16}}, {{}, {}}}) {
-        EXPECT_FATAL(run(p.first, p.second, 1), "Error in function zweimalvier\n");
+             {{qs, qe, qe}, {qs, qe}}, {{qs, 7}, {qs, qe}}, {{}, {}}}) {
+        EXPECT_FATAL(run(p.first, p.second, P_R1), "Error in function zweimalvier\n");
     }
 }
 
@@ -672,7 +693,7 @@ rolemaps read_roles(const std::vector<baum*>& r) {
 
 // A fragment whose role nodes for flag f carry sequences of the given
 // lengths (U, B, D, E); every residue is the code of its role.
-void fill_roles(fragment& t, int f, int lu, int lb, int ld, int le) {
+void fill_roles(fragment& t, swapflag f, int lu, int lb, int ld, int le) {
     std::vector<baum*> r = roles(t, f);
     r[0]->seq.assign(lu, 0);
     r[2]->seq.assign(lb, 1);
@@ -682,13 +703,15 @@ void fill_roles(fragment& t, int f, int lu, int lb, int ld, int le) {
     r[3]->seq.assign(3, 0);
 }
 
-void write(fragment& t, int f, const std::vector<int>& p) {
+void write(fragment& t, swapflag f, const std::vector<int>& p) {
     std::vector<hex_zus> path = states<hex_zus>(p);
     star an = t.anc(anc_slot(f)), re = t.rec(rec_slot(f));
-    state().write_centpair(path, an, re, swapflag(f));
+    state().write_centpair(path, an, re, f);
 }
 
-void exchange(fragment& t, int f) { t.A->swapbr(t.A->whichone(t.R), anc_slot(f), rec_slot(f)); }
+void exchange(fragment& t, swapflag f) {
+    t.A->swapbr(t.A->whichone(t.R), anc_slot(f), rec_slot(f));
+}
 
 }  // namespace
 
@@ -701,7 +724,7 @@ TEST(SwapWriteCentpair, RecordsOfTheNewTopology) {
     };
     const std::vector<wcase> cases = {
         // A full column, then outer residues alone, then both centres alone.
-        {{33, 0, 10, 21, 21, 30, 30, 30, 32, 32, 32, 32, 18, 34},
+        {{hs, 0, 10, 21, 21, 30, 30, 30, 32, 32, 32, 32, 18, he},
          2,
          3,
          4,
@@ -711,7 +734,7 @@ TEST(SwapWriteCentpair, RecordsOfTheNewTopology) {
          {V{0, 0}, V{0, 1}, V{0, 2}, V{0, 0, 0}, V{0, 1}, V{0, 1}, V{0, 3}, V{0, 0, 0, 0}, V{0, 4},
           V{0, 0, 0, 0, 0}}},
         // Outer residues before any centre residue point at -1.
-        {{33, 10, 21, 30, 32, 9, 29, 34},
+        {{hs, 10, 21, 30, 32, 9, 29, he},
          2,
          1,
          1,
@@ -720,9 +743,9 @@ TEST(SwapWriteCentpair, RecordsOfTheNewTopology) {
          1,
          {V{-1, 0}, V{1}, V{0}, V{-1}, V{-1}, V{0}, V{0}, V{-1}, V{0}, V{-1}}},
         // Start and end only.
-        {{33, 34}, 0, 0, 0, 0, 0, 0, {}},
+        {{hs, he}, 0, 0, 0, 0, 0, 0, {}},
     };
-    for (int f = 1; f <= 4; ++f)
+    for (swapflag f : kFlags)
         for (const wcase& w : cases) {
             fragment t(1, 2, 3, 4, 5);
             fill_roles(t, f, w.lu, w.lb, w.ld, w.le);
@@ -756,9 +779,9 @@ TEST(SwapWriteCentpair, ResiduesComeFromTheCentresOwnNeighbours) {
     // Every column with both centres. With zero-length outer branches a
     // centre with an outer neighbour in the column copies one of them
     // (U = 0, B = 1 for N; D = 2, E = 3 for M).
-    const std::vector<int> path = {33, 0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 11,
-                                   12, 13, 14, 15, 16, 17, 19, 26, 27, 28, 34};
-    for (int f = 1; f <= 4; ++f) {
+    const std::vector<int> path = {hs, 0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 11,
+                                   12, 13, 14, 15, 16, 17, 19, 26, 27, 28, he};
+    for (swapflag f : kFlags) {
         fragment t(0, 0, 3, 0, 0);
         int lens[4] = {0, 0, 0, 0};
         for (int s : path) {
@@ -799,8 +822,8 @@ TEST(SwapWriteCentpair, ResiduesComeFromTheCentresOwnNeighbours) {
 }
 
 TEST(SwapWriteCentpair, ZeroCentralBranchGivesEqualCentres) {
-    const std::vector<int> path = {33, 0, 1, 2, 3, 4, 5, 6, 7, 11, 12, 13, 14, 15, 16, 17, 18, 34};
-    for (int f = 1; f <= 4; ++f) {
+    const std::vector<int> path = {hs, 0, 1, 2, 3, 4, 5, 6, 7, 11, 12, 13, 14, 15, 16, 17, 18, he};
+    for (swapflag f : kFlags) {
         fragment t(7, 9, 0, 11, 13);
         fill_roles(t, f, 8, 8, 8, 8);
         std::vector<baum*> r = roles(t, f);
@@ -817,31 +840,32 @@ TEST(SwapWriteCentpair, ZeroCentralBranchGivesEqualCentres) {
 TEST(SwapWriteCentpair, Rejects) {
     struct bad {
         std::vector<int> path;
-        int f;
+        swapflag f;
         bool reversed;
         int lu;
         const char* err;
     };
+    const swapflag none = swapflag(0);
     const std::vector<bad> cases = {
-        {{33, 34}, 1, true, 0, "anc is not the parent of rec in function fillH\n"},
-        {{33, 34}, 0, false, 0, "Impossible value of swp in write_centpair\n"},
-        {{33, 35, 34}, 1, false, 0, "Unknown state in function write_centpair\n"},
-        {{33, 33, 34}, 2, false, 0, "Late start in function write_centpair\n"},
-        {{33, 34, 10, 34}, 3, false, 1, "Early end in function write_centpair\n"},
+        {{hs, he}, P_R1, true, 0, "anc is not the parent of rec in function fillH\n"},
+        {{hs, he}, none, false, 0, "Impossible value of swp in write_centpair\n"},
+        {{hs, hm, he}, P_R1, false, 0, "Unknown state in function write_centpair\n"},
+        {{hs, hs, he}, P_R2, false, 0, "Late start in function write_centpair\n"},
+        {{hs, he, 10, he}, S_R1, false, 1, "Early end in function write_centpair\n"},
         // Paths that do not fit the outer sequences.
-        {{33, 10, 10, 34}, 4, false, 1, "Unknown state in function write_centpair\n-1 0 0 0\n"},
-        {{33, 21, 34}, 2, false, 0, "Unknown state in function write_centpair\n0 -1 0 0\n"},
-        {{33, 34}, 1, false, 1, "Unknown state in function write_centpair\n1 0 0 0\n"},
+        {{hs, 10, 10, he}, S_R2, false, 1, "Unknown state in function write_centpair\n-1 0 0 0\n"},
+        {{hs, 21, he}, P_R2, false, 0, "Unknown state in function write_centpair\n0 -1 0 0\n"},
+        {{hs, he}, P_R1, false, 1, "Unknown state in function write_centpair\n1 0 0 0\n"},
     };
     for (const bad& b : cases) {
         EXPECT_TRUE(ends_fatally(
             [&] {
                 fragment t(1, 1, 1, 1, 1);
-                fill_roles(t, b.f < 1 || b.f > 4 ? 1 : b.f, b.lu, 0, 0, 0);
+                fill_roles(t, b.f == none ? P_R1 : b.f, b.lu, 0, 0, 0);
                 std::vector<hex_zus> path = states<hex_zus>(b.path);
                 star an = t.anc(0), re = t.rec(1);
-                if (b.reversed) state().write_centpair(path, re, an, swapflag(b.f));
-                else state().write_centpair(path, an, re, swapflag(b.f));
+                if (b.reversed) state().write_centpair(path, re, an, b.f);
+                else state().write_centpair(path, an, re, b.f);
             },
             b.err));
     }
@@ -851,7 +875,7 @@ TEST(SwapWriteCentpair, Rejects) {
 // The whole swap on random trees
 
 TEST(SwapHexali, RandomTreesKeepHomologyForAllFlags) {
-    std::set<int> flags;
+    std::set<swapflag> flags;
     int runs = 0;
     for (unsigned seed = 1; seed <= 30; ++seed) {
         // Every inner branch, from either end, with every pair of subtrees.
@@ -883,8 +907,8 @@ TEST(SwapHexali, RandomTreesKeepHomologyForAllFlags) {
                         int firstchild = -1;
                         for (int i = 0; i < 3 && firstchild < 0; ++i)
                             if (!R->neighbors[i].isparent) firstchild = i;
-                        flags.insert(parentside ? (cr == firstchild ? 1 : 2)
-                                                : (cr == firstchild ? 3 : 4));
+                        flags.insert(parentside ? (cr == firstchild ? P_R1 : P_R2)
+                                                : (cr == firstchild ? S_R1 : S_R2));
 
                         std::vector<std::string> rows0, rows1;
                         const partition before = leaf_homology(t.root, rows0);
@@ -916,6 +940,6 @@ TEST(SwapHexali, RandomTreesKeepHomologyForAllFlags) {
                         EXPECT_EQ(rows1, rows0) << what;
                     }
     }
-    EXPECT_EQ(flags, (std::set<int>{1, 2, 3, 4}));
+    EXPECT_EQ(flags, std::set<swapflag>(kFlags.begin(), kFlags.end()));
     EXPECT_GT(runs, 300);
 }

@@ -108,13 +108,12 @@ void for_leaves(baum* node, const F& f) {
 }
 
 // Sequences that the guide tree leaves out take no part in the alignment.
-void warn_unnamed(const std::vector<std::vector<char>>& names, const std::vector<bool>& named) {
+void warn_unnamed(const std::vector<std::vector<char>>& left_out) {
     std::string missing;
-    for (std::size_t i = 0; i < named.size(); ++i)
-        if (!named[i]) {
-            missing.append(names[i].begin(), names[i].end());
-            missing += "\n";
-        }
+    for (const auto& name : left_out) {
+        missing.append(name.begin(), name.end());
+        missing += "\n";
+    }
     if (!missing.empty())
         warn("WARNING: The guide tree does not name these sequences, which are left out:\n",
              missing);
@@ -161,67 +160,101 @@ void warn_cut_names(const std::vector<std::vector<char>>& names) {
             text);
 }
 
-}  // namespace
+// The guide-tree file, read before the sequence file for its leaf names:
+// only their rows are stored. A guide tree that does not read cleanly keeps
+// every row; its fault is reported when its text is taken, after those of
+// the sequence file.
+class guide_file {
+public:
+    explicit guide_file(const std::string& filename)
+        : name(filename),
+          clean(read_guide_text(name.c_str(), text)),
+          filtered(clean && guide_leaf_names(text, leaves)) {}
 
-mult_alignment::mult_alignment(eingabe_parameter P, int type) {
-    const std::string& seqname = P.files.infile;
-    std::ifstream in(seqname);
-    if (!in) fatal("Cannot open sequence file ", seqname, "\n");
+    // The rows for the sequence reader to store; empty: every row.
+    row_filter filter() const {
+        if (!filtered) return nullptr;
+        return [this](const std::vector<char>& row_name) { return stored(row_name); };
+    }
+    bool stored(const std::vector<char>& row_name) const {
+        return !filtered || leaves.count(std::string(row_name.begin(), row_name.end())) != 0;
+    }
+    // The text of the tree, taken once.
+    std::string take_text() {
+        if (!clean) return clustal(name.c_str());
+        return std::move(text);
+    }
 
-    // Only the rows of the guide tree's leaves are stored. A guide tree that
-    // does not read cleanly keeps every row; its fault is reported below,
-    // after those of the sequence file.
-    const char* guidename = P.files.guidetree.c_str();
-    std::string guide;
-    const bool guide_read = read_guide_text(guidename, guide);
+private:
+    std::string name;
+    std::string text;
+    bool clean;
     std::unordered_set<std::string> leaves;
-    const bool filtered = guide_read && guide_leaf_names(guide, leaves);
-    auto is_leaf = [&leaves](const std::vector<char>& name) {
-        return leaves.count(std::string(name.begin(), name.end())) != 0;
-    };
-    row_filter wanted;
-    if (filtered) wanted = is_leaf;
-    dataset file(in, P.files.format, wanted);
-    if (file.spez() < 2)
-        fatal("There are ", file.spez(), " sequences.\n", "There is nothing to align.\n");
-    if (!guide_read) guide = clustal(guidename);
+    bool filtered;
+};
 
-    // The leaves are matched against every name of the file; the rows wait
-    // until the named sequences are known. Reading the tree draws no random
-    // number.
-    std::vector<std::vector<char>> rows;
-    rows.swap(file.seqs);
-    file.seqs.resize(file.names.size());
-    file.type = NUC;
-    baum* tree = new baum(guide, true, file);
-    std::string().swap(guide);
-    if (type == 0) check_lengths(tree, nullptr);
-
-    // The data set of the run: the named sequences in file order.
+// The data set of the run: the sequences the tree names, in file order,
+// with their rows moved out of the file's; the leaves are renumbered as its
+// rows and get their sequences. left_out := the names of the others, in
+// file order.
+void take_named(baum* tree, dataset& file, const guide_file& guide, dataset& ds,
+                std::vector<std::vector<char>>& left_out) {
     std::vector<bool> named(file.names.size(), false);
     for_leaves(tree,
                [&named](baum* leaf) { named[static_cast<std::size_t>(leaf->id.number)] = true; });
     // A leaf whose row the reader passed over would align an empty sequence.
-    if (filtered)
-        for (std::size_t i = 0; i < named.size(); ++i)
-            if (named[i] && !is_leaf(file.names[i]))
-                fatal(
-                    "Internal error: the guide tree names a sequence whose residues were not "
-                    "read\n");
+    for (std::size_t i = 0; i < named.size(); ++i)
+        if (named[i] && !guide.stored(file.names[i]))
+            fatal(
+                "Internal error: the guide tree names a sequence whose residues were not "
+                "read\n");
     std::vector<int> row_of(file.names.size(), -1);
-    dataset ds;
     for (std::size_t i = 0; i < named.size(); ++i) {
-        if (!named[i]) continue;
+        if (!named[i]) {
+            left_out.push_back(std::move(file.names[i]));
+            continue;
+        }
         row_of[i] = ds.spez();
-        ds.names.push_back(file.names[i]);
-        ds.seqs.push_back(std::move(rows[i]));
+        ds.names.push_back(std::move(file.names[i]));
+        ds.seqs.push_back(std::move(file.seqs[i]));
     }
-    std::vector<std::vector<char>>().swap(rows);
+    std::vector<std::vector<char>>().swap(file.seqs);
     ds.guesstype();
     for_leaves(tree, [&](baum* leaf) {
         leaf->id.number = row_of[static_cast<std::size_t>(leaf->id.number)];
         leaf->seq = bioseq(ds.seqs[static_cast<std::size_t>(leaf->id.number)], ds.type);
     });
+}
+
+// The guide tree on the sequence file, with ds and left_out as take_named
+// leaves them. Reading the tree draws no random number.
+baum* read_guided(const filenames& files, int type, dataset& ds,
+                  std::vector<std::vector<char>>& left_out) {
+    std::ifstream in(files.infile);
+    if (!in) fatal("Cannot open sequence file ", files.infile, "\n");
+    guide_file guide(files.guidetree);
+    dataset file(in, files.format, guide.filter());
+    if (file.spez() < 2)
+        fatal("There are ", file.spez(), " sequences.\n", "There is nothing to align.\n");
+
+    // The leaves are matched against every name of the file, on empty rows
+    // until the named sequences are known.
+    std::vector<std::vector<char>> rows(file.names.size());
+    rows.swap(file.seqs);
+    file.type = NUC;
+    baum* tree = new baum(guide.take_text(), true, file);
+    if (type == 0) check_lengths(tree, nullptr);
+    file.seqs.swap(rows);
+    take_named(tree, file, guide, ds, left_out);
+    return tree;
+}
+
+}  // namespace
+
+mult_alignment::mult_alignment(eingabe_parameter P, int type) {
+    dataset ds;
+    std::vector<std::vector<char>> left_out;
+    baum* tree = read_guided(P.files, type, ds, left_out);
 
     std::vector<double> freqs;
     if (P.subst.freqs_given) freqs = P.subst.freqs;
@@ -233,7 +266,7 @@ mult_alignment::mult_alignment(eingabe_parameter P, int type) {
     fix = P.fix;
     cool = P.cool;
 
-    warn_unnamed(file.names, named);
+    warn_unnamed(left_out);
     warn_cut_names(ds.names);
 
     std::vector<std::vector<double>> D;

@@ -50,6 +50,167 @@ void tidy_name(std::vector<char>& name) {
     name.resize(end);
 }
 
+// The residue as a row holds it: upper case, '-' as '_'.
+inline char residue(int c) { return c == '-' ? '_' : upper(c); }
+
+// Whether the record of this name gets its residues.
+bool kept(const row_filter& keep, const std::vector<char>& name) { return !keep || keep(name); }
+
+[[noreturn]] void fail_alloc() { fatal("Unable to allocate memory for the sequence file\n"); }
+
+int next_char(std::istream& in) {
+    const int c = in.get();
+    if (c == EOF) check_read(in);
+    return c;
+}
+
+// The counts of the PHYLIP header line; returns the character that ended it.
+int read_header(std::istream& in, unsigned int& n, unsigned int& len) {
+    std::string header;
+    int c;
+    while ((c = next_char(in)) != EOF && c != '\n') header.push_back(static_cast<char>(c));
+    if (std::sscanf(header.c_str(), "%u %u", &n, &len) < 2)
+        fatal("The sequence file is not in PHYLIP format\n");
+    return c;
+}
+
+// What a row holds of its sequence. A name is complete before the first
+// residue of its sequence arrives, so the filter is asked then. The first
+// sequence's row is held while reading in any case, for the dots that copy
+// from it.
+enum class row_use : unsigned char { unasked, stored, counted };
+
+// The PHYLIP data after the header line, one character at a time: n
+// sequences of len residues in blocks of n lines that are not blank, the
+// lines of the first block after a ten-column name. Rows and names grow as
+// data arrives, never beyond what was read.
+class phylip_reader {
+public:
+    phylip_reader(dataset& d, const row_filter& keep_rows, unsigned long count,
+                  unsigned long length)
+        : names(d.names), seqs(d.seqs), keep(keep_rows), n(count), len(length) {}
+
+    // One character of the data.
+    void take(int ch) {
+        if (ch == '\n') {
+            end_line();
+            return;
+        }
+        if (printable(ch) && !blank(ch)) {
+            begun = true;
+            if (breaks == 0) fatal("Please remove text in the first line\n");
+        }
+        if (!begun) return;
+        ++column;
+        const unsigned long r = breaks - blanks;
+        if (column <= 10 && r < n) {
+            grow(r);
+            names[r][column - 1] = static_cast<char>(ch);
+            return;
+        }
+        const unsigned long s = r % n;
+        grow(s);
+        if (pos[s] >= len) return;
+        if (letter(ch) || ch == '-' || ch == '_' || ch == '*' || ch == '?') {
+            store(s, residue(ch));
+        } else if (ch == '.') {
+            if (s == 0) fatal("Error in Phylip file: dot in the first sequence\n");
+            store(s, position(0) > pos[s] ? seqs[0][pos[s]] : '\0');
+        }
+    }
+
+    // The last sequence holds len residues.
+    bool complete() const { return position(n - 1) >= len; }
+
+    // Every row now holds len characters, except a single sequence, which
+    // keeps what was read: it cannot be aligned, and a header length far
+    // beyond the data is not worth allocating. The names are tidied.
+    void finish() {
+        // Sequences not yet seen hold 0 characters. The pair (present-1,
+        // present) decides the outcome, or (0, 1) when no data line came.
+        for (unsigned long p = 0; p + 1 < n && p <= pos.size(); ++p) {
+            check_pair(p);
+            if (position(p) < len || position(p + 1) < len)
+                fatal("Something's wrong.\n", "Not enough nucleotides in the sequence\n", p + 1,
+                      " or ", p + 2, "\n");
+        }
+        // Sequences never seen have NUL names and empty rows (possible only
+        // with len = 0). Two of them are duplicates, so at most two need to
+        // exist for the duplicate test to find the same first pair.
+        grow(std::min<unsigned long>(n - 1, pos.size() + 1));
+        for (auto& name : names) tidy_name(name);
+        if (!kept(keep, names[0])) std::vector<char>().swap(seqs[0]);
+    }
+
+private:
+    void end_line() {
+        if (!begun) ++blanks;
+        ++breaks;
+        column = 0;
+        begun = false;
+        // Positions of sequences not yet seen are 0, so the pairs beyond the
+        // last seen sequence need no visit.
+        if ((breaks - blanks) % n == 0)
+            for (unsigned long p = 0; p + 1 < n && p < pos.size(); ++p) check_pair(p);
+    }
+
+    void check_pair(unsigned long p) const {
+        if (position(p) != position(p + 1))
+            fatal("Something's wrong\n", "Position[", p, "]=", position(p), " != Position[", p + 1,
+                  "]=", position(p + 1), "\n");
+    }
+
+    unsigned long position(unsigned long s) const { return s < pos.size() ? pos[s] : 0; }
+
+    // Sequences up to r exist.
+    void grow(unsigned long r) {
+        try {
+            while (seqs.size() <= r) {
+                seqs.emplace_back();
+                names.emplace_back(10, '\0');
+                pos.push_back(0);
+                use.push_back(row_use::unasked);
+            }
+        } catch (const std::bad_alloc&) {
+            fail_alloc();
+        }
+    }
+
+    bool wanted(unsigned long s) {
+        if (use[s] == row_use::unasked) {
+            std::vector<char> name = names[s];
+            tidy_name(name);
+            use[s] = s == 0 || kept(keep, name) ? row_use::stored : row_use::counted;
+        }
+        return use[s] == row_use::stored;
+    }
+
+    void store(unsigned long s, char ch) {
+        if (wanted(s)) {
+            auto& row = seqs[s];
+            try {
+                if (row.size() <= pos[s]) row.resize(pos[s] + 1, '\0');
+            } catch (const std::bad_alloc&) {
+                fail_alloc();
+            }
+            row[pos[s]] = ch;
+        }
+        ++pos[s];
+    }
+
+    std::vector<std::vector<char>>& names;
+    std::vector<std::vector<char>>& seqs;
+    const row_filter& keep;
+    const unsigned long n;
+    const unsigned long len;
+    std::vector<unsigned long> pos;
+    std::vector<row_use> use;
+    unsigned long breaks = 0;
+    unsigned long blanks = 0;
+    unsigned long column = 0;
+    bool begun = false;
+};
+
 }  // namespace
 
 dataset::dataset(std::ifstream& in, int format, const row_filter& keep) {
@@ -80,7 +241,7 @@ void dataset::fromfasta(std::istream& in, const row_filter& keep) {
         case HEADER:
             if (c == '\n') {
                 state = RESIDUES;
-                wanted = !keep || keep(names.back());
+                wanted = kept(keep, names.back());
             } else if (printable(c) && !blank(c)) {
                 if (naming) names.back().push_back(c);
             } else if (!names.back().empty()) {
@@ -88,8 +249,7 @@ void dataset::fromfasta(std::istream& in, const row_filter& keep) {
             }
             break;
         case RESIDUES:
-            if (wanted && printable(c) && !blank(c))
-                seqs.back().push_back(c == '-' ? '_' : upper(c));
+            if (wanted && printable(c) && !blank(c)) seqs.back().push_back(residue(c));
             break;
         }
     };
@@ -107,138 +267,17 @@ void dataset::fromfasta(std::istream& in, const row_filter& keep) {
 void dataset::fromphylip(std::istream& in, const row_filter& keep) {
     names.clear();
     seqs.clear();
-    auto next = [&in] {
-        const int c = in.get();
-        if (c == EOF) check_read(in);
-        return c;
-    };
-    std::string header;
-    int c;
-    while ((c = next()) != EOF && c != '\n') header.push_back(static_cast<char>(c));
     unsigned int n = 0, len = 0;
-    if (std::sscanf(header.c_str(), "%u %u", &n, &len) < 2)
-        fatal("The sequence file is not in PHYLIP format\n");
-    if (n == 0) return;
-
-    // Rows and names grow as data arrives, never beyond what was read.
-    std::vector<unsigned long> pos;
-    // Per sequence: 0 not yet asked, 1 residues wanted, 2 only counted. A
-    // name is complete before the first residue of its sequence arrives.
-    // The first sequence's row is held while reading in any case, for the
-    // dots that copy from it.
-    std::vector<char> wanted;
-    auto wants = [&](unsigned long s) {
-        if (wanted[s] == 0) {
-            std::vector<char> name = names[s];
-            tidy_name(name);
-            wanted[s] = static_cast<char>(s == 0 || !keep || keep(name) ? 1 : 2);
-        }
-        return wanted[s] == 1;
-    };
-    auto fail_alloc = [] { fatal("Unable to allocate memory for the sequence file\n"); };
-    auto ensure_seq = [&](unsigned long r) {
-        try {
-            while (seqs.size() <= r) {
-                seqs.emplace_back();
-                names.emplace_back(10, '\0');
-                pos.push_back(0);
-                wanted.push_back(0);
-            }
-        } catch (const std::bad_alloc&) {
-            fail_alloc();
-        }
-    };
-    auto store = [&](unsigned long s, char ch) {
-        if (!wants(s)) {
-            ++pos[s];
-            return;
-        }
-        auto& row = seqs[s];
-        try {
-            if (row.size() <= pos[s]) row.resize(pos[s] + 1, '\0');
-        } catch (const std::bad_alloc&) {
-            fail_alloc();
-        }
-        row[pos[s]] = ch;
-        ++pos[s];
-    };
-    auto position_of = [&](unsigned long s) -> unsigned long {
-        return s < pos.size() ? pos[s] : 0;
-    };
-    // Positions of sequences not yet seen are 0, so the pairs beyond the
-    // last seen sequence need no visit.
-    auto check_equal = [&]() {
-        for (unsigned long p = 0; p + 1 < n && p < pos.size(); ++p) {
-            if (position_of(p) != position_of(p + 1))
-                fatal("Something's wrong\n", "Position[", p, "]=", position_of(p), " != Position[",
-                      p + 1, "]=", position_of(p + 1), "\n");
-        }
-    };
-
-    unsigned long breaks = 0, blanks = 0, column = 0;
-    bool begun = false;
-    const unsigned long last = n - 1;
     // The scan begins with the character that ended the header line.
-    int ch = c;
+    int ch = read_header(in, n, len);
+    if (n == 0) return;
+    phylip_reader reader(*this, keep, n, len);
     while (ch != EOF) {
-        if (ch == '\n') {
-            if (!begun) ++blanks;
-            ++breaks;
-            column = 0;
-            begun = false;
-            const unsigned long r = breaks - blanks;
-            if (r % n == 0) check_equal();
-        } else {
-            if (printable(ch) && !blank(ch)) {
-                begun = true;
-                if (breaks == 0) fatal("Please remove text in the first line\n");
-            }
-            if (begun) {
-                ++column;
-                const unsigned long r = breaks - blanks;
-                if (column <= 10 && r < n) {
-                    ensure_seq(r);
-                    names[r][column - 1] = static_cast<char>(ch);
-                } else {
-                    const unsigned long s = r % n;
-                    ensure_seq(s);
-                    if (pos[s] < len) {
-                        if (letter(ch) || ch == '-' || ch == '_' || ch == '*' || ch == '?') {
-                            store(s, ch == '-' ? '_' : upper(ch));
-                        } else if (ch == '.') {
-                            if (s == 0) fatal("Error in Phylip file: dot in the first sequence\n");
-                            store(s, position_of(0) > pos[s] ? seqs[0][pos[s]] : '\0');
-                        }
-                    }
-                }
-            }
-        }
-        if (position_of(last) >= len) break;
-        ch = next();
+        reader.take(ch);
+        if (reader.complete()) break;
+        ch = next_char(in);
     }
-    if (n > 1) {
-        // Sequences not yet seen hold 0 characters. The pair (present-1,
-        // present) decides the outcome, or (0, 1) when no data line came.
-        for (unsigned long p = 0; p + 1 < n && p <= pos.size(); ++p) {
-            if (position_of(p) != position_of(p + 1))
-                fatal("Something's wrong\n", "Position[", p, "]=", position_of(p), " != Position[",
-                      p + 1, "]=", position_of(p + 1), "\n");
-            if (position_of(p) < len || position_of(p + 1) < len)
-                fatal("Something's wrong.\n", "Not enough nucleotides in the sequence\n", p + 1,
-                      " or ", p + 2, "\n");
-        }
-    }
-    // Every row now holds L characters, except a single sequence, which keeps
-    // what was read: it cannot be aligned, and a header length far beyond the
-    // data is not worth allocating.
-
-    // Sequences never seen have NUL names and empty rows (possible only with
-    // L = 0). Two of them are duplicates, so at most two need to exist for
-    // the duplicate test to find the same first pair.
-    const unsigned long present = pos.size();
-    ensure_seq(std::min<unsigned long>(last, present + 1));
-    for (auto& name : names) tidy_name(name);
-    if (keep && !seqs.empty() && !keep(names[0])) std::vector<char>().swap(seqs[0]);
+    reader.finish();
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = i + 1; j < names.size(); ++j)
             if (names[i] == names[j])

@@ -1,6 +1,7 @@
 #include "control/eingabe.h"
 
-#include "sequence/util.h"
+#include "sequence/fatal.h"
+#include "sequence/precision.h"
 
 #include <algorithm>
 #include <climits>

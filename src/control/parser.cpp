@@ -1,6 +1,6 @@
 #include "control/parser.h"
 
-#include "sequence/util.h"
+#include "sequence/fatal.h"
 
 #include <cctype>
 #include <climits>

@@ -2,7 +2,7 @@
 // their exchangeabilities and frequencies.
 #include "models/substmod.h"
 
-#include "sequence/util.h"
+#include "sequence/fatal.h"
 
 // Exchangeabilities (upper triangle row by row, S_YV = 1) and frequencies
 // of the empirical amino-acid models, in the order A R N D C Q E G H I L K M

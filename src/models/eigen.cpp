@@ -7,7 +7,8 @@
 #include <memory>
 #include <utility>
 
-#include "sequence/util.h"
+#include "sequence/fatal.h"
+#include "sequence/scratch.h"
 
 namespace {
 

@@ -11,8 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "sequence/fatal.h"
+#include "sequence/precision.h"
 #include "sequence/random.h"
-#include "sequence/util.h"
 
 namespace {
 

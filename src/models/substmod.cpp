@@ -9,8 +9,9 @@
 #include <iostream>
 #include <utility>
 
+#include "sequence/fatal.h"
 #include "sequence/random.h"
-#include "sequence/util.h"
+#include "sequence/scratch.h"
 
 namespace {
 

@@ -11,7 +11,10 @@
 #include <utility>
 
 #include "pairwise/forward_rows.h"
+#include "sequence/fatal.h"
 #include "sequence/logspace.h"
+#include "sequence/minimise.h"
+#include "sequence/precision.h"
 #include "sequence/random.h"
 #include "sequence/seqcode.h"
 

@@ -11,7 +11,6 @@
 #include "models/indel.h"
 #include "models/substmod.h"
 #include "sequence/data.h"
-#include "sequence/util.h"
 #include "tree/treespec.h"
 
 // Walk along a pair of position maps, the first sequence's map first; m and n

@@ -4,7 +4,7 @@
 
 #include <unordered_map>
 
-#include "sequence/util.h"
+#include "sequence/fatal.h"
 
 int flatten(baum* x, coltree& ct, double t) {
     std::vector<int> mine;

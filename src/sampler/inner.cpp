@@ -10,9 +10,10 @@
 #include "models/indel.h"
 #include "models/substmod.h"
 #include "sequence/data.h"
+#include "sequence/fatal.h"
 #include "sequence/logspace.h"
+#include "sequence/precision.h"
 #include "sequence/random.h"
-#include "sequence/util.h"
 
 namespace {
 

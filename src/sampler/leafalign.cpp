@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "sampler/mult_align_internal.h"
-#include "sequence/util.h"
+#include "sequence/fatal.h"
 
 using namespace mult_align_detail;
 

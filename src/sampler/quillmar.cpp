@@ -11,9 +11,9 @@
 
 #include "control/eingabe.h"
 #include "sampler/mult_align.h"
+#include "sequence/fatal.h"
 #include "sequence/outfile.h"
 #include "sequence/random.h"
-#include "sequence/util.h"
 
 namespace {
 

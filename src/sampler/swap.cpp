@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "models/indel.h"
-#include "sequence/util.h"
+#include "sequence/fatal.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "sequence/data.h"
 
+#include "sequence/fatal.h"
 #include "sequence/seqcode.h"
-#include "sequence/util.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 #include "sequence/logspace.h"
 
-#include "sequence/util.h"
+#include "sequence/fatal.h"
 
 double addlog(const double* terms, int n) {
     if (n < 1) fatal("Not enough arguments to addlog\n");

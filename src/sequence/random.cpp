@@ -1,7 +1,7 @@
 #include "sequence/random.h"
 
+#include "sequence/fatal.h"
 #include "sequence/outfile.h"
-#include "sequence/util.h"
 
 #include <cfloat>
 #include <climits>

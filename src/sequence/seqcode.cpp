@@ -1,6 +1,6 @@
 #include "sequence/seqcode.h"
 
-#include "sequence/util.h"
+#include "sequence/fatal.h"
 
 #include <array>
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "sequence/util.h"
+#include "sequence/fatal.h"
 
 // ---- clustal ----
 

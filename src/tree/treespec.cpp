@@ -9,8 +9,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "sequence/fatal.h"
+#include "sequence/precision.h"
 #include "sequence/random.h"
-#include "sequence/util.h"
 
 // ---- identifier ----
 

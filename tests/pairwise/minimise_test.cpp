@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "sequence/minimise.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 
 #include "sampler/mult_align.h"
 #include "sampler_fixtures.h"
+#include "sequence/precision.h"
 #include "sequence/random.h"
 
 namespace {

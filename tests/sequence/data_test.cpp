@@ -1,7 +1,8 @@
 // data sets, sequence files and coded sequences.
 #include "sequence/data.h"
 
-#include "fatal_expect.h"
+#include "chars.h"
+#include "support/fatal.h"
 #include "support/subprocess.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // alphabets, state codes and model kinds.
 #include "sequence/seqcode.h"
 
-#include "fatal_expect.h"
+#include "support/fatal.h"
 
 #include <gtest/gtest.h>
 #include <string>

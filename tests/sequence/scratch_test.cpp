@@ -1,18 +1,18 @@
-// scratch allocation, the out-of-memory stop and the helpers of
-// the utility unit.
-#include "sequence/util.h"
+// scratch allocation, the out-of-memory stop, myrealloc and mygets.
+#include "sequence/scratch.h"
 
-#include "fatal_expect.h"
+#include "support/fatal.h"
+#include "support/subprocess.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <climits>
-#include <cmath>
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -97,7 +97,7 @@ void expect_oom(const std::function<void()>& alloc, const std::string& step) {
 
 }  // namespace
 
-TEST(Util, VectorsAreOneBlock) {
+TEST(Scratch, VectorsAreOneBlock) {
     double* d = new_dvector(5);
     char* c = new_cvector(100);
     int* i = new_ivector(3);
@@ -113,7 +113,7 @@ TEST(Util, VectorsAreOneBlock) {
     free_ulivector(u);
 }
 
-TEST(Util, MatrixLayout) {
+TEST(Scratch, MatrixLayout) {
     double** d = new_dmatrix(2, 3);
     EXPECT_EQ(d[1] - d[0], 3);  // row 1 starts three elements after row 0
     check_matrix(d, 2, 3);
@@ -129,7 +129,7 @@ TEST(Util, MatrixLayout) {
     free_ulimatrix(u);
 }
 
-TEST(Util, CubeLayout) {
+TEST(Scratch, CubeLayout) {
     double*** d = new_dcube(2, 3, 4);
     EXPECT_EQ(&d[1][2][0] - &d[0][0][0], 20);
     check_cube(d, 2, 3, 4);
@@ -145,13 +145,13 @@ TEST(Util, CubeLayout) {
     free_ulicube(u);
 }
 
-TEST(Util, MaerrorText) {
+TEST(Scratch, MaerrorText) {
     auto r = run_in_child([] { maerror("step 1 in new_dvector"); }, fatal_time_limit);
     EXPECT_TRUE(fatal_with_output(r, ""));
     EXPECT_EQ(r.out, oom_text("step 1 in new_dvector"));
 }
 
-TEST(Util, OutOfMemoryStepTexts) {
+TEST(Scratch, OutOfMemoryStepTexts) {
     const int big = INT_MAX;
     expect_oom([&] { new_dvector(big); }, "step 1 in new_dvector");
     expect_oom([&] { new_dmatrix(big, 1); }, "step 1 in in new_dmatrix");
@@ -182,7 +182,7 @@ TEST(Util, OutOfMemoryStepTexts) {
     expect_oom([&] { new_ulicube(1, 1, big); }, "step 3 in new_ulicube");
 }
 
-TEST(Util, ProductsBeyondSizeTAreLackOfMemory) {
+TEST(Scratch, ProductsBeyondSizeTAreLackOfMemory) {
     // 2^31 * 2^31 * 2^31 elements cannot be counted in 64 bits.
     auto r = run_in_child([] {
         limit_address_space();
@@ -193,18 +193,26 @@ TEST(Util, ProductsBeyondSizeTAreLackOfMemory) {
                 r.out == oom_text("step 3 in in new_dcube"));
 }
 
-TEST(Util, NonPositiveSizesAreFatal) {
-    for (auto alloc : std::vector<std::function<void()>>{
-             [] { new_dvector(0); }, [] { new_imatrix(2, -1); }, [] { new_ccube(0, 1, 1); }}) {
-        auto r = run_in_child(alloc);
-        EXPECT_TRUE(r.exited);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, "");
-        EXPECT_FALSE(r.err.empty());
-    }
+TEST(Scratch, NonPositiveSizesAreFatal) {
+    struct Case {
+        std::function<void()> alloc;
+        const char* step;
+    };
+    const std::vector<Case> cases = {
+        {[] { new_dvector(0); }, "step 1 in new_dvector"},
+        {[] { new_cvector(-3); }, "step1 in new_cvector"},
+        {[] { new_imatrix(2, -1); }, "step 1 in new_imatrix"},
+        {[] { new_dmatrix(0, 4); }, "step 1 in in new_dmatrix"},
+        {[] { new_ccube(0, 1, 1); }, "step 1 in new_ccube"},
+        {[] { new_ulicube(2, 2, 0); }, "step 1 in new_ulicube"},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(ends_fatally(c.alloc, std::string("Internal error: non-positive size in "
+                                                      "scratch allocation (") +
+                                              c.step + ")\n"));
 }
 
-TEST(Util, Myrealloc) {
+TEST(Scratch, Myrealloc) {
     char* p = static_cast<char*>(myrealloc(nullptr, 4));
     ASSERT_NE(p, nullptr);
     std::memcpy(p, "abc", 4);
@@ -215,7 +223,7 @@ TEST(Util, Myrealloc) {
     std::free(p);
 }
 
-TEST(Util, Mygets) {
+TEST(Scratch, Mygets) {
     const std::string dir = make_temp_dir();
     const std::string line120(120, 'q');
     write_file(dir + "/in", "abc\ndef\r\n\n" + line120 + "\nlast");
@@ -235,112 +243,4 @@ TEST(Util, Mygets) {
     // line, ended by the end of input, and every call after it give "".
     EXPECT_EQ(r.out, "[abc]\n[def]\n[]\n[]\n[" + std::string(99, 'q') + "]\n[" +
                          std::string(21, 'q') + "]\n[]\n[]\n");
-}
-
-// ---------------------------------------------------------------- minimisers
-
-namespace {
-
-std::vector<double> g_points;
-
-double quadratic(double x) {
-    g_points.push_back(x);
-    return (x - 3.0) * (x - 3.0) + 1.0;
-}
-
-double g_x1 = 0.0, g_x2 = 0.0;
-double joint(double x1, double x2) {
-    return (x1 - 2.0) * (x1 - 2.0) + (x2 - 5.0) * (x2 - 5.0) + 0.5 * (x1 - 2.0) * (x2 - 5.0);
-}
-double over_x1(double x) {
-    g_points.push_back(x);
-    return joint(x, g_x2);
-}
-double over_x2(double x) { return joint(g_x1, x); }  // not called: x2 is held
-
-}  // namespace
-
-TEST(Util, BrentFindsTheMinimum) {
-    g_points.clear();
-    double fmin = 0, curv = 0;
-    // (The curvature of the last parabola is accurate only while its three
-    // points lie well apart compared with the rounding of f: tolerance 1e-4.)
-    const double x = brent(0.0, 1.0, 10.0, quadratic, 1e-4, &fmin, &curv, 10.0, 5.0, 50.0);
-    EXPECT_NEAR(x, 3.0, 1e-3);
-    EXPECT_NEAR(fmin, 1.0, 1e-6);
-    EXPECT_NEAR(curv, 2.0, 1e-4);
-    const double x8 = brent(0.0, 1.0, 10.0, quadratic, 1e-8, &fmin, &curv, 10.0, 5.0, 50.0);
-    EXPECT_NEAR(x8, 3.0, 1e-6);
-    EXPECT_NEAR(fmin, 1.0, 1e-12);
-    EXPECT_LE(g_points.size(), 100u);
-    // The known values are not evaluated again.
-    for (double p : g_points) {
-        EXPECT_NE(p, 0.0);
-        EXPECT_NE(p, 1.0);
-        EXPECT_NE(p, 10.0);
-    }
-}
-
-TEST(Util, OnedimenminBracket) {
-    g_points.clear();
-    double fmin = 0, curv = 0;
-    const double x = onedimenmin(1e-6, 3.0, 1000.0, quadratic, 1e-6, &fmin, &curv);
-    EXPECT_NEAR(x, 3.0, 1e-5);
-    ASSERT_GE(g_points.size(), 3u);
-    const double h = 3.0 * 1e-6 * 50.0;
-    EXPECT_EQ(g_points[0], 3.0 - h);
-    EXPECT_EQ(g_points[1], 3.0);
-    EXPECT_EQ(g_points[2], 3.0 + h);
-
-    // From 10 the lower end of [9.9995, 10.0005] is lower: lo and hi follow.
-    g_points.clear();
-    const double y = onedimenmin(1e-6, 10.0, 1000.0, quadratic, 1e-6, &fmin, &curv);
-    EXPECT_NEAR(y, 3.0, 1e-4);
-    ASSERT_GE(g_points.size(), 5u);
-    EXPECT_DOUBLE_EQ(g_points[0], 9.9995);
-    EXPECT_EQ(g_points[1], 10.0);
-    EXPECT_DOUBLE_EQ(g_points[2], 10.0005);
-    EXPECT_EQ(g_points[3], 1e-6);
-    EXPECT_EQ(g_points[4], 1000.0);
-
-    // At x0 = lo the lower bracket end is lo itself and is evaluated once.
-    g_points.clear();
-    onedimenmin(1e-6, 1e-6, 1000.0, quadratic, 1e-6, &fmin, &curv);
-    ASSERT_GE(g_points.size(), 4u);
-    EXPECT_EQ(g_points[0], 1e-6);
-    EXPECT_EQ(g_points[1], 1e-6);
-    EXPECT_EQ(g_points[3], 1000.0);  // lo is not evaluated again
-}
-
-TEST(Util, Twodimenmin) {
-    // Only the first coordinate free: one pass.
-    g_points.clear();
-    g_x2 = 5.0;
-    double x1 = 1e-6, x2 = 5.0, se1 = 0, se2 = -1;
-    twodimenmin(1e-6, 1, 1e-6, &x1, 1000.0, over_x1, &se1, 0, 1e-6, &x2, 1000.0, over_x2, &se2);
-    ASSERT_GE(g_points.size(), 2u);
-    EXPECT_EQ(g_points[1], 1e-6 + 0.2 * (1000.0 - 1e-6));  // start moved to 200.0000008
-    EXPECT_NEAR(x1, 2.0, 1e-4);
-    EXPECT_EQ(x2, 5.0);
-    EXPECT_EQ(se2, -1);
-    EXPECT_NEAR(se1, std::sqrt(1.0 / 2.0), 1e-3);
-
-    // Both free: alternate until nothing moves; x1, x2 are read by the objectives.
-    struct Bind {
-        static double f1(double x) {
-            g_x1 = x;
-            return joint(x, g_x2);
-        }
-        static double f2(double x) {
-            g_x2 = x;
-            return joint(g_x1, x);
-        }
-    };
-    g_x1 = 1000.0;
-    g_x2 = 1.0;
-    x1 = 1000.0;
-    x2 = 1.0;
-    twodimenmin(1e-6, 1, 1e-6, &x1, 1000.0, Bind::f1, &se1, 1, 1e-6, &x2, 1000.0, Bind::f2, &se2);
-    EXPECT_NEAR(x1, 2.0, 1e-3);
-    EXPECT_NEAR(x2, 5.0, 1e-3);
 }

@@ -1,101 +1,12 @@
-// Fatal stops, warnings and C-style scratch allocation.
-#ifndef QUILLMAR_SEQUENCE_UTIL_H
-#define QUILLMAR_SEQUENCE_UTIL_H
+// Line minimisers over any callable objective (a NaN value counts as +inf):
+// brent_core, onedimenmin_core, twodimenmin_pair and twodimenmin_core, and
+// their free-function forms brent, onedimenmin and twodimenmin.
+#ifndef QUILLMAR_SEQUENCE_MINIMISE_H
+#define QUILLMAR_SEQUENCE_MINIMISE_H
 
-#include <cfloat>
 #include <cmath>
-#include <memory>
-#include <sstream>
-#include <string>
 
-// The value rounded to single precision, for the range tests that compare in
-// single precision. NaN stays NaN; a value beyond the float range is returned
-// unchanged (it compares like the infinity it would round to against any
-// bound within the range).
-inline double single_precision(double x) {
-    if (std::isnan(x) || std::fabs(x) > static_cast<double>(FLT_MAX)) return x;
-    return static_cast<double>(static_cast<float>(x));
-}
-
-// Writes the text to standard error and ends the process with status 1.
-[[noreturn]] void fatal_text(const std::string& text);
-
-// Streams every argument to standard error (default stream formatting) and
-// ends the process with status 1.
-template <class... A>
-[[noreturn]] void fatal(const A&... parts) {
-    std::ostringstream os;
-    (os << ... << parts);
-    fatal_text(os.str());
-}
-
-// Streams every argument to standard error; the run goes on.
-void warn_text(const std::string& text);
-template <class... A>
-void warn(const A&... parts) {
-    std::ostringstream os;
-    (os << ... << parts);
-    warn_text(os.str());
-}
-
-// Out-of-memory stop: the one failure reported on standard output.
-[[noreturn]] void maerror(const char* step);
-
-double* new_dvector(int n);
-double** new_dmatrix(int rows, int cols);
-double*** new_dcube(int planes, int rows, int cols);
-void free_dvector(double* v);
-void free_dmatrix(double** m);
-void free_dcube(double*** c);
-
-char* new_cvector(int n);
-char** new_cmatrix(int rows, int cols);
-char*** new_ccube(int planes, int rows, int cols);
-void free_cvector(char* v);
-void free_cmatrix(char** m);
-void free_ccube(char*** c);
-
-int* new_ivector(int n);
-int** new_imatrix(int rows, int cols);
-int*** new_icube(int planes, int rows, int cols);
-void free_ivector(int* v);
-void free_imatrix(int** m);
-void free_icube(int*** c);
-
-unsigned long* new_ulivector(int n);
-unsigned long** new_ulimatrix(int rows, int cols);
-unsigned long*** new_ulicube(int planes, int rows, int cols);
-void free_ulivector(unsigned long* v);
-void free_ulimatrix(unsigned long** m);
-void free_ulicube(unsigned long*** c);
-
-// The matching free for each form, so that std::unique_ptr can own scratch:
-// scratch_ptr<double*> holds a matrix from new_dmatrix, and so on.
-struct scratch_free {
-    void operator()(double* v) const { free_dvector(v); }
-    void operator()(double** m) const { free_dmatrix(m); }
-    void operator()(double*** c) const { free_dcube(c); }
-    void operator()(char* v) const { free_cvector(v); }
-    void operator()(char** m) const { free_cmatrix(m); }
-    void operator()(char*** c) const { free_ccube(c); }
-    void operator()(int* v) const { free_ivector(v); }
-    void operator()(int** m) const { free_imatrix(m); }
-    void operator()(int*** c) const { free_icube(c); }
-    void operator()(unsigned long* v) const { free_ulivector(v); }
-    void operator()(unsigned long** m) const { free_ulimatrix(m); }
-    void operator()(unsigned long*** c) const { free_ulicube(c); }
-};
-template <class T>
-using scratch_ptr = std::unique_ptr<T, scratch_free>;
-
-// Reallocates a block to the given size in bytes (allocates when p is null).
-void* myrealloc(void* p, unsigned int bytes);
-// One line of at most 99 characters from standard input, in a new
-// 100-character buffer from new_cvector; empty when the line is ended by the
-// end of input or an input error.
-char* mygets();
-
-// Line minimisers over any callable objective (a NaN value counts as +inf).
+#include "sequence/precision.h"
 
 // Brent's minimiser on a bracketing triple (a, b, c) with known values.
 template <class F>

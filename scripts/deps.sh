@@ -1,11 +1,18 @@
-# Installs the build tools when they are missing (Debian).
+# Sourced by the scripts: installs the build tools when they are missing
+# (Debian), defines deps_install for more packages, and lets builds and tests
+# use every core unless CMAKE_BUILD_PARALLEL_LEVEL or CTEST_PARALLEL_LEVEL
+# says otherwise.
+deps_install() {
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y "$@"
+}
 need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-if [ ${#need[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y "${need[@]}"
-fi
+[ ${#need[@]} -eq 0 ] || deps_install "${need[@]}"
+cores=$(nproc 2>/dev/null || getconf _NPROCESSORS_ONLN 2>/dev/null || echo 1)
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$cores}"
+export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-$cores}"

@@ -1,13 +1,8 @@
 # Sourced by the scripts: installs the build tools when they are missing
-# (Debian), defines deps_install for more packages, and lets builds and tests
+# (Debian), brings deps_install for more packages, and lets builds and tests
 # use every core unless CMAKE_BUILD_PARALLEL_LEVEL or CTEST_PARALLEL_LEVEL
 # says otherwise.
-deps_install() {
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get update
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y "$@"
-}
+. "$(dirname "${BASH_SOURCE[0]}")/install.sh"
 need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)

@@ -253,7 +253,7 @@ bool read_parts(const newick_text& t, bool quiet, Node top, Visit&& visit) {
             return fault(quiet, "The guide tree is nested more than ", max_guide_depth,
                          " levels deep\n");
         if (!read_head(t, p.b, p.e, lv, quiet) || !read_groups(t, lv, commas, quiet)) return false;
-        const Node x = visit(static_cast<const newick_level&>(lv), p.parent);
+        const Node x = visit(lv, p.parent);
         for (auto it = lv.parts.rbegin(); it != lv.parts.rend(); ++it)
             todo.push_back({it->first, it->second, x, p.level + 1});
     }

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "sequence/fatal.h"
-#include "sequence/scratch.h"
+#include "sequence/util.h"
 
 namespace {
 

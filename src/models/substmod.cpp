@@ -11,7 +11,7 @@
 
 #include "sequence/fatal.h"
 #include "sequence/random.h"
-#include "sequence/scratch.h"
+#include "sequence/util.h"
 
 namespace {
 

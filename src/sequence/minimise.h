@@ -1,6 +1,6 @@
 // Line minimisers over any callable objective (a NaN value counts as +inf):
-// brent_core, onedimenmin_core, twodimenmin_pair and twodimenmin_core, and
-// their free-function forms brent, onedimenmin and twodimenmin.
+// brent_core, onedimenmin_core, twodimenmin_pair and twodimenmin_core. The
+// free-function forms brent, onedimenmin and twodimenmin are in util.h.
 #ifndef QUILLMAR_SEQUENCE_MINIMISE_H
 #define QUILLMAR_SEQUENCE_MINIMISE_H
 
@@ -170,22 +170,5 @@ int twodimenmin_core(F&& f, double tol, int free1, double lo1, double& x1, doubl
                             [&f, &x1](double x) { return f(x1, x); }, tol, free1, lo1, x1, hi1, se1,
                             free2, lo2, x2, hi2, se2);
 }
-
-// Free-function forms of the line minimisers (the program uses
-// the member forms of alignment). Each objective is a function of one
-// variable; twodimenmin minimises f1 over x1 and f2 over x2 in turn, each
-// objective reading the other coordinate where its caller keeps it (x1, x2).
-// brent: minimum between ax and cx from bx, with fa, fb, fc known at ax, bx,
-// cx; the value there in *fmin, the last parabola's curvature in *curv.
-double brent(double ax, double bx, double cx, double (*f)(double), double tol, double* fmin,
-             double* curv, double fa, double fb, double fc);
-// Minimum of f over [lo, hi] from the start x0.
-double onedimenmin(double lo, double x0, double hi, double (*f)(double), double tol, double* fmin,
-                   double* curv);
-// Coordinates with a non-zero flag are free; x1, x2 are start values on entry
-// and results on return; *se1, *se2 receive the spread of each free one.
-void twodimenmin(double tol, int free1, double lo1, double* x1, double hi1, double (*f1)(double),
-                 double* se1, int free2, double lo2, double* x2, double hi2, double (*f2)(double),
-                 double* se2);
 
 #endif

@@ -1,7 +1,7 @@
 // Construction, rate matrix, decomposition and transition probabilities.
 #include "models/substmod.h"
 
-#include "sequence/scratch.h"
+#include "sequence/util.h"
 #include "support/fatal.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,10 @@
-// C-style scratch allocation: the out-of-memory stop maerror, vectors,
-// matrices and cubes of double, char, int and unsigned long with their frees,
-// scratch_free and scratch_ptr to own them, myrealloc and mygets.
-#ifndef QUILLMAR_SEQUENCE_SCRATCH_H
-#define QUILLMAR_SEQUENCE_SCRATCH_H
+// Utilities: C-style scratch allocation (the out-of-memory stop maerror,
+// vectors, matrices and cubes of double, char, int and unsigned long with
+// their frees, scratch_free and scratch_ptr to own them, myrealloc and
+// mygets) and the free-function line minimisers brent, onedimenmin and
+// twodimenmin.
+#ifndef QUILLMAR_SEQUENCE_UTIL_H
+#define QUILLMAR_SEQUENCE_UTIL_H
 
 #include <memory>
 
@@ -62,5 +64,22 @@ void* myrealloc(void* p, unsigned int bytes);
 // 100-character buffer from new_cvector; empty when the line is ended by the
 // end of input or an input error.
 char* mygets();
+
+// Free-function forms of the line minimisers (the program uses the
+// member forms of alignment). Each objective is a function of one
+// variable; twodimenmin minimises f1 over x1 and f2 over x2 in turn, each
+// objective reading the other coordinate where its caller keeps it (x1, x2).
+// brent: minimum between ax and cx from bx, with fa, fb, fc known at ax, bx,
+// cx; the value there in *fmin, the last parabola's curvature in *curv.
+double brent(double ax, double bx, double cx, double (*f)(double), double tol, double* fmin,
+             double* curv, double fa, double fb, double fc);
+// Minimum of f over [lo, hi] from the start x0.
+double onedimenmin(double lo, double x0, double hi, double (*f)(double), double tol, double* fmin,
+                   double* curv);
+// Coordinates with a non-zero flag are free; x1, x2 are start values on entry
+// and results on return; *se1, *se2 receive the spread of each free one.
+void twodimenmin(double tol, int free1, double lo1, double* x1, double hi1, double (*f1)(double),
+                 double* se1, int free2, double lo2, double* x2, double hi2, double (*f2)(double),
+                 double* se2);
 
 #endif

@@ -53,7 +53,7 @@ void refuse_shared_names(const eingabe_parameter& P, const std::string& control)
 }  // namespace
 
 int quillmar_run(int argc, char** argv) {
-    writes_fail_at_size_limit();
+    writes_fail_instead_of_signals();
     if (argc != 3)
         fatal(
             "Please invoke quillmar with the name of the control file and the type of analysis as "

@@ -646,6 +646,32 @@ TEST(CliRun, FifoResultFileIsOpenedOnceAtTheEnd) {
     EXPECT_TRUE(starts_with(got, "(")) << got;
 }
 
+// Standard output into a pipe whose reader has left (a pager quit, or
+// "| head -1"), with SIGPIPE at its default as a shell gives it: the
+// progress lines are lost without a word and the run keeps its results.
+TEST(CliRun, ClosedStandardOutputKeepsTheResults) {
+    std::string dir = setup(control("JC69", "maxsteps = 200\nreportafter = 50\n"));
+    ChildResult r = run_in_child(
+        [&] {
+            int out[2];
+            if (pipe(out) != 0 || chdir(dir.c_str()) != 0) _exit(9);
+            ::close(out[0]);
+            dup2(out[1], 1);
+            ::close(out[1]);
+            std::signal(SIGPIPE, SIG_DFL);
+            execl(QUILLMAR_BINARY, QUILLMAR_BINARY, "control.txt", "0",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        },
+        300);
+    EXPECT_TRUE(r.exited) << "signal " << r.signal;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(starts_with(read_file(dir + "/result.tree"), "(")) << "the tree is lost";
+    EXPECT_NE(read_file(dir + "/result.param").find("likelihood = "), std::string::npos);
+    EXPECT_FALSE(read_file(dir + "/result.phy").empty());
+}
+
 // Runs the program on control.txt in dir with standard output to a pipe,
 // reads what arrives until enough(text) holds, the output ends or 300 s
 // pass, then kills the run. True when the run was still going then.

@@ -6,10 +6,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
+#include <cstring>
+#include <iostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -185,12 +194,131 @@ TEST_F(Names, KindOfAName) {
         {"loop1", file_kind::other},       {"file/new", file_kind::other},
     };
     for (const auto& c : cases) EXPECT_EQ(kind_of(c.name), c.kind) << c.name;
-    std::string at;
-    ASSERT_TRUE(creation_path("dlink/../made", at));
-    EXPECT_EQ(at, dir_ + "/made");
-    ASSERT_TRUE(creation_path("sub/up", at));
-    EXPECT_EQ(at, dir_ + "/made");
-    EXPECT_FALSE(creation_path("dangling_dotdot", at));
+}
+
+// The place of a file not yet made is its folder's identity and its name.
+TEST_F(Names, CreationPlaces) {
+    struct stat here, root;
+    ASSERT_EQ(::stat(".", &here), 0);
+    ASSERT_EQ(::stat("/", &root), 0);
+    const std::string top = "/quillmar-absent-" + std::to_string(::getpid());
+    ASSERT_NE(::access(top.c_str(), F_OK), 0);
+    struct tcase {
+        std::string name;
+        const struct stat& folder;
+        std::string last;
+    };
+    const std::vector<tcase> cases{{"dlink/../made", here, "made"},
+                                   {"sub/up", here, "made"},
+                                   {dir_ + "/made", here, "made"},
+                                   {top, root, top.substr(1)},
+                                   {"/tmp/.." + top, root, top.substr(1)}};
+    for (const auto& c : cases) {
+        creation_place at;
+        ASSERT_TRUE(creation_place_of(c.name, at)) << c.name;
+        EXPECT_EQ(at.device, c.folder.st_dev) << c.name;
+        EXPECT_EQ(at.inode, c.folder.st_ino) << c.name;
+        EXPECT_EQ(at.last, c.last) << c.name;
+    }
+    creation_place at;
+    EXPECT_FALSE(creation_place_of("dangling_dotdot", at));
+    EXPECT_FALSE(creation_place_of("sub/", at));
+    EXPECT_TRUE(same_file(top, "/tmp/.." + top));
+    EXPECT_FALSE(same_file(top, "/tmp" + top));
+}
+
+// Chains of links to a file not yet made: followed as far as the system
+// follows them (40 links), however long the path they join to would be.
+TEST_F(Names, ChainsOfLinksToAFileNotYetMade) {
+    for (int length : {40, 41}) {
+        const std::string stem = "c" + std::to_string(length) + "_";
+        for (int k = 0; k < length; ++k) {
+            const std::string target =
+                k + 1 == length ? "end" + std::to_string(length) : stem + std::to_string(k + 1);
+            ASSERT_EQ(::symlink(target.c_str(), (stem + std::to_string(k)).c_str()), 0);
+        }
+    }
+    EXPECT_TRUE(appendable("c40_0"));
+    EXPECT_TRUE(same_file("c40_0", "end40"));
+    EXPECT_FALSE(appendable("c41_0"));
+    EXPECT_FALSE(same_file("c41_0", "end41"));
+    for (const char* name : {"c40_0", "c41_0"}) {
+        const int fd = open_as_the_run(name);
+        EXPECT_EQ(fd >= 0, appendable(name)) << name << ": opening it does otherwise";
+        if (fd >= 0) ::close(fd);
+    }
+    ::unlink("end40");
+
+    // 30 links, each through a folder of 200 characters and back with "..".
+    const std::string wide(200, 'w');
+    ASSERT_EQ(mkdir(wide.c_str(), 0755), 0);
+    for (int k = 0; k < 30; ++k) {
+        const std::string next = k == 29 ? "far" : "r" + std::to_string(k + 1);
+        ASSERT_EQ(::symlink((wide + "/../" + next).c_str(), ("r" + std::to_string(k)).c_str()), 0);
+    }
+    EXPECT_TRUE(appendable("r0"));
+    EXPECT_TRUE(same_file("r0", "far"));
+    EXPECT_TRUE(same_file("r0", "r17"));
+    EXPECT_FALSE(same_file("r0", wide + "/far"));
+}
+
+// A working folder deeper than the longest path the system takes whole.
+TEST_F(Names, DeepWorkingFolder) {
+    const ChildResult r = run_in_child([] {
+        const std::string step(200, 'd');
+        int depth = 0;
+        for (; depth < 30; ++depth)
+            if (mkdir(step.c_str(), 0755) != 0 || chdir(step.c_str()) != 0) _exit(10);
+        const bool ok = appendable("x") && same_file("x", "./x") &&
+                        same_file("x", "../" + step + "/x") && !same_file("x", "y") &&
+                        append_whole("x", "abc\n") == append_outcome::written &&
+                        same_file("x", "./x") && read_file("x") == "abc\n";
+        ::unlink("x");
+        for (; depth > 0; --depth)
+            if (chdir("..") != 0 || rmdir(step.c_str()) != 0) _exit(11);
+        _exit(ok ? 0 : 12);
+    });
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 0);
+}
+
+// One folder under two mounts: a file not yet made there has two names.
+TEST_F(Names, OneFolderUnderTwoMounts) {
+    ASSERT_EQ(mkdir("m", 0755), 0);
+    const ChildResult r = run_in_child([] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("sub", "m", nullptr, MS_BIND, nullptr) != 0)
+            _exit(77);
+        const bool ok = same_file("sub/x", "m/x") && same_file("m/x", "dlink/x") &&
+                        !same_file("sub/x", "m/y") && !same_file("m/x", "x");
+        _exit(ok ? 0 : 1);
+    });
+    if (r.exited && r.status == 77) GTEST_SKIP() << "no bind mount here";
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 0);
+}
+
+// A socket cannot be opened as a file; a character device is tried as the
+// run opens it, so /dev/tty without a terminal is refused.
+TEST_F(Names, SocketsAndDevicesThatCannotBeOpened) {
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, "sock");
+    ASSERT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_FALSE(appendable("sock"));
+    EXPECT_EQ(open_as_the_run("sock"), -1);
+    ::close(s);
+
+    const ChildResult r = run_in_child([] {
+        if (::setsid() < 0) _exit(10);
+        const int fd = ::open("/dev/tty", O_WRONLY | O_NONBLOCK | O_NOCTTY);
+        _exit(fd < 0 && !appendable("/dev/tty") && appendable("/dev/null") ? 0 : 1);
+    });
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 0);
 }
 
 TEST_F(Names, ReadableInputs) {
@@ -222,7 +350,7 @@ TEST_F(Names, AppendResultMessages) {
 TEST_F(Names, AppendPastASizeLimitIsCutBack) {
     struct tcase {
         std::size_t earlier;  // bytes in the file first, 0 for none
-        bool ignore;          // writes_fail_at_size_limit called first
+        bool ignore;          // writes_fail_instead_of_signals called first
     };
     const std::vector<tcase> cases{{1020, true}, {0, true}, {1020, false}};
     for (const auto& c : cases) {
@@ -233,7 +361,7 @@ TEST_F(Names, AppendPastASizeLimitIsCutBack) {
             const rlimit fsize{1024, 1024};
             setrlimit(RLIMIT_FSIZE, &fsize);
             std::signal(SIGXFSZ, SIG_DFL);
-            if (c.ignore) writes_fail_at_size_limit();
+            if (c.ignore) writes_fail_instead_of_signals();
             const std::string record(c.earlier > 0 ? 100 : 2000, 'r');
             _exit(append_whole("res", record) == append_outcome::not_written ? 3 : 4);
         });
@@ -241,11 +369,136 @@ TEST_F(Names, AppendPastASizeLimitIsCutBack) {
             EXPECT_TRUE(r.exited) << c.earlier << ": signal " << r.signal;
             EXPECT_EQ(r.status, 3) << c.earlier;
             EXPECT_EQ(read_file("res"), before) << c.earlier;
+            // A file the failed append made is removed again.
+            EXPECT_EQ(::access("res", F_OK) == 0, c.earlier > 0) << c.earlier;
         } else {
             EXPECT_FALSE(r.exited);
             EXPECT_EQ(r.signal, SIGXFSZ);
         }
     }
+}
+
+// A failed append removes the file it made, at the place the name leads
+// to, and nothing else; the seed file's append is one of these.
+TEST_F(Names, FailedAppendRemovesTheFileItMade) {
+    const ChildResult r = run_in_child([] {
+        const rlimit none{0, 0};
+        setrlimit(RLIMIT_FSIZE, &none);
+        writes_fail_instead_of_signals();
+        const bool ok = append_whole("res", "abc\n") == append_outcome::not_written &&
+                        append_whole("dangling", "abc\n") == append_outcome::not_written &&
+                        append_whole("file", "abc\n") == append_outcome::not_written &&
+                        append_whole("new", "") == append_outcome::written;
+        _exit(ok ? 0 : 1);
+    });
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(::access("res", F_OK), 0);
+    EXPECT_NE(::access("sub/new", F_OK), 0);
+    struct stat st;
+    EXPECT_EQ(::lstat("dangling", &st), 0) << "the link stays";
+    EXPECT_EQ(read_file("file"), "x");
+    EXPECT_EQ(::access("new", F_OK), 0) << "an empty text fits any limit";
+}
+
+// A file that refuses to be cut back (append-only) is reported as such.
+TEST_F(Names, CutBackThatFailsIsSaid) {
+    write_file("res", std::string(1020, 'x'));
+    const int fd = ::open("res", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    int flags = 0;
+    const bool set = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                     (flags |= FS_APPEND_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    if (!set) {
+        ::close(fd);
+        GTEST_SKIP() << "no append-only files here";
+    }
+    const ChildResult r = run_in_child([] {
+        const rlimit fsize{1024, 1024};
+        setrlimit(RLIMIT_FSIZE, &fsize);
+        writes_fail_instead_of_signals();
+        std::cout << append_result("res", std::string(100, 'r'));
+    });
+    flags &= ~FS_APPEND_FL;
+    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    ::close(fd);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.out,
+              "Cannot write output file res, and it could not be cut back to what it held "
+              "before\n");
+}
+
+// A FIFO whose reader leaves while a record waits in it: with SIGPIPE at
+// its default, as a shell gives it, the write fails instead of ending the
+// process once the process-wide settings are made.
+TEST_F(Names, FifoWhoseReaderLeaves) {
+    for (bool settings : {true, false}) {
+        const int reader = ::open("fifo", O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(reader);
+            std::signal(SIGPIPE, SIG_DFL);
+            if (settings) writes_fail_instead_of_signals();
+            // More than a pipe holds, so the write waits on the reader.
+            const std::string message = append_result("fifo", std::string(1 << 20, 'r'));
+            _exit(message == "Cannot write output file fifo\n" ? 0 : 1);
+        }
+        // The reader leaves once the record has started to arrive.
+        int waiting = 0;
+        for (int k = 0; k < 20000 && waiting == 0; ++k) {
+            ::ioctl(reader, FIONREAD, &waiting);
+            if (waiting == 0) ::usleep(500);
+        }
+        EXPECT_GT(waiting, 0);
+        ::close(reader);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (settings) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+        }
+    }
+}
+
+// A signal while a record is appended to a regular file acts after the
+// append: the file holds the whole record. At a FIFO it acts at once.
+TEST_F(Names, SignalDuringAnAppendActsAfterIt) {
+    const std::string record = std::string(20 << 20, 'r') + ";\n";
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        ::unlink("res");
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, SIG_DFL);
+            append_whole("res", record);
+            _exit(0);
+        }
+        // The signal comes as the file appears, while it grows.
+        while (::access("res", F_OK) != 0) {
+        }
+        ::kill(child, sig);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << ": " << status;
+        EXPECT_TRUE(read_file("res") == record) << sig << ": part of the record";
+    }
+    ::unlink("res");
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGTERM, SIG_DFL);
+        append_whole("fifo", "waits for a reader\n");
+        _exit(0);
+    }
+    ::usleep(20000);
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
 }
 
 }  // namespace

@@ -203,25 +203,31 @@ hex_zus mult_alignment::two_quart_to_hex(mercedes_stern& anc, mercedes_stern& re
         ++idx[0];
         return HEX_U_ALONE;
     }
-    int h = -1;
-    if (quart_ins_c(a)) {
-        // An insertion on the centre branch: rec's column lacks A, its U.
-        h = r == 3 ? 26 : r == 5 ? 28 : r == 6 ? 27 : r == QUART_HIDDEN_N ? HEX_HIDDEN_M : -1;
-    } else {
-        switch (a) {
-        case 0: h = r == 0 ? 0 : r == 1 ? 4 : r == 2 ? 2 : r == 4 ? 6 : -1; break;
-        case 1: h = r == QUART_U_ALONE ? 8 : -1; break;
-        case 2: h = r == 0 ? 1 : r == 1 ? 5 : r == 2 ? 3 : r == 4 ? 7 : -1; break;
-        case 3: h = r == 0 ? 11 : r == 1 ? 15 : r == 2 ? 13 : r == 4 ? 17 : -1; break;
-        case 4: h = r == QUART_U_ALONE ? 9 : -1; break;
-        case 5: h = r == QUART_U_ALONE ? 19 : -1; break;
-        case 6: h = r == 0 ? 12 : r == 1 ? 16 : r == 2 ? 14 : r == 4 ? HEX_HIDDEN_NM : -1; break;
-        case QUART_HIDDEN_N: h = r == QUART_U_ALONE ? HEX_HIDDEN_N : -1; break;
-        case QUART_START: h = r == QUART_START ? HEX_START : -1; break;
-        case QUART_END: h = r == QUART_END ? HEX_END : -1; break;
-        default: break;
-        }
-    }
+    // The merged column when both positions advance, by a and r; -1: none.
+    // Rows 7 and 9 to 12, and columns 9 to 14, are taken by the rules above.
+    // clang-format off
+    static const int joint[QUART_END + 1][QUART_END + 1] = {
+        // r:  0   1   2   3   4   5   6   7   8   9  10  11  12  13  14  15  16
+        /*  0 */ { 0,  4,  2, -1,  6, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  1 */ {-1, -1, -1, -1, -1, -1, -1,  8, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  2 */ { 1,  5,  3, -1,  7, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  3 */ {11, 15, 13, -1, 17, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  4 */ {-1, -1, -1, -1, -1, -1, -1,  9, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  5 */ {-1, -1, -1, -1, -1, -1, -1, 19, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  6 */ {12, 16, 14, -1, 18, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  7 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  8 */ {-1, -1, -1, -1, -1, -1, -1, 20, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  9 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 10 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 11 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 12 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 13 */ {-1, -1, -1, 26, -1, 28, 27, -1, 29, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 14 */ {-1, -1, -1, 26, -1, 28, 27, -1, 29, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 15 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 33, -1},
+        /* 16 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 34},
+    };
+    // clang-format on
+    const int h = rok ? joint[a][r] : -1;
     if (h < 0) fatal("Unreasonable state in m2.ali\n");
     ++idx[0];
     ++idx[1];
@@ -229,7 +235,7 @@ hex_zus mult_alignment::two_quart_to_hex(mercedes_stern& anc, mercedes_stern& re
 }
 
 quart_zus mult_alignment::hex_to_quart(hex_zus h) {
-    static const int q[35] = {
+    static const int q[HEX_END + 1] = {
         0,           UBC,      2,  UC,   1, UB, 4, 7,    4, 7,    7,  // 0-10 root emissions
         3,           BC,       6,  13,   5, 9,  8, NONE, 8, NONE,     // 11-20 insertions on a
         8,           8,        8,  8,    8,                           // 21-25 on b
@@ -242,10 +248,16 @@ quart_zus mult_alignment::hex_to_quart(hex_zus h) {
 
 quart_zus mult_alignment::swap_quart_zus(quart_zus q, swapflag swp) {
     // Roles N and C exchanged when P joins R2, N and B when P joins R1.
-    static const int nc[22] = {0,  UBC, 2, 3, UC,          BC,        6,    7, 13, 9, 10,
-                               11, 12,  8, 8, QUART_START, QUART_END, NONE, 1, UB, 4, 5};
-    static const int nb[22] = {0, 1, UBC, 3,  UB,          5,         BC,   7, 9, 8,  8,
-                               8, 8, 13,  14, QUART_START, QUART_END, NONE, 2, 4, UC, 6};
+    static const int nc[QUART_OUTER_BC + 1] = {
+        0,           UBC,       2,    3,  UC, BC, 6, 7, 13,  // 0-8
+        9,           10,        11,   12, 8,  8,             // 9-14 insertions on b, c
+        QUART_START, QUART_END, NONE,                        // 15-17
+        1,           UB,        4,    5};                    // 18-21 outer codes
+    static const int nb[QUART_OUTER_BC + 1] = {
+        0,           1,         UBC,  3, UB, 5,  BC, 7, 9,  // 0-8
+        8,           8,         8,    8, 13, 14,            // 9-14 insertions on b, c
+        QUART_START, QUART_END, NONE,                       // 15-17
+        2,           4,         UC,   6};                   // 18-21 outer codes
     if (q < 0 || q > QUART_OUTER_BC) fatal("Strange state in function swap_quart_zus\n");
     if (unmoved_by_exchange(q)) return q;
     if (pairs_p_with_r2(swp)) return quart_zus(nc[q]);

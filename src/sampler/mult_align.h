@@ -201,13 +201,6 @@ public:
     // Centre sequences and the ten maps of the post-exchange topology.
     void write_centpair(std::vector<hex_zus>& path, mercedes_stern& anc, mercedes_stern& rec,
                         swapflag swp);
-    // Nodes of the hextet roles after the exchange, the maps they get and
-    // the models of their branches.
-    struct hextet_roles;
-    hextet_roles exchanged_roles(mercedes_stern& anc, mercedes_stern& rec, swapflag swp);
-    // The centres' sequences and the maps written anew from the path, the
-    // centre residues drawn column by column.
-    void write_hextet_path(std::vector<hex_zus>& path, hextet_roles& r);
 
     // --- Start-up, accessors, log entries and result files ---
 
@@ -317,6 +310,21 @@ public:
     double subkept_value = 0.0;
     double subkept_loglik = 0.0;
     const baum* subkept_tree = nullptr;
+
+private:
+    // --- Local swap: the roles after the exchange ---
+    // Nodes of the hextet roles after exchange swp, the records that will
+    // join them and the times of their branches, read from the two stars;
+    // badflag is the message for a flag outside the four exchanges.
+    struct exchange_roles;
+    static exchange_roles roles_after(const mercedes_stern& anc, const mercedes_stern& rec,
+                                      swapflag swp, const char* badflag);
+    // The role nodes with the maps they get and the models of their branches.
+    struct hextet_roles;
+    hextet_roles exchanged_roles(mercedes_stern& anc, mercedes_stern& rec, swapflag swp);
+    // The centres' sequences and the maps written anew from the path, the
+    // centre residues drawn column by column.
+    void write_hextet_path(std::vector<hex_zus>& path, hextet_roles& r);
 };
 
 // The annealing loop over the current state: runs until the step limit or

@@ -41,6 +41,14 @@ bool pairs_p_with_r1(swapflag swp) {
     return swp == mult_alignment::SWAP_P_R2 || swp == mult_alignment::SWAP_S_R1;
 }
 
+// The slot of anc's centre that holds S: the one of kd[1], kd[2] that does
+// not hold rec's centre (at toR); -1 when neither holds it.
+int s_slot(const std::vector<unsigned>& kd, int toR) {
+    if (toR == static_cast<int>(kd[1])) return static_cast<int>(kd[2]);
+    if (toR == static_cast<int>(kd[2])) return static_cast<int>(kd[1]);
+    return -1;
+}
+
 // Columns that neither relabelling moves: N, B and C all hold a residue or
 // none does.
 bool unmoved_by_exchange(int q) {
@@ -133,9 +141,8 @@ mult_alignment::swapflag mult_alignment::which_pair_swaps(mercedes_stern& m1, me
         // Neither centre hangs from the other.
         fatal("Error I in function which_pair_swaps\n");
     }
-    const unsigned toR = static_cast<unsigned>(anc->centre->whichone(rec->centre));
-    if (toR != anc->kd[1] && toR != anc->kd[2]) fatal("Error I in function which_pair_swaps\n");
-    const unsigned sIdx = (toR == anc->kd[1]) ? anc->kd[2] : anc->kd[1];
+    const int sIdx = s_slot(anc->kd, anc->centre->whichone(rec->centre));
+    if (sIdx < 0) fatal("Error I in function which_pair_swaps\n");
     if (rec->centre->NB(static_cast<int>(rec->kd[0])) != anc->centre)
         fatal("Error II in function which_pair_swaps\n");
 
@@ -146,7 +153,7 @@ mult_alignment::swapflag mult_alignment::which_pair_swaps(mercedes_stern& m1, me
         if (cr == rec->kd[2]) return SWAP_P_R2;
         fatal("Error III in function which_pair_swaps\n");
     }
-    if (ca == sIdx) {
+    if (ca == static_cast<unsigned>(sIdx)) {
         if (cr == rec->kd[1]) return SWAP_S_R1;
         if (cr == rec->kd[2]) return SWAP_S_R2;
         fatal("Error IV in function which_pair_swaps\n");
@@ -196,25 +203,31 @@ hex_zus mult_alignment::two_quart_to_hex(mercedes_stern& anc, mercedes_stern& re
         ++idx[0];
         return HEX_U_ALONE;
     }
-    int h = -1;
-    if (quart_ins_c(a)) {
-        // An insertion on the centre branch: rec's column lacks A, its U.
-        h = r == 3 ? 26 : r == 5 ? 28 : r == 6 ? 27 : r == QUART_HIDDEN_N ? HEX_HIDDEN_M : -1;
-    } else {
-        switch (a) {
-        case 0: h = r == 0 ? 0 : r == 1 ? 4 : r == 2 ? 2 : r == 4 ? 6 : -1; break;
-        case 1: h = r == QUART_U_ALONE ? 8 : -1; break;
-        case 2: h = r == 0 ? 1 : r == 1 ? 5 : r == 2 ? 3 : r == 4 ? 7 : -1; break;
-        case 3: h = r == 0 ? 11 : r == 1 ? 15 : r == 2 ? 13 : r == 4 ? 17 : -1; break;
-        case 4: h = r == QUART_U_ALONE ? 9 : -1; break;
-        case 5: h = r == QUART_U_ALONE ? 19 : -1; break;
-        case 6: h = r == 0 ? 12 : r == 1 ? 16 : r == 2 ? 14 : r == 4 ? HEX_HIDDEN_NM : -1; break;
-        case QUART_HIDDEN_N: h = r == QUART_U_ALONE ? HEX_HIDDEN_N : -1; break;
-        case QUART_START: h = r == QUART_START ? HEX_START : -1; break;
-        case QUART_END: h = r == QUART_END ? HEX_END : -1; break;
-        default: break;
-        }
-    }
+    // The merged column when both positions advance, by a and r; -1: none.
+    // Rows 7 and 9 to 12, and columns 9 to 14, are taken by the rules above.
+    // clang-format off
+    static const int joint[QUART_END + 1][QUART_END + 1] = {
+        // r:  0   1   2   3   4   5   6   7   8   9  10  11  12  13  14  15  16
+        /*  0 */ { 0,  4,  2, -1,  6, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  1 */ {-1, -1, -1, -1, -1, -1, -1,  8, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  2 */ { 1,  5,  3, -1,  7, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  3 */ {11, 15, 13, -1, 17, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  4 */ {-1, -1, -1, -1, -1, -1, -1,  9, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  5 */ {-1, -1, -1, -1, -1, -1, -1, 19, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  6 */ {12, 16, 14, -1, 18, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  7 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  8 */ {-1, -1, -1, -1, -1, -1, -1, 20, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /*  9 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 10 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 11 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 12 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 13 */ {-1, -1, -1, 26, -1, 28, 27, -1, 29, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 14 */ {-1, -1, -1, 26, -1, 28, 27, -1, 29, -1, -1, -1, -1, -1, -1, -1, -1},
+        /* 15 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 33, -1},
+        /* 16 */ {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 34},
+    };
+    // clang-format on
+    const int h = rok ? joint[a][r] : -1;
     if (h < 0) fatal("Unreasonable state in m2.ali\n");
     ++idx[0];
     ++idx[1];
@@ -222,7 +235,7 @@ hex_zus mult_alignment::two_quart_to_hex(mercedes_stern& anc, mercedes_stern& re
 }
 
 quart_zus mult_alignment::hex_to_quart(hex_zus h) {
-    static const int q[35] = {
+    static const int q[HEX_END + 1] = {
         0,           UBC,      2,  UC,   1, UB, 4, 7,    4, 7,    7,  // 0-10 root emissions
         3,           BC,       6,  13,   5, 9,  8, NONE, 8, NONE,     // 11-20 insertions on a
         8,           8,        8,  8,    8,                           // 21-25 on b
@@ -235,10 +248,16 @@ quart_zus mult_alignment::hex_to_quart(hex_zus h) {
 
 quart_zus mult_alignment::swap_quart_zus(quart_zus q, swapflag swp) {
     // Roles N and C exchanged when P joins R2, N and B when P joins R1.
-    static const int nc[22] = {0,  UBC, 2, 3, UC,          BC,        6,    7, 13, 9, 10,
-                               11, 12,  8, 8, QUART_START, QUART_END, NONE, 1, UB, 4, 5};
-    static const int nb[22] = {0, 1, UBC, 3,  UB,          5,         BC,   7, 9, 8,  8,
-                               8, 8, 13,  14, QUART_START, QUART_END, NONE, 2, 4, UC, 6};
+    static const int nc[QUART_OUTER_BC + 1] = {
+        0,           UBC,       2,    3,  UC, BC, 6, 7, 13,  // 0-8
+        9,           10,        11,   12, 8,  8,             // 9-14 insertions on b, c
+        QUART_START, QUART_END, NONE,                        // 15-17
+        1,           UB,        4,    5};                    // 18-21 outer codes
+    static const int nb[QUART_OUTER_BC + 1] = {
+        0,           1,         UBC,  3, UB, 5,  BC, 7, 9,  // 0-8
+        8,           8,         8,    8, 13, 14,            // 9-14 insertions on b, c
+        QUART_START, QUART_END, NONE,                       // 15-17
+        2,           4,         UC,   6};                   // 18-21 outer codes
     if (q < 0 || q > QUART_OUTER_BC) fatal("Strange state in function swap_quart_zus\n");
     if (unmoved_by_exchange(q)) return q;
     if (pairs_p_with_r2(swp)) return quart_zus(nc[q]);
@@ -246,22 +265,90 @@ quart_zus mult_alignment::swap_quart_zus(quart_zus q, swapflag swp) {
     fatal("swapflag=", static_cast<int>(swp), "\n");
 }
 
-void mult_alignment::fillH(mercedes_stern& anc, mercedes_stern& rec, swapflag swp) {
+// ---------------------------------------------------------------------------
+// The roles after the exchange
+
+struct mult_alignment::exchange_roles {
+    baum *U, *N, *B, *M, *D, *E;
+    // XY: the record of X that points to Y once the exchange is done.
+    int UN, BN, DM, EM, NU, NB, MD, ME, NM, MN;
+    double ta, tb, tc, td, te;  // times of branches a to e
+};
+
+mult_alignment::exchange_roles mult_alignment::roles_after(const mercedes_stern& anc,
+                                                           const mercedes_stern& rec, swapflag swp,
+                                                           const char* badflag) {
     baum* A = anc.centre;
     baum* R = rec.centre;
     if (R->parent() != A) fatal("anc is not the parent of rec in function fillH\n");
-    const unsigned toR = static_cast<unsigned>(A->whichone(R));
-    if (toR != anc.kd[1] && toR != anc.kd[2]) fatal("Error I in function fillH\n");
-    const unsigned sIdx = (toR == anc.kd[1]) ? anc.kd[2] : anc.kd[1];
-    if (static_cast<unsigned>(R->whichone(A)) != rec.kd[0]) fatal("Error II in function fillH\n");
+    const int toR = A->whichone(R);
+    const int sIdx = s_slot(anc.kd, toR);
+    if (sIdx < 0) fatal("Error I in function fillH\n");
+    const int toA = R->whichone(A);
+    if (static_cast<unsigned>(toA) != rec.kd[0]) fatal("Error II in function fillH\n");
+    if (swp < SWAP_P_R1 || swp > SWAP_S_R2) fatal(badflag);
 
-    double t[5] = {A->neighbors[anc.kd[0]].brl, A->neighbors[sIdx].brl, A->neighbors[toR].brl,
-                   R->neighbors[rec.kd[1]].brl, R->neighbors[rec.kd[2]].brl};
-    if (pairs_p_with_r1(swp)) std::swap(t[1], t[3]);
-    else if (pairs_p_with_r2(swp)) std::swap(t[1], t[4]);
-    else fatal("Impossible value of swp\n");
-    indmodel.fillH(t[0], t[1], t[2], t[3], t[4]);
+    // Outer nodes with their centre and slot before the exchange.
+    baum* outer[4] = {A->NB(static_cast<int>(anc.kd[0])), A->NB(sIdx),
+                      R->NB(static_cast<int>(rec.kd[1])), R->NB(static_cast<int>(rec.kd[2]))};
+    baum* centre[4] = {A, A, R, R};
+    int slot[4] = {static_cast<int>(anc.kd[0]), sIdx, static_cast<int>(rec.kd[1]),
+                   static_cast<int>(rec.kd[2])};
+    double brl[4];
+    int back[4];  // outer node's record of its centre before the exchange
+    for (int k = 0; k < 4; ++k) {
+        brl[k] = centre[k]->neighbors[slot[k]].brl;
+        back[k] = outer[k]->whichone(centre[k]);
+    }
+    // After the exchange an exchanged node sits in its partner's slot.
+    static const int pair[SWAP_S_R2 + 1][2] = {{0, 0}, {oP, oR1}, {oP, oR2}, {oS, oR1}, {oS, oR2}};
+    int postslot[4] = {slot[0], slot[1], slot[2], slot[3]};
+    std::swap(postslot[pair[swp][0]], postslot[pair[swp][1]]);
+
+    // Roles U, B, D, E per exchange (U is P); N and M are the centres, N
+    // the one P hangs from after the exchange.
+    static const int roles[SWAP_S_R2 + 1][4] = {{0, 0, 0, 0},
+                                                {oP, oR2, oR1, oS},
+                                                {oP, oR1, oS, oR2},
+                                                {oP, oR1, oS, oR2},
+                                                {oP, oR2, oR1, oS}};
+    const bool p_moves = swp == SWAP_P_R1 || swp == SWAP_P_R2;
+    baum* N = p_moves ? R : A;
+    baum* M = p_moves ? A : R;
+    const int rU = roles[swp][0], rB = roles[swp][1], rD = roles[swp][2], rE = roles[swp][3];
+
+    exchange_roles x{};
+    x.U = outer[rU];
+    x.N = N;
+    x.B = outer[rB];
+    x.M = M;
+    x.D = outer[rD];
+    x.E = outer[rE];
+    x.UN = back[rU];
+    x.BN = back[rB];
+    x.DM = back[rD];
+    x.EM = back[rE];
+    x.NU = postslot[rU];
+    x.NB = postslot[rB];
+    x.MD = postslot[rD];
+    x.ME = postslot[rE];
+    x.NM = N == A ? toR : toA;
+    x.MN = M == A ? toR : toA;
+    x.ta = brl[rU];
+    x.tb = brl[rB];
+    x.tc = A->neighbors[toR].brl;
+    x.td = brl[rD];
+    x.te = brl[rE];
+    return x;
 }
+
+void mult_alignment::fillH(mercedes_stern& anc, mercedes_stern& rec, swapflag swp) {
+    const exchange_roles x = roles_after(anc, rec, swp, "Impossible value of swp\n");
+    indmodel.fillH(x.ta, x.tb, x.tc, x.td, x.te);
+}
+
+// ---------------------------------------------------------------------------
+// Branch list bookkeeping
 
 void mult_alignment::keeptrack(std::vector<baum*>& nodes, std::vector<unsigned>& idx, baum* first,
                                int k1, baum* second, int k2) {
@@ -294,63 +381,23 @@ void mult_alignment::write_centpair(std::vector<hex_zus>& path, mercedes_stern& 
 
 mult_alignment::hextet_roles mult_alignment::exchanged_roles(mercedes_stern& anc,
                                                              mercedes_stern& rec, swapflag swp) {
-    baum* A = anc.centre;
-    baum* R = rec.centre;
-    if (R->parent() != A) fatal("anc is not the parent of rec in function fillH\n");
-    if (swp < SWAP_P_R1 || swp > SWAP_S_R2) fatal("Impossible value of swp in write_centpair\n");
-
-    // Outer nodes with their centre and slot before the exchange.
-    const int toR = A->whichone(R);
-    const int toA = R->whichone(A);
-    const int sIdx = (A->NB(static_cast<int>(anc.kd[1])) == R) ? static_cast<int>(anc.kd[2])
-                                                               : static_cast<int>(anc.kd[1]);
-    baum* outer[4] = {A->NB(static_cast<int>(anc.kd[0])), A->NB(sIdx),
-                      R->NB(static_cast<int>(rec.kd[1])), R->NB(static_cast<int>(rec.kd[2]))};
-    baum* centre[4] = {A, A, R, R};
-    int slot[4] = {static_cast<int>(anc.kd[0]), sIdx, static_cast<int>(rec.kd[1]),
-                   static_cast<int>(rec.kd[2])};
-    double brl[4];
-    int back[4];  // outer node's record of its centre before the exchange
-    for (int k = 0; k < 4; ++k) {
-        brl[k] = centre[k]->neighbors[slot[k]].brl;
-        back[k] = outer[k]->whichone(centre[k]);
-    }
-    // After the exchange an exchanged node sits in its partner's slot.
-    static const int pair[SWAP_S_R2 + 1][2] = {{0, 0}, {oP, oR1}, {oP, oR2}, {oS, oR1}, {oS, oR2}};
-    int postslot[4] = {slot[0], slot[1], slot[2], slot[3]};
-    std::swap(postslot[pair[swp][0]], postslot[pair[swp][1]]);
-
-    // Roles U, B, D, E per exchange (U is P); N and M are the centres, N
-    // the one P hangs from after the exchange.
-    static const int roles[SWAP_S_R2 + 1][4] = {{0, 0, 0, 0},
-                                                {oP, oR2, oR1, oS},
-                                                {oP, oR1, oS, oR2},
-                                                {oP, oR1, oS, oR2},
-                                                {oP, oR2, oR1, oS}};
-    const bool p_moves = swp == SWAP_P_R1 || swp == SWAP_P_R2;
-    baum* N = p_moves ? R : A;
-    baum* M = p_moves ? A : R;
-    const int rU = roles[swp][0], rB = roles[swp][1], rD = roles[swp][2], rE = roles[swp][3];
-    baum* U = outer[rU];
-    baum* B = outer[rB];
-    baum* D = outer[rD];
-    baum* E = outer[rE];
-
-    auto map = [](baum* x, int k) -> std::vector<int>& { return x->neighbors[k].posmap; };
-    const int toM = N == A ? toR : toA, toN = M == A ? toR : toA;
-    hextet_roles r{U, N, B, M, D, E,
-                   // U, B, D, E to their centres, in their records of the old ones
-                   map(U, back[rU]), map(B, back[rB]), map(D, back[rD]), map(E, back[rE]),
-                   // N and M to their neighbours
-                   map(N, postslot[rU]), map(N, postslot[rB]), map(M, postslot[rD]),
-                   map(M, postslot[rE]), map(N, toM), map(M, toN),
+    const exchange_roles x =
+        roles_after(anc, rec, swp, "Impossible value of swp in write_centpair\n");
+    auto map = [](baum* n, int k) -> std::vector<int>& { return n->neighbors[k].posmap; };
+    hextet_roles r{x.U, x.N, x.B, x.M, x.D, x.E,
+                   // U, B, D, E to their centres
+                   map(x.U, x.UN), map(x.B, x.BN), map(x.D, x.DM), map(x.E, x.EM),
+                   // the centres to U, B, D, E
+                   map(x.N, x.NU), map(x.N, x.NB), map(x.M, x.MD), map(x.M, x.ME),
+                   // the branch between the centres
+                   map(x.N, x.NM), map(x.M, x.MN),
                    // branches a to e, timed below
                    submodel, submodel, submodel, submodel, submodel};
-    r.Ma.settime(brl[rU]);
-    r.Mb.settime(brl[rB]);
-    r.Mc.settime(A->neighbors[toR].brl);
-    r.Md.settime(brl[rD]);
-    r.Me.settime(brl[rE]);
+    r.Ma.settime(x.ta);
+    r.Mb.settime(x.tb);
+    r.Mc.settime(x.tc);
+    r.Md.settime(x.td);
+    r.Me.settime(x.te);
     return r;
 }
 

@@ -477,7 +477,7 @@ TEST_F(Names, SignalDuringAnAppendActsAfterIt) {
             _exit(0);
         }
         // The signal comes as the file appears, while it grows.
-        while (::access("res", F_OK) != 0) {
+        for (long spins = 0; ::access("res", F_OK) != 0 && spins < 100000000; ++spins) {
         }
         ::kill(child, sig);
         int status = 0;

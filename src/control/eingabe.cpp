@@ -1,9 +1,5 @@
 #include "control/eingabe.h"
 
-#include "sequence/data.h"
-#include "sequence/fatal.h"
-#include "sequence/precision.h"
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -15,6 +11,10 @@
 #include <new>
 #include <sstream>
 #include <utility>
+
+#include "sequence/data.h"
+#include "sequence/fatal.h"
+#include "sequence/precision.h"
 
 namespace {
 

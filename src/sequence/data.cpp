@@ -1,14 +1,14 @@
 #include "sequence/data.h"
 
-#include "sequence/fatal.h"
-#include "sequence/seqcode.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <iomanip>
 #include <new>
 #include <string>
+
+#include "sequence/fatal.h"
+#include "sequence/seqcode.h"
 
 namespace {
 

@@ -1,8 +1,5 @@
 #include "control/eingabe.h"
 
-#include "sequence/fatal.h"
-#include "sequence/precision.h"
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -14,6 +11,10 @@
 #include <new>
 #include <sstream>
 #include <utility>
+
+#include "sequence/data.h"
+#include "sequence/fatal.h"
+#include "sequence/precision.h"
 
 namespace {
 
@@ -396,6 +397,7 @@ void filenames::adjust(files_option opt, std::string value) {
         if (!scan_int32(value, format, whole))
             fatal("Cannot scan from the argument of 'format = '\n");
         if (!whole) bad_value(value, "format", not_integer);
+        require_format(format);
         return;
     }
     default: break;

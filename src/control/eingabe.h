@@ -2,12 +2,12 @@
 #ifndef QUILLMAR_CONTROL_EINGABE_H
 #define QUILLMAR_CONTROL_EINGABE_H
 
-#include "control/parser.h"
-#include "sequence/seqcode.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "control/parser.h"
+#include "sequence/seqcode.h"
 
 // Section "SUBST".
 class substmod_parameters {

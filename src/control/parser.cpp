@@ -1,10 +1,10 @@
 #include "control/parser.h"
 
-#include "sequence/fatal.h"
-
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+
+#include "sequence/fatal.h"
 
 namespace {
 

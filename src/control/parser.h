@@ -2,11 +2,11 @@
 #ifndef QUILLMAR_CONTROL_PARSER_H
 #define QUILLMAR_CONTROL_PARSER_H
 
-#include "sequence/seqcode.h"
-
 #include <list>
 #include <string>
 #include <vector>
+
+#include "sequence/seqcode.h"
 
 // Kind of an option value.
 enum class option_arg : int { NONE = 0, DEFAULT, ESTIMATE, VALUE, VECTOR, INTERVAL, ALL };

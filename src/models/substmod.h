@@ -9,12 +9,12 @@
 #ifndef QUILLMAR_MODELS_SUBSTMOD_H
 #define QUILLMAR_MODELS_SUBSTMOD_H
 
-#include "sequence/seqcode.h"
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "sequence/seqcode.h"
 
 // Square matrix of doubles held in one block; m[i][j] is row i, column j.
 class sqmatrix {

@@ -1,14 +1,14 @@
 #include "sequence/data.h"
 
-#include "sequence/fatal.h"
-#include "sequence/seqcode.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <iomanip>
 #include <new>
 #include <string>
+
+#include "sequence/fatal.h"
+#include "sequence/seqcode.h"
 
 namespace {
 
@@ -213,10 +213,14 @@ private:
 
 }  // namespace
 
+void require_format(int format) {
+    if (format != 0 && format != 1) fatal("Format ", format, " not supported\n");
+}
+
 dataset::dataset(std::ifstream& in, int format, const row_filter& keep) {
+    require_format(format);
     if (format == 0) fromfasta(in, keep);
-    else if (format == 1) fromphylip(in, keep);
-    else fatal("Format ", format, " not supported\n");
+    else fromphylip(in, keep);
     in.close();
 }
 

@@ -45,6 +45,9 @@ public:
 
 std::ostream& operator<<(std::ostream& out, const std::vector<char>& chars);
 
+// Ends the run unless there is a reader for the format: 0 or 1.
+void require_format(int format);
+
 class bioseq : public std::vector<int> {
 public:
     bioseq() = default;

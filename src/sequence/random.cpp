@@ -1,8 +1,5 @@
 #include "sequence/random.h"
 
-#include "sequence/fatal.h"
-#include "sequence/outfile.h"
-
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -11,6 +8,9 @@
 #include <ctime>
 #include <fstream>
 #include <string>
+
+#include "sequence/fatal.h"
+#include "sequence/outfile.h"
 
 int idum = 0;
 

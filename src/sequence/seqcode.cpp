@@ -1,8 +1,8 @@
 #include "sequence/seqcode.h"
 
-#include "sequence/fatal.h"
-
 #include <array>
+
+#include "sequence/fatal.h"
 
 namespace {
 

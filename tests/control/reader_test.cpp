@@ -143,19 +143,15 @@ TEST_F(Reader, FileNames) {
          ""},
         {"first words and brackets",
          "FILES:\ninfile = my sequences.fa\nguidetree = (seqs).fa\noutalign = default\n"
-         "logfile = a\nlogfile = b\nformat = (7)\n",
+         "logfile = a\nlogfile = b\nformat = (1)\n",
          [](const eingabe_parameter& p) {
              EXPECT_EQ(p.files.infile, "my");
              EXPECT_EQ(p.files.guidetree, "seqs");
              EXPECT_EQ(p.files.outalign, "default");
              EXPECT_EQ(p.files.logfile, "b");
-             EXPECT_EQ(p.files.format, 7);
+             EXPECT_EQ(p.files.format, 1);
          },
          ""},
-        {"format out of range saturates", "FILES:\nformat = 99999999999\n",
-         [](const eingabe_parameter& p) { EXPECT_EQ(p.files.format, 2147483647); }, ""},
-        {"negative format", "FILES:\nformat = -2\n",
-         [](const eingabe_parameter& p) { EXPECT_EQ(p.files.format, -2); }, ""},
         {"empty name", "FILES:\ninfile =\n",
          [](const eingabe_parameter& p) { EXPECT_EQ(p.files.infile, ""); }, ""},
     };
@@ -167,6 +163,14 @@ TEST_F(Reader, FileNames) {
          "Invalid value -2x to option format (an integer is expected)\n"},
         {"fraction", "FILES:\nformat = 1.0\n",
          "Invalid value 1.0 to option format (an integer is expected)\n"},
+        // Formats without a reader, refused as read; large values saturate.
+        {"format 2", "FILES:\nformat = 2\n", "Format 2 not supported\n"},
+        {"format in brackets", "FILES:\nformat = (7)\n", "Format 7 not supported\n"},
+        {"negative format", "FILES:\nformat = -2\n", "Format -2 not supported\n"},
+        {"format out of range saturates", "FILES:\nformat = 99999999999\n",
+         "Format 2147483647 not supported\n"},
+        {"refused before a later valid format", "FILES:\nformat = 2\nformat = 0\n",
+         "Format 2 not supported\n"},
     };
     RUN_FATAL_CASES(bad);
 }

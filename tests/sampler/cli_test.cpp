@@ -256,6 +256,21 @@ TEST(CliArgs, ControlFileErrorComesBeforeType) {
     EXPECT_TRUE(fatal_with(r, "Delta has to be positive!\n"));
 }
 
+// A format without a reader is refused with the control file, before the
+// log is emptied or the seed written.
+TEST(CliArgs, UnknownFormatWritesNothing) {
+    for (const char* format : {"2", "-1"}) {
+        std::string dir =
+            setup(control("JC69", "maxsteps = 0\n", "format = " + std::string(format) + "\n"));
+        write_file(dir + "/run.log", "old log\n");
+        write_file(dir + "/Zufallszahl", "1\n");
+        ChildResult r = run(dir, {"control.txt", "0"});
+        EXPECT_TRUE(fatal_with(r, "Format " + std::string(format) + " not supported\n")) << format;
+        EXPECT_EQ(read_file(dir + "/run.log"), "old log\n") << format;
+        EXPECT_EQ(read_file(dir + "/Zufallszahl"), "1\n") << format;
+    }
+}
+
 TEST(CliArgs, OnlyFirstCharacterOfTypeCounts) {
     std::string dir = setup(control("JC69", "maxsteps = 0\n"));
     ChildResult r = run(dir, {"control.txt", "2abc"});

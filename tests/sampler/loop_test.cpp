@@ -2,6 +2,7 @@
 // reports, best-state replacement and the two stop rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -145,16 +146,28 @@ TEST(LoopSchedule, MovesOfAtMostOneCountAsStill) {
 }
 
 TEST(LoopSchedule, LargerMovesRestartTheStillCount) {
-    // Moves of 1.5 until step 3000, then still.
-    Script s;
-    s.loglik = [](std::uint32_t k) { return k < 3000 ? -100.0 - 1.5 * (k % 2) : -100.0; };
-    LoopRun r = run(s, 2, 4000000000u, 0);
-    // At the cycle of counter 3000 the still count is 0; the first period is
-    // 200 still cycles later.
-    ASSERT_FALSE(s.passes.empty());
-    EXPECT_EQ(s.passes.front(), 3201u);
-    EXPECT_EQ(r.current->step(), 3201u + 40 * 200 + 1);
-    finish(r);
+    // Moves of 1.5 until step 3000, then still: falls and rises each restart
+    // the count on their own.
+    const struct {
+        const char* name;
+        std::function<double(std::uint32_t)> loglik;
+    } cases[] = {
+        {"alternating", [](std::uint32_t k) { return k < 3000 ? -100.0 - 1.5 * (k % 2) : -100.0; }},
+        {"falls only", [](std::uint32_t k) { return -100.0 - 1.5 * std::min(k, 3000u); }},
+        {"rises only", [](std::uint32_t k) { return -100.0 + 1.5 * std::min(k, 3000u); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Script s;
+        s.loglik = c.loglik;
+        LoopRun r = run(s, 2, 4000000000u, 0);
+        // At the cycle of counter 3000 the still count is 0; the first period
+        // is 200 still cycles later.
+        ASSERT_FALSE(s.passes.empty());
+        EXPECT_EQ(s.passes.front(), 3201u);
+        EXPECT_EQ(r.current->step(), 3201u + 40 * 200 + 1);
+        finish(r);
+    }
 }
 
 TEST(LoopSchedule, NewBestResetsThePeriodCount) {

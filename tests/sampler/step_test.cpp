@@ -564,6 +564,12 @@ TEST(StepFourPoint, ChoiceTable) {
         {"NaN in S02", 5, nan, 5, 5, 1, 5, 1},
         {"NaN in S01", nan, 1, 5, 5, 1, 5, 1},
         {"NaN in S01, S03 smallest", nan, 5, 1, 1, 5, 5, 1},
+        // Unequal distances within each pair: a sum built from a wrong pair
+        // changes the choice. Sums S01, S02, S03 in the names.
+        {"distinct, 7 6 8", 1, 2, 3, 5, 4, 6, 2},
+        {"distinct, 8 7 6", 2, 3, 1, 5, 4, 6, 3},
+        {"distinct, 6 7 8", 1, 3, 2, 6, 4, 5, 1},
+        {"unequal pairs, 6 7 2", 3, 2, 1, 1, 5, 3, 3},
     };
     for (const Case& c : cases) {
         double D[4][4] = {{0, c.d01, c.d02, c.d03},

@@ -1,7 +1,7 @@
 // data sets, sequence files and coded sequences.
 #include "sequence/data.h"
 
-#include "chars.h"
+#include "support/chars.h"
 #include "support/fatal.h"
 #include "support/subprocess.h"
 

@@ -9,8 +9,6 @@ using namespace treetest;
 
 namespace {
 
-std::vector<char> col(const std::string& s) { return std::vector<char>(s.begin(), s.end()); }
-
 void postorder_leaves(const baum* x, std::vector<std::string>& out) {
     for (const neighbor& r : x->neighbors)
         if (!r.isparent) postorder_leaves(r.node, out);
@@ -21,7 +19,7 @@ TEST(Teilbaum, TwoOfThree) {
     baum* a = start_tree("(A:1,(B:2,C:3):4);", "A");
     const std::string before = dump(a);
     std::vector<std::string> names{"A", "B", "C"};
-    std::vector<char> column = col("-xy");
+    std::vector<char> column = chars("-xy");
     baum* s = a->teilbaum(names, column);
     check_tree(s);
     EXPECT_EQ(s->id.name, "B");
@@ -40,7 +38,7 @@ TEST(Teilbaum, TwoOfThree) {
 TEST(Teilbaum, EveryRowPresentGivesTheWholeTree) {
     baum* a = start_tree("(A:1,(B:2,(C:3,D:4):5):6);", "A");
     std::vector<std::string> names{"D", "A", "C", "B"};
-    std::vector<char> column = col("aaaa");
+    std::vector<char> column = chars("aaaa");
     baum* s = a->teilbaum(names, column);
     check_tree(s);
     EXPECT_EQ(s->id.name, "B");  // first leaf in post-order
@@ -55,7 +53,7 @@ TEST(Teilbaum, EveryRowPresentGivesTheWholeTree) {
 TEST(Teilbaum, OneResidueGivesALoneNode) {
     baum* a = start_tree("(A:1,(B:2,(C:3,D:4):5):6);", "A");
     std::vector<std::string> names{"A", "B", "C", "D"};
-    std::vector<char> column = col("--_C");
+    std::vector<char> column = chars("--_C");
     baum* s = a->teilbaum(names, column);
     EXPECT_EQ(s->id.name, "D");
     EXPECT_EQ(s->id.number, 3);
@@ -70,7 +68,7 @@ TEST(Teilbaum, ChainOfTwoRecordNodes) {
     baum* a = start_tree("(A:1,(B:2,(C:3,D:4):5):6);", "A");
     baum* c = new baum(*a);  // copy order: parent records last
     std::vector<std::string> names{"B", "C", "D", "A"};
-    std::vector<char> column = col("-x-y");
+    std::vector<char> column = chars("-x-y");
     for (baum* src : {a, c}) {
         baum* s = src->teilbaum(names, column);
         check_tree(s);
@@ -165,28 +163,28 @@ TEST(Teilbaum, Failures) {
     EXPECT_TRUE(ends_fatally(
         [&] {
             std::vector<std::string> names{"A", "B", "C"};
-            std::vector<char> column = col("--");
+            std::vector<char> column = chars("--");
             tree()->teilbaum(names, column);
         },
         "Unequal numbers of identifiers and of sequences in abuse_fix\n3\t2\n"));
     EXPECT_TRUE(ends_fatally(
         [&] {
             std::vector<std::string> names{"A", "B", "C"};
-            std::vector<char> column = col("-_-");
+            std::vector<char> column = chars("-_-");
             tree()->teilbaum(names, column);
         },
         "Lost tree\n"));
     EXPECT_TRUE(ends_fatally(
         [&] {
             std::vector<std::string> names{"A", "B", "C", "Q"};
-            std::vector<char> column = col("-_-x");
+            std::vector<char> column = chars("-_-x");
             tree()->teilbaum(names, column);
         },
         "At least one of the names was not found in the tree\n"));
     EXPECT_TRUE(ends_fatally(
         [&] {
             std::vector<std::string> names{"A", "B"};
-            std::vector<char> column = col("xx");
+            std::vector<char> column = chars("xx");
             tree()->teilbaum(names, column);
         },
         "A leaf of the tree was not found among the names in abuse_fix\n"));
@@ -195,7 +193,7 @@ TEST(Teilbaum, Failures) {
             dataset ds = make_ds({"A", "A", "B"});
             baum star(ds);
             std::vector<std::string> names{"A", "B", "C"};
-            std::vector<char> column = col("xxx");
+            std::vector<char> column = chars("xxx");
             star.teilbaum(names, column);
         },
         "One name was found twice in the tree\n"));
@@ -227,7 +225,7 @@ TEST(Teilbaum, MarkingVisitsEveryChild) {
     EXPECT_EQ(first->size(), 4);
     delete first;
 
-    std::vector<char> column = col("x-x--");
+    std::vector<char> column = chars("x-x--");
     baum* s = a->teilbaum(names, column);
     check_tree(s);
     EXPECT_EQ(s->numleaves() + s->NB(0)->numleaves(), 2u);

@@ -14,6 +14,7 @@
 
 #include "sequence/data.h"
 #include "sequence/random.h"
+#include "support/chars.h"
 #include "support/fatal.h"
 #include "tree/treespec.h"
 
@@ -32,10 +33,6 @@ inline baum* start_tree(const std::string& text, const std::string& rootname) {
     r->reroot(nullptr);
     r->fuseblindnodes(true);
     return r;
-}
-
-inline std::vector<char> chars(const std::string& s) {
-    return std::vector<char>(s.begin(), s.end());
 }
 
 // Nucleotide data set with the given names, every row "ACGT".

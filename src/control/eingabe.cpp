@@ -384,14 +384,24 @@ void indel_parameters::abgleich() {
 
 // ---- FILES ----
 
+namespace {
+
+// A file name, which no open takes when it is empty.
+void set_name(std::string& name, const std::string& value, const char* option) {
+    if (value.empty()) fatal("No file name given to option ", option, "\n");
+    name = value;
+}
+
+}  // namespace
+
 void filenames::adjust(files_option opt, std::string value) {
     switch (opt) {
-    case files_option::INFILE: infile = value; return;
-    case files_option::GUIDETREE: guidetree = value; return;
-    case files_option::OUTTREE: outtree = value; return;
-    case files_option::OUTALIGN: outalign = value; return;
-    case files_option::OUTPARAM: outparam = value; return;
-    case files_option::LOGFILE: logfile = value; return;
+    case files_option::INFILE: set_name(infile, value, "infile"); return;
+    case files_option::GUIDETREE: set_name(guidetree, value, "guidetree"); return;
+    case files_option::OUTTREE: set_name(outtree, value, "outtree"); return;
+    case files_option::OUTALIGN: set_name(outalign, value, "outalign"); return;
+    case files_option::OUTPARAM: set_name(outparam, value, "outparam"); return;
+    case files_option::LOGFILE: set_name(logfile, value, "logfile"); return;
     case files_option::FORMAT: {
         bool whole = true;
         if (!scan_int32(value, format, whole))

@@ -152,8 +152,6 @@ TEST_F(Reader, FileNames) {
              EXPECT_EQ(p.files.format, 1);
          },
          ""},
-        {"empty name", "FILES:\ninfile =\n",
-         [](const eingabe_parameter& p) { EXPECT_EQ(p.files.infile, ""); }, ""},
     };
     RUN_READ_CASES(cases);
     const FatalCase bad[] = {
@@ -171,6 +169,16 @@ TEST_F(Reader, FileNames) {
          "Format 2147483647 not supported\n"},
         {"refused before a later valid format", "FILES:\nformat = 2\nformat = 0\n",
          "Format 2 not supported\n"},
+        // An empty name is no file, whatever comes after it.
+        {"empty infile", "FILES:\ninfile =\ninfile = seq.fa\n",
+         "No file name given to option infile\n"},
+        {"empty guide tree", "FILES:\nguidetree =  \t\n",
+         "No file name given to option guidetree\n"},
+        {"empty tree file", "FILES:\nouttree =\n", "No file name given to option outtree\n"},
+        {"empty alignment file", "FILES:\noutalign =\n", "No file name given to option outalign\n"},
+        {"name only a comment", "FILES:\noutparam = # none\n",
+         "No file name given to option outparam\n"},
+        {"empty log", "FILES:\nlogfile=\n", "No file name given to option logfile\n"},
     };
     RUN_FATAL_CASES(bad);
 }

@@ -256,18 +256,27 @@ TEST(CliArgs, ControlFileErrorComesBeforeType) {
     EXPECT_TRUE(fatal_with(r, "Delta has to be positive!\n"));
 }
 
-// A format without a reader is refused with the control file, before the
-// log is emptied or the seed written.
-TEST(CliArgs, UnknownFormatWritesNothing) {
-    for (const char* format : {"2", "-1"}) {
-        std::string dir =
-            setup(control("JC69", "maxsteps = 0\n", "format = " + std::string(format) + "\n"));
+// A format without a reader and an empty file name are refused with the
+// control file, before the log is emptied or the seed written.
+TEST(CliArgs, UnknownFormatOrEmptyNameWritesNothing) {
+    struct tcase {
+        std::string line;
+        std::string message;
+    };
+    const std::vector<tcase> cases{
+        {"format = 2\n", "Format 2 not supported\n"},
+        {"format = -1\n", "Format -1 not supported\n"},
+        {"outalign =\n", "No file name given to option outalign\n"},
+        {"outparam = # none\n", "No file name given to option outparam\n"},
+    };
+    for (const auto& c : cases) {
+        std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
         write_file(dir + "/run.log", "old log\n");
         write_file(dir + "/Zufallszahl", "1\n");
         ChildResult r = run(dir, {"control.txt", "0"});
-        EXPECT_TRUE(fatal_with(r, "Format " + std::string(format) + " not supported\n")) << format;
-        EXPECT_EQ(read_file(dir + "/run.log"), "old log\n") << format;
-        EXPECT_EQ(read_file(dir + "/Zufallszahl"), "1\n") << format;
+        EXPECT_TRUE(fatal_with(r, c.message)) << c.line;
+        EXPECT_EQ(read_file(dir + "/run.log"), "old log\n") << c.line;
+        EXPECT_EQ(read_file(dir + "/Zufallszahl"), "1\n") << c.line;
     }
 }
 

@@ -166,10 +166,10 @@ void warn_cut_names(const std::vector<std::vector<char>>& names) {
 // the sequence file.
 class guide_file {
 public:
-    explicit guide_file(const std::string& filename)
-        : name(filename),
-          clean(read_guide_text(name.c_str(), text)),
-          filtered(clean && guide_leaf_names(text, leaves)) {}
+    explicit guide_file(const std::string& filename) : name(filename) {
+        read = read_guide_file(name.c_str(), text);
+        filtered = read == guide_read::ok && guide_leaf_names(text, leaves);
+    }
 
     // The rows for the sequence reader to store; empty: every row.
     row_filter filter() const {
@@ -179,18 +179,18 @@ public:
     bool stored(const std::vector<char>& row_name) const {
         return !filtered || leaves.count(std::string(row_name.begin(), row_name.end())) != 0;
     }
-    // The text of the tree, taken once.
+    // The text of the tree, taken once; a fault of the file ends the run here.
     std::string take_text() {
-        if (!clean) return clustal(name.c_str());
+        check_guide_read(read, name.c_str());
         return std::move(text);
     }
 
 private:
     std::string name;
     std::string text;
-    bool clean;
+    guide_read read = guide_read::ok;
     std::unordered_set<std::string> leaves;
-    bool filtered;
+    bool filtered = false;
 };
 
 // The data set of the run: the sequences the tree names, in file order,
@@ -237,14 +237,10 @@ baum* read_guided(const filenames& files, int type, dataset& ds,
     if (file.spez() < 2)
         fatal("There are ", file.spez(), " sequences.\n", "There is nothing to align.\n");
 
-    // The leaves are matched against every name of the file, on empty rows
-    // until the named sequences are known.
-    std::vector<std::vector<char>> rows(file.names.size());
-    rows.swap(file.seqs);
-    file.type = NUC;
-    baum* tree = new baum(guide.take_text(), true, file);
+    // The leaves are matched against every name of the file; their rows are
+    // coded once the named sequences are known.
+    baum* tree = new baum(guide.take_text(), true, file.names);
     if (type == 0) check_lengths(tree, nullptr);
-    file.seqs.swap(rows);
     take_named(tree, file, guide, ds, left_out);
     return tree;
 }

@@ -1,3 +1,4 @@
+// The program entry: seeds the random numbers and runs quillmar.
 #include "sampler/quillmar.h"
 #include "sequence/random.h"
 

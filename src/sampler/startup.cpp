@@ -1,6 +1,5 @@
-// The sampler state: construction, copies and the two trees; the start-up
-// from the control file with the pairwise distances and the branch-length
-// optimisation; log entries, result-file writers and accessors.
+// Start-up of the sampler state from the run parameters: data set, guide tree,
+// pairwise distances, start tree, branch lengths; one try to improve the start.
 #include "sampler/mult_align.h"
 
 #include <algorithm>
@@ -14,79 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "sampler/mult_align_internal.h"
 #include "sequence/fatal.h"
-
-using namespace mult_align_detail;
-
-// ---------------------------------------------------------------------------
-// Sampler state
-
-mult_alignment::mult_alignment() {
-    fatal("You tried to construct an uninitialized object of the class mult_alignment.\n");
-}
-
-mult_alignment::mult_alignment(const substmodel& sm, const indel& im, baum* tree,
-                               const keepfixed& f, const cooling& c)
-    : submodel(sm), indmodel(im), told(tree), tnew(nullptr), fix(f), cool(c) {
-    malign = mdataset(told, submodel.retalf());
-    pattern = compact_subst_pattern(malign);
-    loglik = complik(pattern, told);
-}
-
-mult_alignment::mult_alignment(const mult_alignment& o)
-    : submodel(o.submodel),
-      indmodel(o.indmodel),
-      told(o.told != nullptr ? new baum(*o.told) : nullptr),
-      tnew(nullptr),
-      fix(o.fix),
-      cool(o.cool),
-      counter(o.counter),
-      malign(o.malign),
-      pattern(o.pattern),
-      loglik(o.loglik),
-      tempali(o.tempali),
-      tempparam(o.tempparam),
-      rateali(o.rateali),
-      rateparam(o.rateparam),
-      widthindex(o.widthindex),
-      widthround(o.widthround),
-      widthdown(o.widthdown),
-      widthgain(o.widthgain),
-      widthcount(o.widthcount) {}
-
-namespace {
-
-// Deletes a tree held through the given node, re-rooting it there first if
-// the node is no longer its root.
-void dispose(baum*& t, const char* warning) {
-    if (t == nullptr) return;
-    if (!t->isRoot()) {
-        t->reroot(t);
-        warn(warning);
-    }
-    delete t;
-    t = nullptr;
-}
-
-}  // namespace
-
-mult_alignment::~mult_alignment() {
-    dispose(told, "WARNING: told's root has changed\n");
-    dispose(tnew, "WARNING: tnew's root has changed\n");
-}
-
-baum* mult_alignment::ausaltmachneu() {
-    dispose(tnew, "WARNING: tnew's root has changed\n");
-    tnew = told != nullptr ? new baum(*told) : nullptr;
-    return tnew;
-}
-
-baum* mult_alignment::ausneumachalt() {
-    dispose(told, "WARNING: told's root has changed\n");
-    told = tnew != nullptr ? new baum(*tnew) : nullptr;
-    return told;
-}
 
 namespace {
 
@@ -166,10 +93,10 @@ void warn_cut_names(const std::vector<std::vector<char>>& names) {
 // the sequence file.
 class guide_file {
 public:
-    explicit guide_file(const std::string& filename)
-        : name(filename),
-          clean(read_guide_text(name.c_str(), text)),
-          filtered(clean && guide_leaf_names(text, leaves)) {}
+    explicit guide_file(const std::string& filename) : name(filename) {
+        read = read_guide_file(name.c_str(), text);
+        filtered = read == guide_read::ok && guide_leaf_names(text, leaves);
+    }
 
     // The rows for the sequence reader to store; empty: every row.
     row_filter filter() const {
@@ -179,18 +106,18 @@ public:
     bool stored(const std::vector<char>& row_name) const {
         return !filtered || leaves.count(std::string(row_name.begin(), row_name.end())) != 0;
     }
-    // The text of the tree, taken once.
+    // The text of the tree, taken once; a fault of the file ends the run here.
     std::string take_text() {
-        if (!clean) return clustal(name.c_str());
+        check_guide_read(read, name.c_str());
         return std::move(text);
     }
 
 private:
     std::string name;
     std::string text;
-    bool clean;
+    guide_read read = guide_read::ok;
     std::unordered_set<std::string> leaves;
-    bool filtered;
+    bool filtered = false;
 };
 
 // The data set of the run: the sequences the tree names, in file order,
@@ -237,14 +164,10 @@ baum* read_guided(const filenames& files, int type, dataset& ds,
     if (file.spez() < 2)
         fatal("There are ", file.spez(), " sequences.\n", "There is nothing to align.\n");
 
-    // The leaves are matched against every name of the file, on empty rows
-    // until the named sequences are known.
-    std::vector<std::vector<char>> rows(file.names.size());
-    rows.swap(file.seqs);
-    file.type = NUC;
-    baum* tree = new baum(guide.take_text(), true, file);
+    // The leaves are matched against every name of the file; their rows are
+    // coded once the named sequences are known.
+    baum* tree = new baum(guide.take_text(), true, file.names);
     if (type == 0) check_lengths(tree, nullptr);
-    file.seqs.swap(rows);
     take_named(tree, file, guide, ds, left_out);
     return tree;
 }
@@ -406,48 +329,4 @@ bool mult_alignment::trytoimprove() {
     loglik = l;
     subkept = false;
     return true;
-}
-
-void mult_alignment::bericht(std::ostream& os) {
-    os << "Step " << counter << ":\n";
-    os << "log likelihood = " << loglik << "\n";
-    os << "optimal delta = " << cool.delta << "\n";
-    print_params(os);
-    os << "tree : ";
-    print_tree(os);
-    os << "alignment :\n";
-    print_phylip(os);
-    os << "\n";
-    // A fatal stop later in the run keeps the entries written so far.
-    os.flush();
-}
-
-void mult_alignment::print_params(std::ostream& os) {
-    std::vector<double> v;
-    submodel.paramsOf(v);
-    os << "substitution model: ";
-    for (double x : v) os << x << " ";
-    os << "\n";
-    indmodel.returnparams(v);
-    os << "indel model: ";
-    for (double x : v) os << x << " ";
-    os << "\n";
-}
-
-void mult_alignment::print_tree(std::ostream& os) { told->print(os); }
-
-void mult_alignment::print_phylip(std::ostream& os) { malign.print_phylip(os); }
-
-void mult_alignment::print_screen(std::ostream& os) { malign.print_screen(os); }
-
-void mult_alignment::counterreset() {
-    counter = counter < cool.reportafter ? 0 : counter - cool.reportafter;
-}
-
-void mult_alignment::toldWurz() {
-    told = told->reroot();
-    malign = mdataset(told, submodel.retalf());
-    pattern = compact_subst_pattern(malign);
-    loglik = complik(pattern, told);
-    subkept = false;
 }

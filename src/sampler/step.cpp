@@ -1,6 +1,5 @@
-// The sampler step over tree and alignments with its annealed acceptance and
-// step-width adaptation, the parameter proposals, and the nearest-neighbour
-// interchange pass.
+// The sampler step with its annealed acceptance and step-width adaptation,
+// the parameter proposals, and the nearest-neighbour interchange pass.
 #include "sampler/mult_align.h"
 
 #include <algorithm>

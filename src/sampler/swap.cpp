@@ -1,6 +1,5 @@
-// The local swap: before two subtrees are exchanged across an inner branch,
-// the two end nodes' sequences and the five alignments around them are
-// resampled through a hextet path for the topology after the exchange.
+// The local swap across an inner branch: the two end nodes' sequences and the five
+// alignments around them resampled through a hextet path for the topology after the exchange.
 #include "sampler/mult_align.h"
 
 #include <cstddef>

@@ -17,65 +17,67 @@
 
 namespace {
 
-enum class scan_result { ok, unreadable, no_semicolon, read_error };
-
 // The text up to the first ';' outside comments, without comments, blanks
 // and non-printing characters.
-scan_result scan_guide(std::istream& in, std::string& out) {
+guide_read scan_guide(std::istream& in, std::string& out) {
     bool comment = false;
     char c;
     while (in.get(c)) {
         if (c == '[') {
             comment = true;
         } else if (c == ']') {
-            if (!comment) return scan_result::unreadable;
+            if (!comment) return guide_read::unreadable;
             comment = false;
         } else if (c == ';') {
             if (!comment) {
                 out.push_back(c);
-                return scan_result::ok;
+                return guide_read::ok;
             }
         } else if (!comment) {
             unsigned char u = static_cast<unsigned char>(c);
             if (std::isprint(u) && !std::isspace(u)) out.push_back(c);
         }
     }
-    if (in.bad()) return scan_result::read_error;  // a directory, or a read error
-    return scan_result::no_semicolon;
+    if (in.bad()) return guide_read::cannot_read;  // a directory, or a read error
+    return guide_read::no_semicolon;
 }
 
 }  // namespace
 
 clustal::clustal(const char* filename) {
-    std::ifstream in(filename);
-    if (!in) fatal("cannot open file ", filename, "\n");
-    if (!lesen(in)) fatal("cannot read file ", filename, "\n");
-    in.close();
+    check_guide_read(read_guide_file(filename, *this), filename);
 }
 
 clustal::clustal(std::ifstream& in) {
-    if (!lesen(in)) fatal("cannot read the guide tree file\n");
+    const guide_read r = scan_guide(in, *this);
+    if (r == guide_read::cannot_read) fatal("cannot read the guide tree file\n");
+    check_guide_read(r, "");
 }
 
 clustal::~clustal() = default;
 
-bool clustal::lesen(std::istream& in) {
-    switch (scan_guide(in, *this)) {
-    case scan_result::ok: return true;
-    case scan_result::read_error: return false;
-    case scan_result::unreadable: fatal("Unreadable tree format\n");
-    case scan_result::no_semicolon: break;
-    }
-    fatal("No semicolon at the end of the tree\n");
+guide_read read_guide_file(const char* filename, std::string& text) {
+    text.clear();
+    std::ifstream in(filename);
+    if (!in) return guide_read::cannot_open;
+    const guide_read r = scan_guide(in, text);
+    if (r != guide_read::ok) text.clear();
+    return r;
 }
 
 bool read_guide_text(const char* filename, std::string& text) {
-    text.clear();
-    std::ifstream in(filename);
-    if (!in) return false;
-    if (scan_guide(in, text) == scan_result::ok) return true;
-    text.clear();
-    return false;
+    return read_guide_file(filename, text) == guide_read::ok;
+}
+
+void check_guide_read(guide_read r, const char* filename) {
+    switch (r) {
+    case guide_read::ok: return;
+    case guide_read::cannot_open: fatal("cannot open file ", filename, "\n");
+    case guide_read::cannot_read: fatal("cannot read file ", filename, "\n");
+    case guide_read::unreadable: fatal("Unreadable tree format\n");
+    case guide_read::no_semicolon: break;
+    }
+    fatal("No semicolon at the end of the tree\n");
 }
 
 // ---- one level of a Newick text ----
@@ -308,17 +310,25 @@ void Newick::subtrees() {
 // ---- text constructors ----
 
 baum::baum(std::string text, bool isroot, dataset& ds) {
-    build(text, isroot, &ds);
+    build(text, isroot, &ds.names, &ds);
+    if (isroot) check_read_tree();
+}
+
+baum::baum(std::string text, bool isroot, const std::vector<std::vector<char>>& names) {
+    build(text, isroot, &names, nullptr);
     if (isroot) check_read_tree();
 }
 
 baum::baum(std::string text, bool isroot) {
-    build(text, isroot, nullptr);
+    build(text, isroot, nullptr, nullptr);
     if (isroot) check_read_tree();
 }
 
-// The nodes of the text's parts, in pre-order.
-void baum::build(const std::string& text, bool isroot, dataset* ds) {
+// The nodes of the text's parts, in pre-order. Where names are given, a leaf
+// is matched to them as soon as it is read; where rows are given as well, it
+// gets its row coded then.
+void baum::build(const std::string& text, bool isroot, const std::vector<std::vector<char>>* names,
+                 const dataset* rows) {
     const newick_text t(text);
     read_parts(t, false, static_cast<baum*>(nullptr), [&](const newick_level& lv, baum* parent) {
         baum* x = parent == nullptr ? this : new baum(identifier());
@@ -327,10 +337,8 @@ void baum::build(const std::string& text, bool isroot, dataset* ds) {
         if (lv.leaf) {
             x->id.name = t.part(lv.lb, lv.le);
             x->id.text = x->id.name;
-            if (ds != nullptr) {
-                x->id.setnumber(ds->names);
-                x->seq = bioseq(ds->seqs[x->id.number], ds->type);
-            }
+            if (names != nullptr) x->id.setnumber(*names);
+            if (rows != nullptr) x->seq = bioseq(rows->seqs[x->id.number], rows->type);
         }
         // The parent record first; the parent lists its children in text order.
         if (parent != nullptr || !isroot) {

@@ -61,15 +61,21 @@ public:
     explicit clustal(const char* filename);
     explicit clustal(std::ifstream& in);
     ~clustal();
-
-private:
-    // False on a read error (a directory, for instance).
-    bool lesen(std::istream& in);
 };
 
-// The guide-tree text of a file as clustal reads it, or false, with nothing
-// reported, when the file cannot be opened or read or its text is faulty.
+// How the reading of a guide-tree file ended.
+enum class guide_read { ok, cannot_open, cannot_read, unreadable, no_semicolon };
+
+// The guide-tree text of a file as clustal reads it; on a fault, an empty
+// text and the fault, with nothing reported.
+guide_read read_guide_file(const char* filename, std::string& text);
+
+// The same, true where the text was read.
 bool read_guide_text(const char* filename, std::string& text);
+
+// Ends the run with clustal's message for a fault of reading the file;
+// returns for ok.
+void check_guide_read(guide_read r, const char* filename);
 
 // The names of the leaves of a guide-tree text, read as the tree is read;
 // false, with nothing reported and no names, where the text does not read
@@ -102,8 +108,12 @@ public:
     baum(const baum& src);
     // The same without sequences and position maps; topologyonly must be true.
     baum(const baum& src, bool topologyonly);
-    // Guide-tree constructors; isroot is true for the whole tree.
+    // Guide-tree constructors; isroot is true for the whole tree. The leaves
+    // are matched by name to the rows of a data set and get their coded rows.
     baum(std::string text, bool isroot, dataset& ds);
+    // The same match to the names of a data set's rows, with the same checks
+    // in the same order, but no row is coded: the leaves' sequences stay empty.
+    baum(std::string text, bool isroot, const std::vector<std::vector<char>>& names);
     baum(std::string text, bool isroot);
     // Star tree over all sequences of a data set.
     explicit baum(dataset& ds);
@@ -170,7 +180,8 @@ public:
 
 private:
     void copy_children(const baum& src, bool topologyonly);
-    void build(const std::string& text, bool isroot, dataset* ds);
+    void build(const std::string& text, bool isroot, const std::vector<std::vector<char>>* names,
+               const dataset* rows);
     void check_read_tree() const;
     void nj_check(const std::vector<std::vector<double>>& D, std::vector<char>& seen) const;
     void nj_resolve(std::vector<std::vector<double>>& D, unsigned& n);

@@ -10,6 +10,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sampler/mult_align.h"
@@ -17,6 +18,7 @@
 #include "sequence/random.h"
 #include "support/fatal.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -406,6 +408,35 @@ TEST(StartupErrors, SequenceFileFaultsComeBeforeGuideTreeFaults) {
         eingabe_parameter P = params_of(dir);
         ChildResult r = run_in_child([&] { mult_alignment s(P, 1); }, 120);
         EXPECT_TRUE(fatal_with(r, c.err)) << c.what;
+    }
+}
+
+// The guide-tree file is read once, a faulty one too: from a named pipe,
+// which gives its text to one reader only, its fault is still reported.
+TEST(StartupErrors, GuideTreeFileIsReadOnce) {
+    struct tcase {
+        const char* guide;
+        const char* err;  // nullptr: the start-up completes
+    };
+    const std::vector<tcase> cases{
+        {"((a,b),c,d,e);", nullptr},
+        {"((a,b),c,d,e)", "No semicolon at the end of the tree\n"},
+        {"((a,b),c,d,e)];", "Unreadable tree format\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string dir = files(kSeqs, "");
+        const std::string pipe = dir + "/guide.tree";
+        std::remove(pipe.c_str());
+        ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+        eingabe_parameter P = params_of(dir);
+        ChildResult r = run_in_child(
+            [&] {
+                std::thread([&] { write_file(pipe, c.guide); }).detach();
+                mult_alignment s(P, 0);
+            },
+            30);
+        if (c.err != nullptr) EXPECT_TRUE(fatal_with(r, c.err)) << c.guide;
+        else EXPECT_EQ(r.status, 0) << c.guide << ": " << r.err;
     }
 }
 

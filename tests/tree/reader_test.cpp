@@ -297,6 +297,80 @@ TEST(GuideTree, DataSetMatching) {
     EXPECT_EQ(t.numleaves(), 2u);
 }
 
+// The match of leaves to the names of the rows reads, checks and reports as
+// the constructor on the data set does, in the same order; it codes no row.
+TEST(GuideTree, NameMatchAgreesWithTheDataSetConstructor) {
+    dataset ds = make_ds({"C", "A", "B", "D"});
+    ds.seqs[2] = chars("GG-T");
+    ds.seqs[3] = chars("T");
+    dataset dup = make_ds({"A", "B", "A", "C"});
+    const std::string no_z = "Taxon Z was not found in the following data set:\nC\nA\nB\nD\n";
+    const std::string fewer = "The guide tree has fewer than two leaves\n";
+    struct tcase {
+        const char* text;
+        dataset* data;
+        std::string err;  // empty: the tree is read
+    };
+    const std::vector<tcase> cases{
+        {"(A,B);", &ds, ""},
+        {"(A:1,(B:2,C:3)x:4);", &ds, ""},
+        {"((D,(A)):2,(B:0.5):1,C);", &ds, ""},
+        {"(B,C);", &dup, ""},  // a duplicate that no leaf names
+        {"(A,B,Z);", &ds, no_z},
+        {"(Z,(A:x,B));", &ds, no_z},                            // the leaf comes first
+        {"((A:x,B),Z);", &ds, "Cannot scan from string\nx\n"},  // the fault comes first
+        {"(A,Z,A);", &ds, no_z},                                // before the duplicate check
+        {"(A,B,(C,A));", &ds, "One name was found twice in the tree\n"},
+        {"Z;", &ds, fewer},  // before the match
+        {"((Z:1,B:2):3);", &ds, fewer},
+        {"(A,(B,(C);", &ds, "2 more '(' than ')' or v.v. in subtree\n(A,(B,(C)\n"},
+        {"(A:1,,Z:2);", &ds, "An empty string was passed to the constructor Newick\n"},
+        {"(A:1,:2);", &ds, "Leaf has no name\n"},
+        {"(A,B);", &dup, "Two sequences in the data set have the same name!\n"},
+    };
+    for (const tcase& c : cases) {
+        SCOPED_TRACE(c.text);
+        dataset& data = *c.data;
+        const ChildResult by_rows = run_in_child([&] { baum t(c.text, true, data); });
+        const ChildResult by_names = run_in_child([&] { baum t(c.text, true, data.names); });
+        if (!c.err.empty()) {
+            EXPECT_TRUE(fatal_with(by_rows, c.err));
+            EXPECT_TRUE(fatal_with(by_names, c.err));
+            continue;
+        }
+        ASSERT_EQ(by_rows.status, 0) << by_rows.err;
+        ASSERT_EQ(by_names.status, 0) << by_names.err;
+        EXPECT_EQ(by_rows.err + by_names.err, "");
+
+        baum* coded = new baum(c.text, true, data);
+        baum* matched = new baum(c.text, true, data.names);
+        check_tree(matched);
+        std::vector<baum*> nodes;
+        collect(coded, nodes);
+        for (baum* x : nodes) {
+            if (!x->isLeaf()) continue;
+            const std::vector<char>& row_name = data.names.at(static_cast<size_t>(x->id.number));
+            EXPECT_EQ(std::string(row_name.begin(), row_name.end()), x->id.name);
+            EXPECT_EQ(x->seq, bioseq(data.seqs[static_cast<size_t>(x->id.number)], data.type));
+            x->seq.clear();
+        }
+        // Everything else alike, down to the order of the records.
+        EXPECT_EQ(dump(matched), dump(coded));
+        delete coded;
+        delete matched;
+    }
+
+    // A row that cannot be coded stops the constructor, not the match.
+    dataset bad = make_ds({"A", "B"});
+    bad.seqs[1] = chars("AC!T");
+    EXPECT_FATAL(baum t("(A,B);", true, bad),
+                 "Unknown symbol for base: ! in function chartobase\n");
+    baum t("(B,A);", true, bad.names);
+    EXPECT_EQ(leaf_named(&t, "A")->id.number, 0);
+    EXPECT_EQ(leaf_named(&t, "B")->id.number, 1);
+    EXPECT_TRUE(leaf_named(&t, "B")->seq.empty());
+}
+
 TEST(GuideTree, MatchesPhylipNames) {
     // names shorter than ten columns are padded with blanks
     std::istringstream in("3 2\nalpha     AC\nb         GT\nabcdefghijCC\n");

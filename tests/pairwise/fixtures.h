@@ -11,9 +11,10 @@
 #include "models/substmod.h"
 #include "pairwise/profalign.h"
 #include "sequence/data.h"
+#include "support/chars.h"
 #include "support/path_maps.h"
 
-inline bioseq dna(const std::string& s) { return bioseq(std::vector<char>(s.begin(), s.end()), 4); }
+inline bioseq dna(const std::string& s) { return bioseq(chars(s), 4); }
 
 inline substmodel jc69() { return substmodel(NUC, JC69); }
 

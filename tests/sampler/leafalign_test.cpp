@@ -234,7 +234,7 @@ struct randomtree {
             seq += letter();
             ids[r].push_back(nextid++);
         }
-        r->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), 4);
+        r->seq = bioseq(chars(seq), 4);
         ids[r].resize(seq.size());
         child_of(r, 3);
         collect(r->neighbors[0].node);

@@ -13,6 +13,7 @@
 
 #include "sampler/mult_align.h"
 #include "sequence/random.h"
+#include "support/chars.h"
 #include "support/path_maps.h"
 
 namespace samplertest {
@@ -24,7 +25,7 @@ inline baum* mknode(const std::string& name, int number, const std::string& seq 
     id.name = name;
     id.number = number;
     baum* b = new baum(id);
-    b->seq = bioseq(std::vector<char>(seq.begin(), seq.end()), alph);
+    b->seq = bioseq(chars(seq), alph);
     return b;
 }
 

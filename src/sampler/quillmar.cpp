@@ -53,6 +53,7 @@ void refuse_shared_names(const eingabe_parameter& P, const std::string& control)
 }  // namespace
 
 int quillmar_run(int argc, char** argv) {
+    if (!hold_standard_streams()) fatal("Cannot fill a closed standard stream\n");
     writes_fail_instead_of_signals();
     if (argc != 3)
         fatal(

@@ -1,10 +1,10 @@
 // The files a run writes and reads: what a name leads to, where a file not
 // yet made would be created, whether two names are one file, whether a
 // result file can be opened for appending and an input for reading, appends
-// that are whole or not at all, and the process-wide signal settings that let
-// a write fail instead of ending the run. Every name is taken as the system
-// opens it: part by part, links followed where they stand, a ".." after the
-// folder it is in.
+// that are whole or not at all, stand-ins for closed standard streams, and
+// the process-wide signal settings that let a write fail instead of ending
+// the run. Every name is taken as the system opens it: part by part, links
+// followed where they stand, a ".." after the folder it is in.
 #ifndef QUILLMAR_SEQUENCE_OUTFILE_H
 #define QUILLMAR_SEQUENCE_OUTFILE_H
 
@@ -60,6 +60,14 @@ append_outcome append_whole(const std::string& name, const std::string& text);
 // output file NAME", "Cannot write output file NAME", or that and that it
 // could not be cut back, with a line break), empty on success.
 std::string append_result(const std::string& name, const std::string& text);
+
+// Fills each of the descriptors 0, 1 and 2 that is closed with a stand-in,
+// so that no file opened later takes a standard stream's place. Reads and
+// writes on a stand-in fail, as on a closed descriptor, and no name can open
+// it for writing (it is the root folder), so /dev/stdout with standard
+// output closed is refused, not written nowhere. False when one could not
+// be opened.
+bool hold_standard_streams();
 
 // Writes fail instead of ending the process: past a file-size limit (ulimit
 // -f, SIGXFSZ), as a full disk does, and into a pipe or FIFO whose reader

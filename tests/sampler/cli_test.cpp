@@ -696,6 +696,85 @@ TEST(CliRun, ClosedStandardOutputKeepsTheResults) {
     EXPECT_FALSE(read_file(dir + "/result.phy").empty());
 }
 
+// Runs the program of type 0 with seed 2026 in dir, standard input on
+// /dev/null and each descriptor of `streams` closed, or on /dev/null where
+// closed is false.
+ChildResult run_with_streams(const std::string& dir, const std::vector<int>& streams, bool closed) {
+    return run_in_child(
+        [&] {
+            const int null = ::open("/dev/null", O_RDWR);
+            if (null < 0 || chdir(dir.c_str()) != 0 || dup2(null, 0) != 0) _exit(9);
+            for (int fd : streams)
+                if (closed ? ::close(fd) != 0 : dup2(null, fd) != fd) _exit(9);
+            seedrandom(2026);
+            std::string a0 = "quillmar", a1 = "control.txt", a2 = "0";
+            char* argv[] = {&a0[0], &a1[0], &a2[0], nullptr};
+            std::exit(quillmar_run(3, argv));
+        },
+        300);
+}
+
+// A standard stream closed at start, as some batch launchers leave it: no
+// file of the run takes its place, so its lines are lost and the log and
+// results are those of a run with the stream on /dev/null.
+TEST(CliRun, ClosedStandardStreamsAreNotTheLog) {
+    // "sequencelong" has more than ten characters: a warning is due once the
+    // log is open.
+    const char* const seqs =
+        ">sequencelong\nACGTTGCAACGTAGCTAGCTAGGA\n"
+        ">b\nACGTTGCAACGTTGCTAGCAGGA\n"
+        ">c\nACTTTGCAACGAAGCTAGCTAGGCA\n"
+        ">d\nACGATGCAAGGTAGCTTGCTAGGA\n";
+    const char* const guide = "((sequencelong,b),c,d);\n";
+    const std::string ctl = control("HKY", "maxsteps = 200\nreportafter = 50\n");
+    const auto masked = [](const std::string& log) {
+        return std::regex_replace(log, std::regex("\nTime: [0-9]+\n"), "\nTime: T\n");
+    };
+    const std::vector<std::vector<int>> cases{{1}, {2}, {1, 2}, {0, 1, 2}};
+    for (const auto& streams : cases) {
+        std::string got[2];
+        for (bool closed : {false, true}) {
+            const std::string dir = setup(ctl, seqs, guide);
+            const ChildResult r = run_with_streams(dir, streams, closed);
+            ASSERT_TRUE(r.exited) << streams.size() << ": signal " << r.signal;
+            ASSERT_EQ(r.status, 0) << streams.size() << ": " << r.err;
+            got[closed] = masked(read_file(dir + "/run.log")) + "|" +
+                          read_file(dir + "/result.phy") + "|" + read_file(dir + "/result.tree") +
+                          "|" + read_file(dir + "/result.param") + "|" +
+                          read_file(dir + "/Zufallszahl");
+        }
+        EXPECT_NE(got[0].find("\nStep "), std::string::npos) << got[0];
+        EXPECT_EQ(got[1], got[0]) << "closed: " << streams.back() << " of " << streams.size();
+    }
+}
+
+// A result or log named through a closed standard stream is not taken as
+// written: the run is refused before anything is written, as for any file
+// that cannot be opened (the message is lost where standard error is the
+// closed stream).
+TEST(CliFail, FileThroughAClosedStandardStream) {
+    struct tcase {
+        int stream;
+        std::string line;
+        std::string err;
+    };
+    const std::vector<tcase> cases{
+        {1, "outalign = /dev/stdout\n", "Cannot open output file /dev/stdout\n"},
+        {1, "outtree = /dev/fd/1\n", "Cannot open output file /dev/fd/1\n"},
+        {0, "outparam = /proc/self/fd/0\n", "Cannot open output file /proc/self/fd/0\n"},
+        {2, "outtree = /dev/stderr\n", ""},
+        {1, "logfile = /dev/stdout\n", "Cannot open logfile /dev/stdout\n"}};
+    for (const auto& c : cases) {
+        const std::string dir = setup(control("JC69", "maxsteps = 0\n", c.line));
+        write_file(dir + "/run.log", "old log\n");
+        const ChildResult r = run_with_streams(dir, {c.stream}, true);
+        EXPECT_TRUE(fatal_with(r, c.err)) << c.line;
+        EXPECT_EQ(read_file(dir + "/run.log"), "old log\n") << c.line;
+        for (const char* f : {"/result.phy", "/result.tree", "/result.param", "/Zufallszahl"})
+            EXPECT_FALSE(exists(dir + f)) << c.line << f;
+    }
+}
+
 // Runs the program on control.txt in dir with standard output to a pipe,
 // reads what arrives until enough(text) holds, the output ends or 300 s
 // pass, then kills the run. True when the run was still going then.

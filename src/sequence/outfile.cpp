@@ -132,6 +132,13 @@ bool remove_made(int dir, const std::string& last, int fd) {
            ::unlinkat(dir, last.c_str(), 0) == 0;
 }
 
+// Whether the file open as fd is known to hold length bytes; an append
+// that wrote nothing needs no cut-back, which an append-only file refuses.
+bool length_is(int fd, off_t length) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && st.st_size == length;
+}
+
 }  // namespace
 
 file_kind kind_of(const std::string& name) {
@@ -220,7 +227,7 @@ append_outcome append_whole(const std::string& name, const std::string& text) {
     append_outcome outcome =
         write_all(fd, text) ? append_outcome::written : append_outcome::not_written;
     if (outcome != append_outcome::written && regular &&
-        !(made && remove_made(dir.fd(), last, fd))) {
+        !(made && remove_made(dir.fd(), last, fd)) && !length_is(fd, earlier)) {
         int cut;
         while ((cut = ::ftruncate(fd, earlier)) != 0 && errno == EINTR) {
         }

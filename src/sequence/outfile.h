@@ -49,10 +49,11 @@ bool appendable(const std::string& name);
 bool readable(const std::string& name);
 
 // Appends a text to a file, created if it does not exist. A regular file
-// that cannot take the whole text is cut back to its earlier length, and
-// removed when this append created it, so it never holds part of it; while
-// a regular file is appended to, SIGINT, SIGTERM and SIGHUP wait until it is
-// closed. A FIFO or device may wait on its reader, so they act at once there.
+// that cannot take the whole text is cut back to its earlier length where
+// its length changed, and removed when this append created it, so it never
+// holds part of it; while a regular file is appended to, SIGINT, SIGTERM and
+// SIGHUP wait until it is closed. A FIFO or device may wait on its reader,
+// so they act at once there.
 enum class append_outcome { written, not_opened, not_written, not_cut_back };
 append_outcome append_whole(const std::string& name, const std::string& text);
 

@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/fs.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -260,6 +261,17 @@ TEST_F(Names, ChainsOfLinksToAFileNotYetMade) {
     EXPECT_TRUE(same_file("r0", "far"));
     EXPECT_TRUE(same_file("r0", "r17"));
     EXPECT_FALSE(same_file("r0", wide + "/far"));
+
+    // A target longer than the first read of a link takes (308 characters).
+    const std::string deep(100, 'e');
+    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+    const std::string target = wide + "/../" + deep + "/new";
+    ASSERT_EQ(::symlink(target.c_str(), "longtarget"), 0);
+    EXPECT_TRUE(appendable("longtarget"));
+    EXPECT_TRUE(same_file("longtarget", deep + "/new"));
+    EXPECT_FALSE(same_file("longtarget", target.substr(0, 256)));
+    EXPECT_EQ(append_whole("longtarget", "abc\n"), append_outcome::written);
+    EXPECT_EQ(read_file(deep + "/new"), "abc\n");
 }
 
 // A working folder deeper than the longest path the system takes whole.
@@ -280,6 +292,35 @@ TEST_F(Names, DeepWorkingFolder) {
     });
     EXPECT_TRUE(r.exited);
     EXPECT_EQ(r.status, 0);
+}
+
+// A user other than root may make a result file in a folder it may write
+// and search but not read: the walk only passes through folders. Where the
+// tests run as root, a child takes the user nobody.
+TEST_F(Names, FolderThatMayNotBeRead) {
+    ASSERT_EQ(mkdir("wx", 0333), 0);
+    ASSERT_EQ(::chmod("wx", 0333), 0);
+    ASSERT_EQ(::chmod(".", 0711), 0);
+    const ChildResult r = run_in_child([] {
+        const gid_t nogroup = 65534;
+        const uid_t nobody = 65534;
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 ||
+                                 ::setuid(nobody) != 0 || ::setuid(0) == 0))
+            _exit(77);
+        if (::open("wx", O_RDONLY | O_DIRECTORY) >= 0) _exit(78);
+        creation_place at;
+        const bool ok = appendable("wx/new") && creation_place_of("wx/new", at) &&
+                        at.last == "new" && same_file("wx/new", "./wx/new") &&
+                        !same_file("wx/new", "wx/other") &&
+                        append_whole("wx/new", "abc\n") == append_outcome::written &&
+                        append_result("wx/new", "de\n").empty() && appendable("wx/new");
+        _exit(ok ? 0 : 1);
+    });
+    if (r.exited && r.status == 77) GTEST_SKIP() << "cannot become another user here";
+    if (r.exited && r.status == 78) GTEST_SKIP() << "this user may read any folder";
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file("wx/new"), "abc\nde\n");
 }
 
 // One folder under two mounts: a file not yet made there has two names.
